@@ -1,0 +1,53 @@
+#include "codec/byte_io.h"
+
+#include <cerrno>
+
+namespace tarnwel {
+
+ByteReader make_reader(std::FILE* file) {
+    ByteReader reader;
+    reader.file = file;
+    reader.buffer.resize(io_block_size);
+    return reader;
+}
+
+ByteWriter make_writer(std::FILE* file) {
+    ByteWriter writer;
+    writer.file = file;
+    writer.buffer.resize(io_block_size);
+    return writer;
+}
+
+bool refill(ByteReader& reader) {
+    reader.position = 0;
+    reader.end = 0;
+    if (reader.error_number != 0) return false;
+    errno = 0;
+    std::size_t got = std::fread(reader.buffer.data(), 1, reader.buffer.size(), reader.file);
+    if (got == 0) {
+        if (std::ferror(reader.file)) reader.error_number = errno != 0 ? errno : EIO;
+        return false;
+    }
+    reader.end = got;
+    return true;
+}
+
+void drain_buffer(ByteWriter& writer) {
+    if (writer.used > 0 && writer.error_number == 0) {
+        errno = 0;
+        if (std::fwrite(writer.buffer.data(), 1, writer.used, writer.file) != writer.used)
+            writer.error_number = errno != 0 ? errno : EIO;
+    }
+    writer.used = 0;
+}
+
+bool flush(ByteWriter& writer) {
+    drain_buffer(writer);
+    if (writer.error_number == 0) {
+        errno = 0;
+        if (std::fflush(writer.file) != 0) writer.error_number = errno != 0 ? errno : EIO;
+    }
+    return writer.error_number == 0;
+}
+
+} // namespace tarnwel

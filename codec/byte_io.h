@@ -1,0 +1,58 @@
+// Block-buffered byte input and output over stdio streams.
+//
+// The passes touch one byte at a time, so the per-byte calls are inline and
+// only a buffer refill or flush goes through stdio. Failures are sticky: the
+// first errno is kept and later calls do nothing, so a pass can run its loop
+// without checks and look at the error once per block or at the end.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace tarnwel {
+
+inline constexpr std::size_t io_block_size = 1 << 16;
+
+struct ByteReader {
+    std::FILE* file = nullptr;
+    std::vector<std::uint8_t> buffer;
+    std::size_t position = 0; // next unread byte in buffer
+    std::size_t end = 0;      // bytes of buffer that hold data
+    std::uint64_t consumed = 0;
+    int error_number = 0; // errno of the first failed read, 0 if none
+};
+
+struct ByteWriter {
+    std::FILE* file = nullptr;
+    std::vector<std::uint8_t> buffer;
+    std::size_t used = 0;
+    std::uint64_t written = 0; // bytes accepted, including those still buffered
+    int error_number = 0;      // errno of the first failed write, 0 if none
+};
+
+ByteReader make_reader(std::FILE* file);
+ByteWriter make_writer(std::FILE* file);
+
+// Reads the next block into the buffer. False at end of input or on error.
+bool refill(ByteReader& reader);
+
+// Hands the buffered bytes to stdio and flushes the stream. False on error.
+bool flush(ByteWriter& writer);
+
+// Returns the next byte, or -1 at end of input (or after a read error).
+inline int read_byte(ByteReader& reader) {
+    if (reader.position == reader.end && !refill(reader)) return -1;
+    ++reader.consumed;
+    return reader.buffer[reader.position++];
+}
+
+void drain_buffer(ByteWriter& writer);
+
+inline void write_byte(ByteWriter& writer, std::uint8_t byte) {
+    if (writer.used == writer.buffer.size()) drain_buffer(writer);
+    writer.buffer[writer.used++] = byte;
+    ++writer.written;
+}
+
+} // namespace tarnwel

@@ -1,0 +1,62 @@
+// The compressed file: a bare sequence of BITS-bit codes, packed most
+// significant bit first across byte boundaries, with no header. The last code
+// is the end code (all ones). Only whole bytes are written, so the 0 to 7 bits
+// of the end code that would start a new byte are dropped; the reader puts
+// them back by treating every byte past the end of the file as 0xFF.
+//
+// Both sides keep their pending bits at the top of a 32-bit accumulator. The
+// writer holds at most 7 bits between codes and the reader tops up to more
+// than 24, which is why codes are limited to 25 bits.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/byte_io.h"
+
+namespace tarnwel {
+
+struct CodeWriter {
+    int bits = 12;
+    std::uint32_t write_buffer = 0;
+    int write_count = 0; // pending bits at the top of write_buffer, 0..7 between calls
+    ByteWriter bytes;
+};
+
+struct CodeReader {
+    int bits = 12;
+    std::uint32_t read_buffer = 0;
+    int read_count = 0; // unread bits at the top of read_buffer
+    ByteReader bytes;
+};
+
+CodeWriter make_code_writer(std::FILE* file, int bits);
+CodeReader make_code_reader(std::FILE* file, int bits);
+
+// Appends one code. Every bit of the shifted value is ORed in, so -1 written
+// at a byte boundary is an all-ones code: that is what an empty input's
+// "current code" becomes in the stream.
+inline void put_code(CodeWriter& writer, std::int32_t code) {
+    writer.write_buffer |= static_cast<std::uint32_t>(code)
+                           << (32 - writer.bits - writer.write_count);
+    writer.write_count += writer.bits;
+    while (writer.write_count >= 8) {
+        write_byte(writer.bytes, static_cast<std::uint8_t>(writer.write_buffer >> 24));
+        writer.write_buffer <<= 8;
+        writer.write_count -= 8;
+    }
+}
+
+inline std::uint32_t get_code(CodeReader& reader) {
+    while (reader.read_count <= 24) {
+        int byte = read_byte(reader.bytes);
+        std::uint32_t value = byte < 0 ? 0xFFu : static_cast<std::uint32_t>(byte);
+        reader.read_buffer |= value << (24 - reader.read_count);
+        reader.read_count += 8;
+    }
+    std::uint32_t code = reader.read_buffer >> (32 - reader.bits);
+    reader.read_buffer <<= reader.bits;
+    reader.read_count -= reader.bits;
+    return code;
+}
+
+} // namespace tarnwel

@@ -1,0 +1,16 @@
+// The compressor: one dictionary probe per input byte, one code written per
+// miss, and the end code after the last one.
+#pragma once
+
+#include <cstdio>
+
+#include "codec/codec_result.h"
+#include "codec/dictionary.h"
+
+namespace tarnwel {
+
+// Compresses the rest of input into output at dictionary.bits, using tables
+// already allocated for that width. The caller closes both streams.
+CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output);
+
+} // namespace tarnwel

@@ -1,0 +1,26 @@
+// Code widths and the codes that every width reserves.
+#pragma once
+
+#include <cstdint>
+
+namespace tarnwel {
+
+// Compress mode chooses from this range; the stream format holds codes of at
+// most 25 bits (see code_stream.h).
+inline constexpr int min_bits = 11;
+inline constexpr int max_bits = 25;
+
+// The width a run starts from before the search or the width file moves it.
+inline constexpr int default_bits = 12;
+
+// Codes 0..255 are the single bytes; 256..last_code are given to longer
+// strings in the order they are first met; end_code closes every stream.
+inline constexpr std::uint32_t first_free_code = 256;
+inline constexpr std::uint32_t last_code(int bits) {
+    return (1u << bits) - 2;
+}
+inline constexpr std::uint32_t end_code(int bits) {
+    return (1u << bits) - 1;
+}
+
+} // namespace tarnwel

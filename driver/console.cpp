@@ -1,0 +1,17 @@
+#include "driver/console.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace tarnwel {
+
+void clear_console() {
+    if (isatty(STDOUT_FILENO)) std::fputs("\033[H\033[2J", stdout);
+}
+
+void report_file_error(const char* what, const char* path, int error_number) {
+    std::printf("tarnwel: %s %s: %s\n", what, path, std::strerror(error_number));
+}
+
+} // namespace tarnwel

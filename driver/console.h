@@ -1,0 +1,14 @@
+// Everything the driver shows a person goes to standard output.
+#pragma once
+
+namespace tarnwel {
+
+// Clears the screen with the terminal's own escape sequence, and only when
+// standard output is a terminal: redirected output holds nothing but the
+// messages.
+void clear_console();
+
+// "tarnwel: <what> <path>: <reason>" for a failure of the system's making.
+void report_file_error(const char* what, const char* path, int error_number);
+
+} // namespace tarnwel

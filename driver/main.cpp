@@ -1,0 +1,5 @@
+#include "driver/run.h"
+
+int main(int argc, char** argv) {
+    return tarnwel::run(argc, argv);
+}

@@ -1,0 +1,216 @@
+// The run sequence: check the command line, open the files, then compress
+// (width search, width file, compress pass, report) or expand.
+#include "driver/run.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "codec/compressor.h"
+#include "codec/expander.h"
+#include "driver/console.h"
+#include "driver/data_files.h"
+#include "width/width_file.h"
+#include "width/width_search.h"
+
+namespace tarnwel {
+
+namespace {
+
+constexpr int exit_ok = 0;
+constexpr int exit_usage = 1;
+constexpr int exit_failure = 2;
+constexpr int exit_corrupt_stream = -3;
+
+using Clock = std::chrono::steady_clock;
+
+struct RunState {
+    const char* input_path;
+    const char* output_path;
+    Clock::time_point start;
+    std::FILE* input = nullptr;
+    std::FILE* output = nullptr;
+};
+
+void close_files(RunState& state) {
+    if (state.input != nullptr) std::fclose(state.input);
+    if (state.output != nullptr) std::fclose(state.output);
+    state.input = state.output = nullptr;
+}
+
+// Closes the output, where a full disk may show itself only now.
+bool close_output(RunState& state) {
+    errno = 0;
+    bool closed = std::fclose(state.output) == 0;
+    state.output = nullptr;
+    if (!closed) report_file_error("cannot write output", state.output_path, errno ? errno : EIO);
+    return closed;
+}
+
+int report_codec_failure(const RunState& state, const CodecResult& result, int bits) {
+    switch (result.status) {
+    case CodecStatus::read_failed:
+        report_file_error("cannot read input", state.input_path, result.error_number);
+        break;
+    case CodecStatus::write_failed:
+        report_file_error("cannot write output", state.output_path, result.error_number);
+        break;
+    case CodecStatus::out_of_memory:
+        std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", bits);
+        break;
+    case CodecStatus::corrupt_stream:
+        std::printf("Fatal error during code expansion.\n");
+        return exit_corrupt_stream;
+    case CodecStatus::ok:
+        return exit_ok;
+    }
+    return exit_failure;
+}
+
+void print_trial(int bits, void*) {
+    std::printf("Testing for BITS = %d\n", bits);
+    std::fflush(stdout);
+}
+
+void print_report(const RunState& state, const CodecResult& result) {
+    double seconds = std::chrono::duration<double>(Clock::now() - state.start).count();
+    // The ratio is computed in single precision; an empty input gives infinity.
+    float ratio =
+        static_cast<float>(result.bytes_out) / static_cast<float>(result.bytes_in) * 100.0f;
+    std::printf("\nCOMPRESSING FROM %s WHICH IS %lld BYTES \nTO %s WHICH IS %lld BYTES TAKES = "
+                "%1.2f sn. and \nCOMPRESSION RATIO = %4.2f\n",
+                state.input_path, static_cast<long long>(result.bytes_in), state.output_path,
+                static_cast<long long>(result.bytes_out), seconds, static_cast<double>(ratio));
+}
+
+int compress_mode(RunState& state) {
+    WidthChoice choice = search_width(state.input, print_trial, nullptr);
+    if (choice.result.status != CodecStatus::ok)
+        return report_codec_failure(state, choice.result, choice.last_trial_bits);
+    if (choice.last_trial_fit) {
+        int bits = choice.last_trial_bits;
+        std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
+        std::printf("Tarnwel BITS = %d if last filled value is used\n", bits - 1);
+        std::printf("Tarnwel BITS = %d if first not filled value is used\n", bits);
+        std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", bits - 1);
+    }
+    // Without the width file the stream cannot be expanded: failing to write
+    // it fails the run.
+    if (int error = write_width_file(width_file_name, choice.bits); error != 0) {
+        report_file_error("cannot write width file", width_file_name, error);
+        return exit_failure;
+    }
+
+    Dictionary dictionary;
+    if (!allocate_tables(dictionary, choice.bits)) {
+        CodecResult failure{CodecStatus::out_of_memory};
+        return report_codec_failure(state, failure, choice.bits);
+    }
+    errno = 0;
+    if (std::fseek(state.input, 0, SEEK_SET) != 0) {
+        report_file_error("cannot read input", state.input_path, errno ? errno : ESPIPE);
+        return exit_failure;
+    }
+    std::printf("\nCompressing with BITS = %d ...  \n", choice.bits);
+    std::fflush(stdout);
+    CodecResult result = compress_stream(dictionary, state.input, state.output);
+    if (result.status != CodecStatus::ok) return report_codec_failure(state, result, choice.bits);
+    if (!close_output(state)) return exit_failure;
+    print_report(state, result);
+    return exit_ok;
+}
+
+int decompress_mode(RunState& state) {
+    int bits = default_bits;
+    WidthFileResult width = read_width_file(width_file_name, bits);
+    if (width.status == WidthFileStatus::unreadable) {
+        report_file_error("cannot read width file", width_file_name, width.error_number);
+        return exit_failure;
+    }
+    if (width.status == WidthFileStatus::out_of_range) {
+        std::printf("tarnwel: width file %s holds no width from %d to %d\n", width_file_name,
+                    min_bits, max_bits);
+        return exit_failure;
+    }
+    ExpanderTables tables;
+    if (!allocate_expander(tables, bits)) {
+        CodecResult failure{CodecStatus::out_of_memory};
+        return report_codec_failure(state, failure, bits);
+    }
+    std::printf("\nExpanding... \n");
+    std::fflush(stdout);
+    CodecResult result = expand_stream(tables, state.input, state.output);
+    // The output keeps what was expanded before a corrupt code, so it is
+    // closed (and checked) before the verdict.
+    if (!close_output(state)) return exit_failure;
+    return report_codec_failure(state, result, bits);
+}
+
+// Refuses runs that would destroy a file they still need: the output
+// truncating the input, or the width file written over either data file.
+bool files_are_distinct(RunState& state, bool compressing) {
+    if (is_same_file(state.input, state.output_path)) {
+        std::printf("tarnwel: input %s and output %s are the same file\n", state.input_path,
+                    state.output_path);
+        return false;
+    }
+    if (compressing && is_same_file(state.input, width_file_name)) {
+        std::printf("tarnwel: input %s is the width file %s, which this run rewrites\n",
+                    state.input_path, width_file_name);
+        return false;
+    }
+    return true;
+}
+
+bool output_is_width_file(const RunState& state) {
+    std::FILE* width_file = std::fopen(width_file_name, "rb");
+    if (width_file == nullptr) return false;
+    bool same = is_same_file(width_file, state.output_path);
+    std::fclose(width_file);
+    return same;
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    clear_console();
+    RunState state{};
+    state.start = Clock::now();
+    if (argc != 4) {
+        std::printf("\nUSAGE : Tarnwel c/d input output\t\t(c:compress, d:decompress)\n");
+        return exit_usage;
+    }
+    const bool compressing = argv[1][0] == 'c';
+    state.input_path = argv[2];
+    state.output_path = argv[3];
+
+    state.input = open_input(state.input_path);
+    if (state.input == nullptr) {
+        report_file_error("cannot open input", state.input_path, errno);
+        return exit_failure;
+    }
+    if (!files_are_distinct(state, compressing)) {
+        close_files(state);
+        return exit_failure;
+    }
+    if (output_is_width_file(state)) {
+        std::printf("tarnwel: output %s is the width file %s\n", state.output_path,
+                    width_file_name);
+        close_files(state);
+        return exit_failure;
+    }
+    errno = 0;
+    state.output = std::fopen(state.output_path, "wb");
+    if (state.output == nullptr) {
+        report_file_error("cannot create output", state.output_path, errno);
+        close_files(state);
+        return exit_failure;
+    }
+
+    int status = compressing ? compress_mode(state) : decompress_mode(state);
+    close_files(state);
+    std::fflush(stdout);
+    return status;
+}
+
+} // namespace tarnwel

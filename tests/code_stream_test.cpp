@@ -1,0 +1,86 @@
+// The code stream's packing: MSB first, whole bytes only, ones past the end.
+#include <gtest/gtest.h>
+
+#include "codec/code_stream.h"
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+Bytes pack(const std::vector<std::int32_t>& codes, int bits) {
+    std::FILE* file = std::tmpfile();
+    CodeWriter writer = make_code_writer(file, bits);
+    for (std::int32_t code : codes)
+        put_code(writer, code);
+    EXPECT_TRUE(flush(writer.bytes));
+    std::rewind(file);
+    Bytes bytes;
+    for (int c; (c = std::getc(file)) != EOF;)
+        bytes.push_back(static_cast<std::uint8_t>(c));
+    std::fclose(file);
+    return bytes;
+}
+
+Codes unpack(const Bytes& bytes, int bits, std::size_t count) {
+    std::FILE* file = std::tmpfile();
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::rewind(file);
+    CodeReader reader = make_code_reader(file, bits);
+    Codes codes;
+    for (std::size_t i = 0; i < count; ++i)
+        codes.push_back(get_code(reader));
+    std::fclose(file);
+    return codes;
+}
+
+TEST(CodeStream, OneByteInputDropsSixBitsOfTheEndCode) {
+    EXPECT_EQ(pack({97, 2047}, 11), (Bytes{0x0C, 0x3F}));
+}
+
+TEST(CodeStream, FourCodesLeaveFourBitsUnwritten) {
+    EXPECT_EQ(pack({97, 256, 97, 2047}, 11), (Bytes{0x0C, 0x24, 0x00, 0x30, 0xFF}));
+}
+
+TEST(CodeStream, MinusOneAtAByteBoundaryIsAnAllOnesCode) {
+    EXPECT_EQ(pack({-1, 2047}, 11), (Bytes{0xFF, 0xFF}));
+}
+
+TEST(CodeStream, EndCodeWrittenWholeWhenCodesFillWholeBytes) {
+    // Eight 11-bit codes are exactly eleven bytes.
+    std::vector<std::int32_t> codes = {1, 2, 3, 4, 5, 6, 7, 2047};
+    Bytes bytes = pack(codes, 11);
+    EXPECT_EQ(bytes.size(), 11u);
+    EXPECT_EQ(bytes, reference_pack(Codes(codes.begin(), codes.end()), 11));
+    EXPECT_EQ(bytes.back(), 0xFF);
+}
+
+TEST(CodeStream, PackingMatchesBitByBitReferenceAtEveryWidth) {
+    for (int bits = 9; bits <= 25; ++bits) {
+        Codes codes;
+        std::uint32_t state = 12345;
+        for (int i = 0; i < 301; ++i) {
+            state = state * 1103515245u + 12345u;
+            codes.push_back(state >> (32 - bits));
+        }
+        codes.push_back((1u << bits) - 1);
+        std::vector<std::int32_t> signed_codes(codes.begin(), codes.end());
+        Bytes bytes = pack(signed_codes, bits);
+        ASSERT_EQ(bytes, reference_pack(codes, bits)) << "BITS " << bits;
+        // Reading back returns every code, the end code completed by the ones fill.
+        EXPECT_EQ(unpack(bytes, bits, codes.size()), codes) << "BITS " << bits;
+    }
+}
+
+TEST(CodeStream, ReadingBackRestoresTheEndCodeFromTheFill) {
+    EXPECT_EQ(unpack({0x0C, 0x3F}, 11, 2), (Codes{97, 2047}));
+    EXPECT_EQ(unpack({0x0C, 0x24, 0x00, 0x30, 0xFF}, 11, 4), (Codes{97, 256, 97, 2047}));
+    EXPECT_EQ(unpack({0xFF, 0xFF}, 11, 2), (Codes{2047, 2047}));
+}
+
+TEST(CodeStream, ReadingPastTheEndYieldsEndCodesForever) {
+    EXPECT_EQ(unpack({0x0C, 0x3F}, 11, 6), (Codes{97, 2047, 2047, 2047, 2047, 2047}));
+    EXPECT_EQ(unpack({}, 25, 3), (Codes{(1u << 25) - 1, (1u << 25) - 1, (1u << 25) - 1}));
+}
+
+} // namespace
+} // namespace tarnwel::test

@@ -1,0 +1,135 @@
+// Expanding: known streams, every width, long strings, and streams no
+// compressor writes.
+#include <gtest/gtest.h>
+
+#include "codec/expander.h"
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+void expect_round_trip(const Bytes& input, int bits) {
+    Expanded expanded = expand_bytes(compress_bytes(input, bits), bits);
+    ASSERT_EQ(expanded.status, CodecStatus::ok) << "BITS " << bits;
+    ASSERT_TRUE(expanded.bytes == input) << "BITS " << bits << ": " << input.size() << " bytes in, "
+                                         << expanded.bytes.size() << " out";
+}
+
+TEST(Expander, KnownStreams) {
+    EXPECT_EQ(expand_bytes({0xFF, 0xFF}, 11).bytes, Bytes{});
+    EXPECT_EQ(expand_bytes({0x0C, 0x3F}, 11).bytes, Bytes{0x61});
+    // The second code is the one being defined: "a" then "aa", then "a".
+    Expanded four = expand_bytes({0x0C, 0x24, 0x00, 0x30, 0xFF}, 11);
+    EXPECT_EQ(four.status, CodecStatus::ok);
+    EXPECT_EQ(four.bytes, bytes_of("aaaa"));
+}
+
+TEST(Expander, EmptyAndOneByteInputsRoundTripAtEveryWidth) {
+    for (int bits = min_bits; bits <= max_bits; ++bits) {
+        expect_round_trip({}, bits);
+        expect_round_trip({0x00}, bits);
+        expect_round_trip({0xFF}, bits);
+    }
+}
+
+TEST(Expander, MixedInputsRoundTripAtEveryWidth) {
+    const Bytes inputs[] = {text_like(300000, 21), random_bytes(200000, 22),
+                            bytes_of("abababababababababab")};
+    for (int bits = min_bits; bits <= max_bits; ++bits)
+        for (const Bytes& input : inputs)
+            expect_round_trip(input, bits);
+}
+
+TEST(Expander, FrozenDictionaryKeepsExpanding) {
+    // At 11 and 12 these inputs fill the dictionary early and go on with it frozen.
+    Bytes input = random_bytes(50000, 23);
+    Bytes text = text_like(50000, 24);
+    input.insert(input.end(), text.begin(), text.end());
+    for (int bits : {11, 12, 13})
+        expect_round_trip(input, bits);
+}
+
+TEST(Expander, StringsLongerThanFourThousandBytes) {
+    // A run of n equal bytes gives strings up to about sqrt(2n) bytes: 8.1 MB
+    // reaches past 4000 at every width that does not fill before then.
+    Bytes run(8100000, 0);
+    for (int bits : {13, 14, 16, 20, 25})
+        expect_round_trip(run, bits);
+}
+
+TEST(Expander, LongestStringAtThirteenBits) {
+    // 32 MiB of one byte fills BITS 13, so the stream carries code 8190,
+    // whose string is 2^13 - 256 = 7936 bytes, the longest possible.
+    expect_round_trip(Bytes(32u << 20, 'x'), 13);
+}
+
+TEST(Expander, FirstCodeThatIsNotAByteIsCorrupt) {
+    Bytes stream = reference_pack({256, 2047}, 11);
+    Expanded expanded = expand_bytes(stream, 11);
+    EXPECT_EQ(expanded.status, CodecStatus::corrupt_stream);
+    EXPECT_TRUE(expanded.bytes.empty());
+}
+
+TEST(Expander, CodeAboveFreeCodeIsCorruptAndEarlierBytesStay) {
+    // free_code is 256 when the second code is read; 257 names an unset entry.
+    Expanded expanded = expand_bytes(reference_pack({'a', 'b', 258, 2047}, 11), 11);
+    EXPECT_EQ(expanded.status, CodecStatus::corrupt_stream);
+    EXPECT_EQ(expanded.bytes, bytes_of("ab"));
+    // 256 is "ab"; 257, the code being defined, is "b" extended by its first byte.
+    EXPECT_EQ(expand_bytes(reference_pack({'a', 'b', 256, 2047}, 11), 11).bytes, bytes_of("abab"));
+    EXPECT_EQ(expand_bytes(reference_pack({'a', 'b', 257, 2047}, 11), 11).bytes, bytes_of("abbb"));
+}
+
+TEST(Expander, OverlongChainIsCorrupt) {
+    // Compressed streams cannot make a cycle, but unwind_code must not trust that.
+    ExpanderTables tables;
+    ASSERT_TRUE(allocate_expander(tables, 11));
+    tables.prefix_table[300] = 301;
+    tables.prefix_table[301] = 300;
+    EXPECT_EQ(unwind_code(tables, 0, 300), -1);
+    tables.prefix_table[301] = 'q';
+    tables.byte_table[300] = 'x';
+    tables.byte_table[301] = 'y';
+    ASSERT_EQ(unwind_code(tables, 0, 300), 2);
+    EXPECT_EQ(tables.unwind_stack[0], 'x');
+    EXPECT_EQ(tables.unwind_stack[1], 'y');
+    EXPECT_EQ(tables.unwind_stack[2], 'q');
+}
+
+TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {
+    Bytes input = text_like(3000, 25);
+    for (int bits : {11, 12, 16, 25}) {
+        Codes codes = reference_codes(input, bits);
+        Bytes stream = compress_bytes(input, bits);
+        ExpanderTables tables;
+        ASSERT_TRUE(allocate_expander(tables, bits));
+        for (std::size_t length = 0; length < stream.size(); ++length) {
+            Expanded cut = expand_bytes(Bytes(stream.begin(), stream.begin() + length), tables);
+            ASSERT_TRUE(cut.status == CodecStatus::ok || cut.status == CodecStatus::corrupt_stream);
+            // The codes wholly inside the cut expand exactly as they did.
+            std::size_t whole =
+                std::min(length * 8 / static_cast<std::size_t>(bits), codes.size() - 1);
+            Codes kept(codes.begin(), codes.begin() + static_cast<long>(whole));
+            kept.push_back((1u << bits) - 1);
+            Bytes expected = expand_bytes(reference_pack(kept, bits), tables).bytes;
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), input.begin()));
+            ASSERT_GE(cut.bytes.size(), expected.size()) << "BITS " << bits << " cut " << length;
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), cut.bytes.begin()));
+        }
+    }
+}
+
+TEST(Expander, WrongWidthEndsCleanlyOrAsCorrupt) {
+    Bytes input = text_like(20000, 26);
+    for (int written = min_bits; written <= max_bits; written += 3) {
+        Bytes stream = compress_bytes(input, written);
+        for (int read = min_bits; read <= max_bits; ++read) {
+            if (read == written) continue;
+            CodecStatus status = expand_bytes(stream, read).status;
+            EXPECT_TRUE(status == CodecStatus::ok || status == CodecStatus::corrupt_stream);
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnwel::test

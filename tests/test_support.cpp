@@ -1,0 +1,224 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "codec/compressor.h"
+#include "codec/expander.h"
+
+namespace tarnwel::test {
+
+namespace {
+
+std::FILE* temporary_with(const Bytes& bytes) {
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr) throw std::runtime_error("tmpfile failed");
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::rewind(file);
+    return file;
+}
+
+Bytes contents_of(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    Bytes bytes;
+    int c;
+    while ((c = std::getc(file)) != EOF)
+        bytes.push_back(static_cast<std::uint8_t>(c));
+    return bytes;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+Bytes bytes_of(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes compress_bytes(const Bytes& input, int bits) {
+    std::FILE* in = temporary_with(input);
+    std::FILE* out = std::tmpfile();
+    Dictionary dictionary;
+    if (!allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
+    CodecResult result = compress_stream(dictionary, in, out);
+    Bytes stream = contents_of(out);
+    std::fclose(in);
+    std::fclose(out);
+    if (result.status != CodecStatus::ok) throw std::runtime_error("compress failed");
+    if (result.bytes_in != input.size() || result.bytes_out != stream.size())
+        throw std::runtime_error("compress miscounted its bytes");
+    return stream;
+}
+
+Expanded expand_bytes(const Bytes& stream, int bits) {
+    ExpanderTables tables;
+    if (!allocate_expander(tables, bits)) throw std::runtime_error("no memory");
+    return expand_bytes(stream, tables);
+}
+
+Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables) {
+    std::FILE* in = temporary_with(stream);
+    std::FILE* out = std::tmpfile();
+    CodecResult result = expand_stream(tables, in, out);
+    Expanded expanded{result.status, contents_of(out)};
+    std::fclose(in);
+    std::fclose(out);
+    return expanded;
+}
+
+Codes reference_codes(const Bytes& input, int bits) {
+    const std::uint32_t end = (1u << bits) - 1;
+    Codes codes;
+    if (input.empty()) return {end, end};
+    std::map<std::pair<std::uint32_t, std::uint8_t>, std::uint32_t> strings;
+    std::uint32_t next = 256;
+    std::uint32_t current = input[0];
+    for (std::size_t i = 1; i < input.size(); ++i) {
+        auto found = strings.find({current, input[i]});
+        if (found != strings.end()) {
+            current = found->second;
+            continue;
+        }
+        if (next < end) strings[{current, input[i]}] = next++;
+        codes.push_back(current);
+        current = input[i];
+    }
+    codes.push_back(current);
+    codes.push_back(end);
+    return codes;
+}
+
+std::uint64_t reference_new_strings(const Bytes& input) {
+    std::map<std::pair<std::uint64_t, std::uint8_t>, std::uint64_t> strings;
+    std::uint64_t count = 0;
+    if (input.empty()) return 0;
+    std::uint64_t current = input[0];
+    for (std::size_t i = 1; i < input.size(); ++i) {
+        auto found = strings.find({current, input[i]});
+        if (found != strings.end()) {
+            current = found->second;
+            continue;
+        }
+        strings[{current, input[i]}] = 256 + count++;
+        current = input[i];
+    }
+    return count;
+}
+
+Bytes reference_pack(const Codes& codes, int bits) {
+    std::vector<bool> stream;
+    for (std::uint32_t code : codes)
+        for (int bit = bits - 1; bit >= 0; --bit)
+            stream.push_back((code >> bit) & 1u);
+    Bytes bytes(stream.size() / 8, 0);
+    for (std::size_t i = 0; i < bytes.size() * 8; ++i)
+        if (stream[i]) bytes[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+    return bytes;
+}
+
+Bytes random_bytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<std::uint8_t>(generator());
+    return bytes;
+}
+
+Bytes text_like(std::size_t size, std::uint32_t seed) {
+    static const char* const words[] = {"the ",    "width ",      "of ",    "every ", "code ",
+                                        "stream ", "dictionary ", "grows ", "as ",    "strings ",
+                                        "arrive ", "and ",        "bits ",  "\n",     "compress "};
+    std::mt19937 generator(seed);
+    Bytes bytes;
+    while (bytes.size() < size) {
+        const char* word = words[generator() % std::size(words)];
+        for (const char* c = word; *c != '\0' && bytes.size() < size; ++c)
+            bytes.push_back(static_cast<std::uint8_t>(*c));
+    }
+    return bytes;
+}
+
+Bytes prefix_with_new_strings(const Bytes& source, std::uint64_t new_strings) {
+    std::map<std::pair<std::uint64_t, std::uint8_t>, std::uint64_t> strings;
+    std::uint64_t count = 0;
+    std::uint64_t current = source.at(0);
+    for (std::size_t i = 1; i < source.size(); ++i) {
+        auto found = strings.find({current, source[i]});
+        if (found != strings.end()) {
+            current = found->second;
+            continue;
+        }
+        strings[{current, source[i]}] = 256 + count++;
+        current = source[i];
+        if (count == new_strings) return Bytes(source.begin(), source.begin() + i + 1);
+    }
+    throw std::runtime_error("source too short for that many new strings");
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwel-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path, ignored);
+}
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes read_file(const std::filesystem::path& path) {
+    return bytes_of(slurp(path));
+}
+
+RunOutcome run_tarnwel(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                       const std::string& redirect_stdout_to) {
+    std::filesystem::path out = folder / ".stdout";
+    std::filesystem::path err = folder / ".stderr";
+    std::string command = "cd ";
+    command += quoted(folder.string());
+    command += " && ";
+    command += quoted(TARNWEL_EXECUTABLE);
+    for (const auto& arg : args) {
+        command += ' ';
+        command += quoted(arg);
+    }
+    command += " </dev/null >";
+    command += quoted(redirect_stdout_to.empty() ? out.string() : redirect_stdout_to);
+    command += " 2>";
+    command += quoted(err.string());
+    int raw = std::system(command.c_str());
+    RunOutcome outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), slurp(out),
+                       slurp(err)};
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return outcome;
+}
+
+} // namespace tarnwel::test

@@ -1,0 +1,67 @@
+// Helpers shared by the tests: in-memory runs of the library, a reference
+// coder that is slow but obviously right, input generators, and running the
+// executable in a scratch folder.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "codec/codec_result.h"
+#include "codec/expander.h"
+#include "codec/widths.h"
+
+namespace tarnwel::test {
+
+using Bytes = std::vector<std::uint8_t>;
+using Codes = std::vector<std::uint32_t>;
+
+Bytes bytes_of(const std::string& text);
+
+// The library's compressor and expander at a given width, through temporary files.
+Bytes compress_bytes(const Bytes& input, int bits);
+struct Expanded {
+    CodecStatus status;
+    Bytes bytes;
+};
+Expanded expand_bytes(const Bytes& stream, int bits);
+// Reuses tables from an earlier stream: entries left over must never be read.
+Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables);
+
+// Reference LZW over a std::map: the codes the compressor must write at
+// bits, the end code included.
+Codes reference_codes(const Bytes& input, int bits);
+// How many new strings an unbounded parse of input meets.
+std::uint64_t reference_new_strings(const Bytes& input);
+// Packs codes MSB first bit by bit, dropping the bits that do not fill a byte.
+Bytes reference_pack(const Codes& codes, int bits);
+
+// Inputs.
+Bytes random_bytes(std::size_t size, std::uint32_t seed);
+Bytes text_like(std::size_t size, std::uint32_t seed);
+// The shortest prefix of source whose parse meets exactly new_strings new strings.
+Bytes prefix_with_new_strings(const Bytes& source, std::uint64_t new_strings);
+
+// A scratch folder, removed with everything in it at the end of the test.
+struct ScratchFolder {
+    std::filesystem::path path;
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+};
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes);
+Bytes read_file(const std::filesystem::path& path);
+
+// Runs the executable with arguments (each quoted for the shell) inside folder.
+struct RunOutcome {
+    int status;         // exit status as a shell shows it
+    std::string output; // standard output
+    std::string errors; // standard error
+};
+RunOutcome run_tarnwel(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                       const std::string& redirect_stdout_to = "");
+
+} // namespace tarnwel::test

@@ -1,0 +1,108 @@
+// Choosing the width: which trials run, where each overflows, what is chosen.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+#include "width/width_search.h"
+
+namespace tarnwel::test {
+namespace {
+
+struct Search {
+    WidthChoice choice;
+    std::vector<int> trials;
+};
+
+Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
+    std::FILE* file = std::tmpfile();
+    if (!input.empty()) std::fwrite(input.data(), 1, input.size(), file);
+    std::fseek(file, start_at, SEEK_SET);
+    Search result;
+    result.choice = search_width(
+        file,
+        [](int bits, void* trials) { static_cast<std::vector<int>*>(trials)->push_back(bits); },
+        &result.trials, cap);
+    std::fclose(file);
+    return result;
+}
+
+// New strings that overflow a trial at bits: one more than its codes 256..last_code.
+std::uint64_t overflow_at(int bits) {
+    return (std::uint64_t{1} << bits) - 256;
+}
+
+TEST(WidthSearch, ShortOrEmptyInputMakesOneTrialAndChoosesEleven) {
+    for (const Bytes& input : {Bytes{}, bytes_of("a"), text_like(3000, 4)}) {
+        Search result = search(input);
+        EXPECT_EQ(result.choice.result.status, CodecStatus::ok);
+        EXPECT_EQ(result.trials, (std::vector<int>{12}));
+        EXPECT_EQ(result.choice.bits, 11);
+        EXPECT_TRUE(result.choice.last_trial_fit);
+        EXPECT_EQ(result.choice.last_trial_bits, 12);
+    }
+}
+
+TEST(WidthSearch, DictionaryExactlyFullIsNotAnOverflow) {
+    Bytes source = random_bytes(60000, 11);
+    for (int bits : {12, 13}) {
+        // Every code up to last_code given out, and no further new string.
+        Search full = search(prefix_with_new_strings(source, overflow_at(bits) - 1));
+        EXPECT_EQ(full.trials.back(), bits);
+        EXPECT_TRUE(full.choice.last_trial_fit);
+        EXPECT_EQ(full.choice.bits, bits - 1);
+        // One new string more overflows, and the next width is tried.
+        Search over = search(prefix_with_new_strings(source, overflow_at(bits)));
+        EXPECT_EQ(over.trials.back(), bits + 1);
+        EXPECT_EQ(over.choice.bits, bits);
+    }
+}
+
+TEST(WidthSearch, TrialsClimbUntilOneFitsAndTheWidthBeforeItIsChosen) {
+    Search result = search(random_bytes(15000, 3)); // overflows 12 and 13, fits 14
+    EXPECT_EQ(result.trials, (std::vector<int>{12, 13, 14}));
+    EXPECT_EQ(result.choice.bits, 13);
+    EXPECT_TRUE(result.choice.last_trial_fit);
+    EXPECT_EQ(result.choice.last_trial_bits, 14);
+}
+
+TEST(WidthSearch, ChoiceFollowsTheNewStringCountOfAnUnboundedParse) {
+    const Bytes inputs[] = {random_bytes(5000, 5),  random_bytes(40000, 6), text_like(200000, 7),
+                            random_bytes(70000, 8), Bytes(3000000, 'z'),    text_like(1000, 9)};
+    for (const Bytes& input : inputs) {
+        std::uint64_t strings = reference_new_strings(input);
+        int expected = 12;
+        while (strings >= overflow_at(expected))
+            ++expected;
+        Search result = search(input);
+        EXPECT_EQ(result.choice.bits, expected - 1) << input.size() << " bytes";
+        EXPECT_EQ(result.trials.back(), expected);
+    }
+}
+
+TEST(WidthSearch, EveryTrialStartsFromTheFirstByte) {
+    Bytes input = random_bytes(15000, 3);
+    // Left part-way through by its opener, and by the trials that stop early.
+    Search result = search(input, max_bits, 14000);
+    EXPECT_EQ(result.trials, (std::vector<int>{12, 13, 14}));
+    EXPECT_EQ(result.choice.bits, 13);
+}
+
+TEST(WidthSearch, StopsAtTheCapWhenTheLastTrialStillOverflows) {
+    Search result = search(random_bytes(15000, 3), 13);
+    EXPECT_EQ(result.trials, (std::vector<int>{12, 13}));
+    EXPECT_EQ(result.choice.bits, 13);
+    EXPECT_FALSE(result.choice.last_trial_fit);
+}
+
+TEST(WidthSearch, UnseekableInputIsAReadFailure) {
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    std::FILE* reading = fdopen(pipe_ends[0], "rb");
+    ::close(pipe_ends[1]);
+    WidthChoice choice = search_width(reading, nullptr, nullptr);
+    EXPECT_EQ(choice.result.status, CodecStatus::read_failed);
+    EXPECT_EQ(choice.result.error_number, ESPIPE);
+    std::fclose(reading);
+}
+
+} // namespace
+} // namespace tarnwel::test

@@ -1,0 +1,38 @@
+// Choosing the code width for one input.
+//
+// A trial at width w grows the dictionary exactly as compression at w would,
+// without writing anything, and overflows when a new string arrives after
+// every code up to last_code has been given out (a dictionary that only just
+// fills does not count). Trials run at 12, 13, ... until one does not
+// overflow; the input is then compressed one bit narrower, at the last width
+// that overflowed, or at 11 when 12 already sufficed. No width past max_bits
+// is tried: if that trial still overflows, max_bits is used as it is.
+#pragma once
+
+#include <cstdio>
+
+#include "codec/byte_io.h"
+#include "codec/codec_result.h"
+#include "codec/dictionary.h"
+
+namespace tarnwel {
+
+// True when the dictionary overflowed at dictionary.bits before the input
+// ended. Reads from the reader's current position.
+bool trial_fills(Dictionary& dictionary, ByteReader& reader);
+
+struct WidthChoice {
+    CodecResult result;          // status of the trials' reads and allocations
+    int bits = default_bits;     // the width to compress at
+    int last_trial_bits = 0;     // width of the last trial made
+    bool last_trial_fit = false; // the last trial ended without overflowing
+};
+
+// Called before each trial with its width, so a caller can report progress.
+using TrialStarted = void (*)(int bits, void* context);
+
+// Runs the trials over input, rewinding it to its first byte before each.
+WidthChoice search_width(std::FILE* input, TrialStarted on_trial, void* context,
+                         int cap = max_bits);
+
+} // namespace tarnwel
