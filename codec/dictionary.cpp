@@ -1,33 +1,27 @@
 #include "codec/dictionary.h"
 
-#include <algorithm>
-#include <new>
+#include <cstring>
 
 namespace tarnwel {
 
 bool allocate_tables(Dictionary& dictionary, int bits) {
-    dictionary.code_table = {};
-    dictionary.prefix_table = {};
-    dictionary.byte_table = {};
+    std::size_t slots = static_cast<std::size_t>(TABLESIZE[static_cast<std::size_t>(bits)]);
     dictionary.slot_count = 0;
-    try {
-        std::size_t slots = static_cast<std::size_t>(TABLESIZE[static_cast<std::size_t>(bits)]);
-        dictionary.code_table.resize(slots);
-        dictionary.prefix_table.resize(slots);
-        dictionary.byte_table.resize(slots);
-    } catch (const std::bad_alloc&) {
-        dictionary.code_table = {};
-        dictionary.prefix_table = {};
-        dictionary.byte_table = {};
+    if (!allocate(dictionary.code_table, slots) || !allocate(dictionary.prefix_table, slots) ||
+        !allocate(dictionary.byte_table, slots)) {
+        dictionary = Dictionary{};
         return false;
     }
     dictionary.bits = bits;
-    dictionary.slot_count = TABLESIZE[static_cast<std::size_t>(bits)];
+    dictionary.slot_count = static_cast<std::int32_t>(slots);
     return true;
 }
 
 void clear_dictionary(Dictionary& dictionary) {
-    std::fill(dictionary.code_table.begin(), dictionary.code_table.end(), empty_slot);
+    // empty_slot is all one bits, so a byte fill sets it in every slot.
+    static_assert(empty_slot == -1);
+    std::memset(dictionary.code_table.begin(), 0xFF,
+                dictionary.code_table.size * sizeof(dictionary.code_table[0]));
     dictionary.free_code = first_free_code;
 }
 

@@ -9,7 +9,8 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+
+#include "codec/table.h"
 
 #include "codec/widths.h"
 
@@ -25,9 +26,9 @@ inline constexpr std::int32_t empty_slot = -1;
 struct Dictionary {
     int bits = default_bits;
     std::int32_t slot_count = 0;
-    std::vector<std::int32_t> code_table;   // code stored in a slot, or empty_slot
-    std::vector<std::int32_t> prefix_table; // the string's code without its last byte
-    std::vector<std::uint8_t> byte_table;   // the string's last byte
+    Table<std::int32_t> code_table;   // code stored in a slot, or empty_slot
+    Table<std::int32_t> prefix_table; // the string's code without its last byte; set with
+    Table<std::uint8_t> byte_table;   // the string's last byte; set with the code
     std::uint32_t free_code = first_free_code;
 };
 

@@ -1,7 +1,5 @@
 #include "codec/expander.h"
 
-#include <new>
-
 #include "codec/code_stream.h"
 #include "codec/widths.h"
 
@@ -9,11 +7,8 @@ namespace tarnwel {
 
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
-    try {
-        tables.prefix_table.assign(codes, 0);
-        tables.byte_table.assign(codes, 0);
-        tables.unwind_stack.assign(codes - first_free_code, 0);
-    } catch (const std::bad_alloc&) {
+    if (!allocate(tables.prefix_table, codes) || !allocate(tables.byte_table, codes) ||
+        !allocate(tables.unwind_stack, codes - first_free_code)) {
         tables = ExpanderTables{};
         return false;
     }
@@ -25,12 +20,12 @@ std::int64_t unwind_code(ExpanderTables& tables, std::size_t position, std::uint
     std::uint32_t steps = 0;
     const std::uint32_t last = last_code(tables.bits);
     while (code > 255) {
-        if (position >= tables.unwind_stack.size() || steps >= last) return -1;
+        if (position >= tables.unwind_stack.size || steps >= last) return -1;
         tables.unwind_stack[position++] = tables.byte_table[code];
         code = static_cast<std::uint32_t>(tables.prefix_table[code]);
         ++steps;
     }
-    if (position >= tables.unwind_stack.size()) return -1;
+    if (position >= tables.unwind_stack.size) return -1;
     tables.unwind_stack[position] = static_cast<std::uint8_t>(code);
     return static_cast<std::int64_t>(position);
 }

@@ -10,7 +10,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+
+#include "codec/table.h"
 
 #include "codec/codec_result.h"
 
@@ -18,12 +19,12 @@ namespace tarnwel {
 
 struct ExpanderTables {
     int bits = 12;
-    std::vector<std::int32_t> prefix_table; // indexed by code
-    std::vector<std::uint8_t> byte_table;   // indexed by code
+    Table<std::int32_t> prefix_table; // indexed by code; set before it is read
+    Table<std::uint8_t> byte_table;   // indexed by code; set before it is read
     // Holds one string spelled backwards. The longest string a valid stream
     // carries at BITS is 2^BITS - 256 bytes (the code one below last_code,
     // extended by its own first byte), so this never has to grow.
-    std::vector<std::uint8_t> unwind_stack;
+    Table<std::uint8_t> unwind_stack;
 };
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.

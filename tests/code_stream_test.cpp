@@ -23,7 +23,7 @@ Bytes pack(const std::vector<std::int32_t>& codes, int bits) {
 
 Codes unpack(const Bytes& bytes, int bits, std::size_t count) {
     std::FILE* file = std::tmpfile();
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::rewind(file);
     CodeReader reader = make_code_reader(file, bits);
     Codes codes;

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Writes seed corpora for the fuzz targets into DIR/expand and DIR/round_trip.
+# Usage: fuzz/make_corpus.sh TARNWEL_EXECUTABLE DIR
+# Each seed's first byte picks the width (11 + byte % 15); the rest is the data.
+set -euo pipefail
+tarnwel=$(realpath "$1")
+dir=$2
+mkdir -p "$dir/expand" "$dir/round_trip"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+width_byte() { printf "\\x$(printf '%02x' $(($1 - 11)))"; }
+
+# Known streams at width 11: empty input, "a", "aaaa".
+{ width_byte 11; printf '\xff\xff'; } >"$dir/expand/empty"
+{ width_byte 11; printf '\x0c\x3f'; } >"$dir/expand/one_byte"
+{ width_byte 11; printf '\x0c\x24\x00\x30\xff'; } >"$dir/expand/four_a"
+
+# Real streams at the widths the search picks for them.
+sample() { # name, bytes of input
+    case $1 in
+    text) head -c "$2" /usr/share/common-licenses/GPL-3 2>/dev/null || yes 'the width of every code' | head -c "$2" ;;
+    random) head -c "$2" /dev/urandom ;;
+    zeros) head -c "$2" /dev/zero ;;
+    esac
+}
+for spec in text:2000 text:20000 random:9000 random:30000 zeros:100000; do
+    name=${spec%%:*}
+    size=${spec##*:}
+    sample "$name" "$size" >"$work/in"
+    (cd "$work" && "$tarnwel" c in in.z >/dev/null)
+    bits=$(cat "$work/bits.txt")
+    { width_byte "$bits"; cat "$work/in.z"; } >"$dir/expand/${name}_${size}_at_${bits}"
+    for seed_bits in 11 13 25; do
+        { width_byte "$seed_bits"; head -c 4000 "$work/in"; } >"$dir/round_trip/${name}_${size}_at_${seed_bits}"
+    done
+done
+echo "seeds: $(ls "$dir/expand" | wc -l) expand, $(ls "$dir/round_trip" | wc -l) round trip"

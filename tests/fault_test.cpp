@@ -1,0 +1,105 @@
+// Hostile streams and failing surroundings, as the executable meets them:
+// every run ends with a clean status and a message, and no input is damaged.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string expanding = "\nExpanding... \n";
+const std::string fatal = "Fatal error during code expansion.\n";
+
+void expect_clean_or_fatal(const RunOutcome& outcome, const std::string& what) {
+    EXPECT_TRUE((outcome.status == 0 && outcome.output == expanding) ||
+                (outcome.status == 253 && outcome.output == expanding + fatal))
+        << what << ": status " << outcome.status << ", output " << outcome.output;
+    EXPECT_EQ(outcome.errors, "") << what;
+}
+
+TEST(Faults, TruncatedStreamsEndCleanlyOrWithTheFatalMessage) {
+    ScratchFolder folder;
+    Bytes input = text_like(700, 51);
+    for (int bits : {11, 13, 16, 25}) {
+        write_file(folder.path / "bits.txt", bytes_of(std::to_string(bits)));
+        Bytes stream = compress_bytes(input, bits);
+        // Every length at the narrowest width; wide tables cost more to set up.
+        std::size_t stride = bits == 11 ? 1 : bits == 13 ? 5 : 17;
+        for (std::size_t length = 0; length < stream.size(); length += stride) {
+            write_file(folder.path / "cut.z", Bytes(stream.begin(), stream.begin() + length));
+            expect_clean_or_fatal(run_tarnwel(folder.path, {"d", "cut.z", "out"}),
+                                  "BITS " + std::to_string(bits) + " cut at " +
+                                      std::to_string(length));
+        }
+    }
+}
+
+TEST(Faults, FlippedBitsEndCleanlyOrWithTheFatalMessage) {
+    ScratchFolder folder;
+    Bytes input = text_like(5000, 52);
+    std::mt19937 generator(53);
+    for (int bits : {11, 12, 17, 25}) {
+        write_file(folder.path / "bits.txt", bytes_of(std::to_string(bits)));
+        Bytes stream = compress_bytes(input, bits);
+        for (int trial = 0; trial < 40; ++trial) {
+            Bytes damaged = stream;
+            std::size_t bit = generator() % (damaged.size() * 8);
+            damaged[bit / 8] ^= static_cast<std::uint8_t>(0x80u >> (bit % 8));
+            write_file(folder.path / "flipped.z", damaged);
+            expect_clean_or_fatal(run_tarnwel(folder.path, {"d", "flipped.z", "out"}),
+                                  "BITS " + std::to_string(bits) + " bit " + std::to_string(bit));
+        }
+    }
+}
+
+TEST(Faults, StreamReadAtTheWrongWidthNeverCrashes) {
+    ScratchFolder folder;
+    write_file(folder.path / "in.z", compress_bytes(text_like(20000, 54), 14));
+    for (int bits = min_bits; bits <= max_bits; ++bits) {
+        if (bits == 14) continue;
+        write_file(folder.path / "bits.txt", bytes_of(std::to_string(bits)));
+        expect_clean_or_fatal(run_tarnwel(folder.path, {"d", "in.z", "out"}),
+                              "read at " + std::to_string(bits));
+    }
+}
+
+TEST(Faults, FolderWhereTheOutputShouldBeFails) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", bytes_of("data"));
+    fs::create_directory(folder.path / "out");
+    for (const char* mode : {"c", "d"}) {
+        RunOutcome outcome = run_tarnwel(folder.path, {mode, "in", "out"});
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.output, "tarnwel: cannot create output out: Is a directory\n");
+        EXPECT_TRUE(fs::is_directory(folder.path / "out"));
+    }
+}
+
+TEST(Faults, InterruptedRunsLeaveTheInputIntact) {
+    ScratchFolder folder;
+    Bytes input = random_bytes(8u << 20, 55);
+    write_file(folder.path / "in", input);
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+    Bytes stream = read_file(folder.path / "in.z");
+    for (const char* signal : {"INT", "TERM", "KILL"}) {
+        for (const char* step : {"c in out", "d in.z out"}) {
+            std::string command = "cd '";
+            command += folder.path.string();
+            command += "' && timeout -s ";
+            command += signal;
+            command += " 0.2 '" TARNWEL_EXECUTABLE "' ";
+            command += step;
+            command += " >/dev/null 2>&1";
+            std::system(command.c_str());
+            ASSERT_TRUE(read_file(folder.path / "in") == input) << signal << " during " << step;
+            ASSERT_TRUE(read_file(folder.path / "in.z") == stream) << signal << " during " << step;
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnwel::test
