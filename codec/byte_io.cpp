@@ -4,9 +4,10 @@
 
 namespace tarnwel {
 
-ByteReader make_reader(std::FILE* file) {
+ByteReader make_reader(std::FILE* file, ProgressHook progress) {
     ByteReader reader;
     reader.file = file;
+    reader.progress = progress;
     reader.buffer.resize(io_block_size);
     return reader;
 }
@@ -29,6 +30,8 @@ bool refill(ByteReader& reader) {
         return false;
     }
     reader.end = got;
+    if (reader.progress.report != nullptr)
+        reader.progress.report(reader.consumed, reader.progress.context);
     return true;
 }
 

@@ -14,6 +14,13 @@ namespace tarnwel {
 
 inline constexpr std::size_t io_block_size = 1 << 16;
 
+// Called after each block is read with the bytes consumed before it, so a
+// caller can show progress; the codec itself never prints.
+struct ProgressHook {
+    void (*report)(std::uint64_t bytes_done, void* context) = nullptr;
+    void* context = nullptr;
+};
+
 struct ByteReader {
     std::FILE* file = nullptr;
     std::vector<std::uint8_t> buffer;
@@ -21,6 +28,7 @@ struct ByteReader {
     std::size_t end = 0;      // bytes of buffer that hold data
     std::uint64_t consumed = 0;
     int error_number = 0; // errno of the first failed read, 0 if none
+    ProgressHook progress;
 };
 
 struct ByteWriter {
@@ -31,7 +39,7 @@ struct ByteWriter {
     int error_number = 0;      // errno of the first failed write, 0 if none
 };
 
-ByteReader make_reader(std::FILE* file);
+ByteReader make_reader(std::FILE* file, ProgressHook progress = {});
 ByteWriter make_writer(std::FILE* file);
 
 // Reads the next block into the buffer. False at end of input or on error.

@@ -9,10 +9,10 @@ CodeWriter make_code_writer(std::FILE* file, int bits) {
     return writer;
 }
 
-CodeReader make_code_reader(std::FILE* file, int bits) {
+CodeReader make_code_reader(std::FILE* file, int bits, ProgressHook progress) {
     CodeReader reader;
     reader.bits = bits;
-    reader.bytes = make_reader(file);
+    reader.bytes = make_reader(file, progress);
     return reader;
 }
 

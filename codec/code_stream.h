@@ -30,7 +30,7 @@ struct CodeReader {
 };
 
 CodeWriter make_code_writer(std::FILE* file, int bits);
-CodeReader make_code_reader(std::FILE* file, int bits);
+CodeReader make_code_reader(std::FILE* file, int bits, ProgressHook progress = {});
 
 // Appends one code. Every bit of the shifted value is ORed in, so -1 written
 // at a byte boundary is an all-ones code: that is what an empty input's

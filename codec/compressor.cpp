@@ -22,9 +22,10 @@ CodecResult finish(const ByteReader& reader, CodeWriter& writer) {
 
 } // namespace
 
-CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output) {
+CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
+                            ProgressHook progress) {
     clear_dictionary(dictionary);
-    ByteReader reader = make_reader(input);
+    ByteReader reader = make_reader(input, progress);
     CodeWriter writer = make_code_writer(output, dictionary.bits);
 
     // An empty input leaves this at -1, which put_code turns into an all-ones code.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "codec/byte_io.h"
 #include "codec/codec_result.h"
 #include "codec/dictionary.h"
 
@@ -11,6 +12,7 @@ namespace tarnwel {
 
 // Compresses the rest of input into output at dictionary.bits, using tables
 // already allocated for that width. The caller closes both streams.
-CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output);
+CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
+                            ProgressHook progress = {});
 
 } // namespace tarnwel

@@ -51,8 +51,9 @@ CodecResult finish(CodeReader& reader, ByteWriter& writer, CodecStatus status) {
 
 } // namespace
 
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output) {
-    CodeReader reader = make_code_reader(input, tables.bits);
+CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
+                          ProgressHook progress) {
+    CodeReader reader = make_code_reader(input, tables.bits, progress);
     ByteWriter writer = make_writer(output);
     const std::uint32_t end = end_code(tables.bits);
     const std::uint32_t last = last_code(tables.bits);

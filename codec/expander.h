@@ -13,6 +13,7 @@
 
 #include "codec/table.h"
 
+#include "codec/byte_io.h"
 #include "codec/codec_result.h"
 
 namespace tarnwel {
@@ -36,6 +37,7 @@ bool allocate_expander(ExpanderTables& tables, int bits);
 std::int64_t unwind_code(ExpanderTables& tables, std::size_t position, std::uint32_t code);
 
 // Expands the code stream in input into output until the end code.
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output);
+CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
+                          ProgressHook progress = {});
 
 } // namespace tarnwel

@@ -10,6 +10,7 @@
 #include "codec/expander.h"
 #include "driver/console.h"
 #include "driver/data_files.h"
+#include "driver/progress.h"
 #include "width/width_file.h"
 #include "width/width_search.h"
 
@@ -30,6 +31,7 @@ struct RunState {
     Clock::time_point start;
     std::FILE* input = nullptr;
     std::FILE* output = nullptr;
+    ProgressLine progress;
 };
 
 void close_files(RunState& state) {
@@ -67,9 +69,16 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
     return exit_failure;
 }
 
-void print_trial(int bits, void*) {
+void print_trial(int bits, void* context) {
+    auto& progress = *static_cast<ProgressLine*>(context);
+    erase_progress(progress);
     std::printf("Testing for BITS = %d\n", bits);
     std::fflush(stdout);
+    start_phase(progress, "Testing BITS = " + std::to_string(bits));
+}
+
+ProgressHook progress_hook(RunState& state) {
+    return {report_progress, &state.progress};
 }
 
 void print_report(const RunState& state, const CodecResult& result) {
@@ -84,7 +93,8 @@ void print_report(const RunState& state, const CodecResult& result) {
 }
 
 int compress_mode(RunState& state) {
-    WidthChoice choice = search_width(state.input, print_trial, nullptr);
+    WidthChoice choice = search_width(state.input, {print_trial, report_progress, &state.progress});
+    erase_progress(state.progress);
     if (choice.result.status != CodecStatus::ok)
         return report_codec_failure(state, choice.result, choice.last_trial_bits);
     if (choice.last_trial_fit) {
@@ -113,7 +123,10 @@ int compress_mode(RunState& state) {
     }
     std::printf("\nCompressing with BITS = %d ...  \n", choice.bits);
     std::fflush(stdout);
-    CodecResult result = compress_stream(dictionary, state.input, state.output);
+    start_phase(state.progress, "Compressing");
+    CodecResult result =
+        compress_stream(dictionary, state.input, state.output, progress_hook(state));
+    erase_progress(state.progress);
     if (result.status != CodecStatus::ok) return report_codec_failure(state, result, choice.bits);
     if (!close_output(state)) return exit_failure;
     print_report(state, result);
@@ -139,7 +152,9 @@ int decompress_mode(RunState& state) {
     }
     std::printf("\nExpanding... \n");
     std::fflush(stdout);
-    CodecResult result = expand_stream(tables, state.input, state.output);
+    start_phase(state.progress, "Expanding");
+    CodecResult result = expand_stream(tables, state.input, state.output, progress_hook(state));
+    erase_progress(state.progress);
     // The output keeps what was expanded before a corrupt code, so it is
     // closed (and checked) before the verdict.
     if (!close_output(state)) return exit_failure;
@@ -189,6 +204,7 @@ int run(int argc, char** argv) {
         report_file_error("cannot open input", state.input_path, errno);
         return exit_failure;
     }
+    state.progress = make_progress_line(input_size(state.input));
     if (!files_are_distinct(state, compressing)) {
         close_files(state);
         return exit_failure;

@@ -17,10 +17,12 @@ Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
     if (!input.empty()) std::fwrite(input.data(), 1, input.size(), file);
     std::fseek(file, start_at, SEEK_SET);
     Search result;
-    result.choice = search_width(
-        file,
-        [](int bits, void* trials) { static_cast<std::vector<int>*>(trials)->push_back(bits); },
-        &result.trials, cap);
+    SearchHooks hooks;
+    hooks.trial_started = [](int bits, void* trials) {
+        static_cast<std::vector<int>*>(trials)->push_back(bits);
+    };
+    hooks.context = &result.trials;
+    result.choice = search_width(file, hooks, cap);
     std::fclose(file);
     return result;
 }
@@ -98,7 +100,7 @@ TEST(WidthSearch, UnseekableInputIsAReadFailure) {
     ASSERT_EQ(pipe(pipe_ends), 0);
     std::FILE* reading = fdopen(pipe_ends[0], "rb");
     ::close(pipe_ends[1]);
-    WidthChoice choice = search_width(reading, nullptr, nullptr);
+    WidthChoice choice = search_width(reading);
     EXPECT_EQ(choice.result.status, CodecStatus::read_failed);
     EXPECT_EQ(choice.result.error_number, ESPIPE);
     std::fclose(reading);

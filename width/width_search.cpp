@@ -26,10 +26,10 @@ bool trial_fills(Dictionary& dictionary, ByteReader& reader) {
     return false;
 }
 
-WidthChoice search_width(std::FILE* input, TrialStarted on_trial, void* context, int cap) {
+WidthChoice search_width(std::FILE* input, SearchHooks hooks, int cap) {
     WidthChoice choice;
     Dictionary dictionary;
-    ByteReader reader = make_reader(input);
+    ByteReader reader = make_reader(input, {hooks.progress, hooks.context});
     for (int bits = default_bits;; ++bits) {
         if (!allocate_tables(dictionary, bits)) {
             choice.result.status = CodecStatus::out_of_memory;
@@ -43,7 +43,7 @@ WidthChoice search_width(std::FILE* input, TrialStarted on_trial, void* context,
         }
         reader.position = reader.end = 0;
         reader.consumed = 0;
-        if (on_trial != nullptr) on_trial(bits, context);
+        if (hooks.trial_started != nullptr) hooks.trial_started(bits, hooks.context);
         bool overflowed = trial_fills(dictionary, reader);
         choice.last_trial_bits = bits;
         if (reader.error_number != 0) {

@@ -28,11 +28,15 @@ struct WidthChoice {
     bool last_trial_fit = false; // the last trial ended without overflowing
 };
 
-// Called before each trial with its width, so a caller can report progress.
-using TrialStarted = void (*)(int bits, void* context);
+// What a caller hears of the search: the start of each trial, with its
+// width, and the bytes each trial has read so far.
+struct SearchHooks {
+    void (*trial_started)(int bits, void* context) = nullptr;
+    void (*progress)(std::uint64_t bytes_done, void* context) = nullptr;
+    void* context = nullptr;
+};
 
 // Runs the trials over input, rewinding it to its first byte before each.
-WidthChoice search_width(std::FILE* input, TrialStarted on_trial, void* context,
-                         int cap = max_bits);
+WidthChoice search_width(std::FILE* input, SearchHooks hooks = {}, int cap = max_bits);
 
 } // namespace tarnwel

@@ -1,0 +1,71 @@
+#include "driver/progress.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace tarnwel {
+
+namespace {
+
+constexpr auto quiet_start = std::chrono::milliseconds(500);
+constexpr auto redraw_interval = std::chrono::milliseconds(100);
+
+std::string format(const char* pattern, double a, double b = 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a, b);
+    return text;
+}
+
+} // namespace
+
+ProgressLine make_progress_line(std::uint64_t total) {
+    ProgressLine line;
+    line.enabled = isatty(STDOUT_FILENO) != 0;
+    line.total = total;
+    return line;
+}
+
+void start_phase(ProgressLine& line, std::string phase) {
+    line.phase = std::move(phase);
+    line.phase_start = ProgressLine::Clock::now();
+    line.last_draw = line.phase_start;
+}
+
+std::string progress_text(const std::string& phase, std::uint64_t done, std::uint64_t total,
+                          double elapsed) {
+    double megabytes = static_cast<double>(done) / 1e6;
+    double rate = elapsed > 0 ? megabytes / elapsed : 0;
+    std::string text = phase;
+    if (total == 0) return text + format(": %.1f MB, %.1f MB/s", megabytes, rate);
+    double share = static_cast<double>(done) / static_cast<double>(total);
+    text += format(": %3.0f%%, %.1f MB/s", 100 * share, rate);
+    // Below a second or a percent the rate is still too rough to predict from.
+    if (elapsed >= 1 && share >= 0.01 && share < 1)
+        text += format(", about %.0f s left", elapsed * (1 - share) / share);
+    return text;
+}
+
+void report_progress(std::uint64_t bytes_done, void* context) {
+    auto& line = *static_cast<ProgressLine*>(context);
+    if (!line.enabled) return;
+    auto now = ProgressLine::Clock::now();
+    if (now - line.phase_start < quiet_start || now - line.last_draw < redraw_interval) return;
+    line.last_draw = now;
+    std::string text = progress_text(line.phase, bytes_done, line.total,
+                                     std::chrono::duration<double>(now - line.phase_start).count());
+    // Pad over the end of a longer line drawn before.
+    std::size_t width = text.size();
+    if (text.size() < line.shown) text.append(line.shown - text.size(), ' ');
+    std::printf("\r%s", text.c_str());
+    std::fflush(stdout);
+    line.shown = width;
+}
+
+void erase_progress(ProgressLine& line) {
+    if (line.shown == 0) return;
+    std::printf("\r%s\r", std::string(line.shown, ' ').c_str());
+    std::fflush(stdout);
+    line.shown = 0;
+}
+
+} // namespace tarnwel

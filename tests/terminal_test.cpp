@@ -1,0 +1,98 @@
+// What a person at a terminal sees: the screen cleared, a progress line
+// during long phases, and afterwards exactly the messages a script sees.
+#include <gtest/gtest.h>
+
+#include "driver/progress.h"
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+// Runs a command under a pseudo-terminal and returns everything it wrote.
+std::string run_on_terminal(const std::filesystem::path& folder, const std::string& arguments) {
+    std::string command = "cd '";
+    command += folder.string();
+    command += "' && script -qec \"'" TARNWEL_EXECUTABLE "' ";
+    command += arguments;
+    command += "\" /dev/null >.screen 2>&1 </dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::string screen;
+    for (std::uint8_t byte : read_file(folder / ".screen"))
+        screen += static_cast<char>(byte);
+    return screen;
+}
+
+// What stays on screen: carriage returns overwrite, line feeds move on, and
+// trailing blanks are dropped (messages and erased lines alike).
+std::string settled_lines(const std::string& raw) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (char c : raw) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else {
+            std::string& line = lines.back();
+            if (column < line.size())
+                line[column] = c;
+            else
+                line += c;
+            ++column;
+        }
+    }
+    std::string screen;
+    for (std::string& line : lines) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        screen += line + "\n";
+    }
+    return screen;
+}
+
+std::string seconds_hidden(std::string text) {
+    std::size_t at = text.find("TAKES = ");
+    if (at != std::string::npos) text.replace(at, text.find(" sn.", at) - at, "TAKES = ?");
+    return text;
+}
+
+TEST(Terminal, ProgressAppearsDuringLongPhasesAndLeavesTheMessagesIntact) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", random_bytes(8u << 20, 61));
+    std::string raw = run_on_terminal(folder.path, "c in in.z");
+    const std::string clear = "\033[H\033[2J";
+    ASSERT_EQ(raw.substr(0, clear.size()), clear);
+    EXPECT_NE(raw.find("\rCompressing: "), std::string::npos) << raw;
+    EXPECT_NE(raw.find("MB/s"), std::string::npos);
+
+    RunOutcome redirected = run_tarnwel(folder.path, {"c", "in", "in.z"});
+    ASSERT_EQ(redirected.status, 0);
+    EXPECT_EQ(redirected.output.find('\r'), std::string::npos);
+    EXPECT_EQ(redirected.output.find('\033'), std::string::npos);
+    std::string expected = settled_lines(redirected.output);
+    std::string seen = settled_lines(raw.substr(clear.size()));
+    EXPECT_EQ(seconds_hidden(seen), seconds_hidden(expected));
+}
+
+TEST(Terminal, ShortRunsShowNoProgress) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", bytes_of("aaaa"));
+    std::string raw = run_on_terminal(folder.path, "c in in.z");
+    EXPECT_EQ(raw.find("Compressing:"), std::string::npos);
+    EXPECT_EQ(raw.find("MB/s"), std::string::npos);
+}
+
+TEST(Terminal, ProgressTextGivesShareSpeedAndTimeLeft) {
+    EXPECT_EQ(progress_text("Compressing", 25'000'000, 100'000'000, 2.0),
+              "Compressing:  25%, 12.5 MB/s, about 6 s left");
+    // Too early to predict, and no share when the size is unknown.
+    EXPECT_EQ(progress_text("Expanding", 5'000'000, 100'000'000, 0.5),
+              "Expanding:   5%, 10.0 MB/s");
+    EXPECT_EQ(progress_text("Expanding", 3'000'000, 0, 2.0), "Expanding: 3.0 MB, 1.5 MB/s");
+    // Sizes past 4 GiB keep their share.
+    EXPECT_EQ(progress_text("Testing BITS = 16", 6'000'000'000, 8'000'000'000, 60.0),
+              "Testing BITS = 16:  75%, 100.0 MB/s, about 20 s left");
+}
+
+} // namespace
+} // namespace tarnwel::test
