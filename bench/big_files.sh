@@ -7,9 +7,11 @@
 # Usage: bench/big_files.sh [WORK_DIR]   (TARNWEL=path overrides the binary)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-tarnwel=$(realpath "${TARNWEL:-$root/build/tarnwel}")
 work=${1:-$(mktemp -d /tmp/tarnwel-big-XXXXXX)}
 mkdir -p "$work"
+# A copy, so that rebuilding during the run does not change the program measured.
+cp "${TARNWEL:-$root/build/tarnwel}" "$work/tarnwel.measured"
+tarnwel=$work/tarnwel.measured
 cd "$work"
 
 make_inputs() {
@@ -42,7 +44,7 @@ timed() { # label, then the tarnwel arguments
     /usr/bin/time -f '%e %M' -o time.txt "$tarnwel" "$@" >messages.txt
     read -r seconds peak_kb <time.txt
     local sizes
-    sizes=$(grep -o 'WHICH IS [0-9]* BYTES' messages.txt | awk '{print $3}' | paste -sd' ' -)
+    sizes=$(grep -o 'WHICH IS [0-9]* BYTES' messages.txt | awk '{print $3}' | paste -sd' ' - || true)
     printf '%-8s %-10s %8s s %8d MiB  BITS %-3s report sizes: %s\n' \
         "$label" "$2" "$seconds" $((peak_kb / 1024)) "$(cat bits.txt)" "${sizes:--}"
 }

@@ -10,9 +10,10 @@
 
 namespace tarnwel {
 
-// Compresses the rest of input into output at dictionary.bits, using tables
-// already allocated for that width. The caller closes both streams.
-CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
+// Compresses input from its current position into output at bits. The
+// dictionary is either freshly made by init_dictionary or the one the width
+// search grew from this same input; the pass adds what it lacks.
+CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, std::FILE* output,
                             ProgressHook progress = {});
 
 } // namespace tarnwel

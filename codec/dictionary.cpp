@@ -1,28 +1,37 @@
 #include "codec/dictionary.h"
 
-#include <cstring>
-
 namespace tarnwel {
 
-bool allocate_tables(Dictionary& dictionary, int bits) {
-    std::size_t slots = static_cast<std::size_t>(TABLESIZE[static_cast<std::size_t>(bits)]);
-    dictionary.slot_count = 0;
-    if (!allocate(dictionary.code_table, slots) || !allocate(dictionary.prefix_table, slots) ||
-        !allocate(dictionary.byte_table, slots)) {
-        dictionary = Dictionary{};
-        return false;
-    }
-    dictionary.bits = bits;
-    dictionary.slot_count = static_cast<std::int32_t>(slots);
+namespace {
+
+constexpr int initial_slot_bits = 14;
+
+bool allocate_slots(Dictionary& dictionary, int slot_bits) {
+    if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
+    dictionary.mask = (std::size_t{1} << slot_bits) - 1;
+    dictionary.shift = 64 - slot_bits;
+    dictionary.stored = 0;
     return true;
 }
 
-void clear_dictionary(Dictionary& dictionary) {
-    // empty_slot is all one bits, so a byte fill sets it in every slot.
-    static_assert(empty_slot == -1);
-    std::memset(dictionary.code_table.begin(), 0xFF,
-                dictionary.code_table.size * sizeof(dictionary.code_table[0]));
-    dictionary.free_code = first_free_code;
+} // namespace
+
+bool init_dictionary(Dictionary& dictionary) {
+    return allocate_zeroed(dictionary.pair_codes, std::size_t{1} << 16) &&
+           allocate_slots(dictionary, initial_slot_bits);
+}
+
+bool grow_dictionary(Dictionary& dictionary) {
+    HugeArray<std::uint64_t> old = std::move(dictionary.slots);
+    std::size_t old_count = dictionary.mask + 1;
+    if (!allocate_slots(dictionary, 64 - dictionary.shift + 1)) return false;
+    for (std::size_t i = 0; i < old_count; ++i) {
+        std::uint64_t entry = old[i];
+        if (entry == 0) continue;
+        dictionary.slots[probe_slot(dictionary, entry >> code_bits)] = entry;
+        ++dictionary.stored;
+    }
+    return true;
 }
 
 } // namespace tarnwel

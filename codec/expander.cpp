@@ -1,14 +1,111 @@
 #include "codec/expander.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "codec/code_stream.h"
 #include "codec/widths.h"
 
 namespace tarnwel {
 
+namespace {
+
+// An occurrence packs a 39-bit output position over a 25-bit length (the
+// longest string, 2^25 - 256 bytes, fits). Output past 512 GiB is recorded
+// as unknown, and such strings are unwound instead of copied.
+constexpr int length_bits = 25;
+constexpr std::uint64_t length_mask = (std::uint64_t{1} << length_bits) - 1;
+constexpr std::uint64_t unknown_position = (std::uint64_t{1} << (64 - length_bits)) - 1;
+
+std::uint64_t pack_occurrence(std::uint64_t position, std::uint32_t length) {
+    if (position > unknown_position) position = unknown_position;
+    return position << length_bits | length;
+}
+
+// Codes decoded ahead of the one being expanded, and how far ahead the
+// occurrence table and then the window are asked for.
+constexpr std::size_t code_batch = 512;
+constexpr std::size_t occurrence_ahead = 32;
+constexpr std::size_t window_ahead = 12;
+
+// Short strings are copied sixteen bytes at a time, reading and writing up
+// to this many bytes past their end; the window has that much to spare.
+constexpr std::size_t copy_slack = 16;
+
+// Copies a string from earlier in the window. All of a chunk is read before
+// it is written, so a source that ends right where the target starts (the
+// previous string) is copied correctly; bytes written past length are
+// overwritten by the strings that follow.
+inline void copy_string(std::uint8_t* target, const std::uint8_t* source, std::size_t length) {
+    if (length <= copy_slack) {
+        std::uint8_t chunk[copy_slack];
+        std::memcpy(chunk, source, copy_slack);
+        std::memcpy(target, chunk, copy_slack);
+    } else {
+        std::memcpy(target, source, length);
+    }
+}
+
+// The output as it is written: window[0] is output byte `base`; bytes below
+// `flushed` have been handed to the file.
+struct Output {
+    std::FILE* file;
+    std::uint8_t* window;
+    std::size_t capacity;
+    std::size_t keep; // bytes of history kept when the window is emptied
+    std::size_t used = 0;
+    std::size_t flushed = 0;
+    std::uint64_t base = 0;
+    int error_number = 0;
+};
+
+bool write_out(Output& out) {
+    if (out.used > out.flushed && out.error_number == 0) {
+        errno = 0;
+        std::size_t count = out.used - out.flushed;
+        if (std::fwrite(out.window + out.flushed, 1, count, out.file) != count)
+            out.error_number = errno != 0 ? errno : EIO;
+    }
+    out.flushed = out.used;
+    return out.error_number == 0;
+}
+
+// Makes room for length more bytes, keeping the last `keep` bytes as history.
+bool make_room(Output& out, std::size_t length) {
+    if (out.used + length <= out.capacity) return true;
+    if (!write_out(out)) return false;
+    std::size_t dropped = out.used - out.keep;
+    std::memmove(out.window, out.window + dropped, out.keep);
+    out.base += dropped;
+    out.used = out.flushed = out.keep;
+    return true;
+}
+
+CodecResult finish(CodeReader& reader, Output& out, CodecStatus status) {
+    CodecResult result;
+    result.status = status;
+    result.bytes_in = reader.bytes.consumed;
+    result.bytes_out = out.base + out.used;
+    // Whatever was expanded before a corrupt code stays in the output.
+    write_out(out);
+    if (out.error_number == 0 && std::fflush(out.file) != 0)
+        out.error_number = errno != 0 ? errno : EIO;
+    if (reader.bytes.error_number != 0) {
+        result.status = CodecStatus::read_failed;
+        result.error_number = reader.bytes.error_number;
+    } else if (out.error_number != 0) {
+        result.status = CodecStatus::write_failed;
+        result.error_number = out.error_number;
+    }
+    return result;
+}
+
+} // namespace
+
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
-    if (!allocate(tables.prefix_table, codes) || !allocate(tables.byte_table, codes) ||
-        !allocate(tables.unwind_stack, codes - first_free_code)) {
+    if (!allocate(tables.occurrence, codes) || !allocate(tables.prefix_table, codes) ||
+        !allocate(tables.byte_table, codes) || !allocate(tables.window, 2 * codes + copy_slack)) {
         tables = ExpanderTables{};
         return false;
     }
@@ -16,82 +113,100 @@ bool allocate_expander(ExpanderTables& tables, int bits) {
     return true;
 }
 
-std::int64_t unwind_code(ExpanderTables& tables, std::size_t position, std::uint32_t code) {
-    std::uint32_t steps = 0;
-    const std::uint32_t last = last_code(tables.bits);
-    while (code > 255) {
-        if (position >= tables.unwind_stack.size || steps >= last) return -1;
-        tables.unwind_stack[position++] = tables.byte_table[code];
+bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t code,
+                 std::uint32_t length) {
+    for (std::uint32_t i = 1; i < length; ++i) {
+        if (code < 256) return false;
+        *last-- = tables.byte_table[code];
         code = static_cast<std::uint32_t>(tables.prefix_table[code]);
-        ++steps;
     }
-    if (position >= tables.unwind_stack.size) return -1;
-    tables.unwind_stack[position] = static_cast<std::uint8_t>(code);
-    return static_cast<std::int64_t>(position);
+    if (code > 255) return false;
+    *last = static_cast<std::uint8_t>(code);
+    return true;
 }
-
-namespace {
-
-CodecResult finish(CodeReader& reader, ByteWriter& writer, CodecStatus status) {
-    CodecResult result;
-    result.status = status;
-    result.bytes_in = reader.bytes.consumed;
-    result.bytes_out = writer.written;
-    // Whatever was expanded before a corrupt code stays in the output.
-    bool flushed = flush(writer);
-    if (reader.bytes.error_number != 0) {
-        result.status = CodecStatus::read_failed;
-        result.error_number = reader.bytes.error_number;
-    } else if (!flushed) {
-        result.status = CodecStatus::write_failed;
-        result.error_number = writer.error_number;
-    }
-    return result;
-}
-
-} // namespace
 
 CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
                           ProgressHook progress) {
     CodeReader reader = make_code_reader(input, tables.bits, progress);
-    ByteWriter writer = make_writer(output);
+    Output out{output, tables.window.begin(), tables.window.size - copy_slack,
+               (tables.window.size - copy_slack) / 2};
     const std::uint32_t end = end_code(tables.bits);
     const std::uint32_t last = last_code(tables.bits);
     std::uint32_t free_code = first_free_code;
 
     std::uint32_t previous = get_code(reader);
-    if (previous == end) return finish(reader, writer, CodecStatus::ok);
-    if (previous > 255) return finish(reader, writer, CodecStatus::corrupt_stream);
-    std::uint8_t previous_first = static_cast<std::uint8_t>(previous);
-    write_byte(writer, previous_first);
+    if (previous == end) return finish(reader, out, CodecStatus::ok);
+    if (previous > 255) return finish(reader, out, CodecStatus::corrupt_stream);
+    out.window[out.used++] = static_cast<std::uint8_t>(previous);
+    std::uint64_t previous_at = 0; // output position of the previous string
+    std::uint32_t previous_length = 1;
 
+    // Codes are read a batch ahead, so that the tables and the window can be
+    // asked for what later codes need while earlier ones are copied.
+    std::uint32_t batch[code_batch];
     for (;;) {
-        std::uint32_t code = get_code(reader);
-        if (code == end) break;
-        if (code > free_code) return finish(reader, writer, CodecStatus::corrupt_stream);
-        std::int64_t top;
-        if (code == free_code) {
-            // The string being defined by this very code: the previous
-            // string followed by its own first byte.
-            tables.unwind_stack[0] = previous_first;
-            top = unwind_code(tables, 1, previous);
-        } else {
-            top = unwind_code(tables, 0, code);
+        std::size_t count = 0;
+        while (count < code_batch && (count == 0 || batch[count - 1] != end))
+            batch[count++] = get_code(reader);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + occurrence_ahead < count && batch[i + occurrence_ahead] >= 256)
+                __builtin_prefetch(&tables.occurrence[batch[i + occurrence_ahead]]);
+            if (i + window_ahead < count) {
+                std::uint32_t later = batch[i + window_ahead];
+                if (later >= 256 && later < free_code) {
+                    std::uint64_t seen_at = tables.occurrence[later] >> length_bits;
+                    if (seen_at >= out.base && seen_at < out.base + out.used) {
+                        __builtin_prefetch(out.window + (seen_at - out.base));
+                    } else {
+                        // Gone from the window: it will be unwound.
+                        __builtin_prefetch(&tables.prefix_table[later]);
+                        __builtin_prefetch(&tables.byte_table[later]);
+                    }
+                }
+            }
+
+            std::uint32_t code = batch[i];
+            if (code == end) return finish(reader, out, CodecStatus::ok);
+            if (code > free_code) return finish(reader, out, CodecStatus::corrupt_stream);
+            std::uint32_t length = 1;
+            if (code >= 256) {
+                length = code < free_code
+                             ? static_cast<std::uint32_t>(tables.occurrence[code] & length_mask)
+                             : previous_length + 1;
+            }
+            if (!make_room(out, length)) return finish(reader, out, CodecStatus::ok);
+            std::uint8_t* target = out.window + out.used;
+            const std::uint64_t at = out.base + out.used;
+            if (code < 256) {
+                *target = static_cast<std::uint8_t>(code);
+            } else if (code < free_code) {
+                std::uint64_t seen_at = tables.occurrence[code] >> length_bits;
+                if (seen_at >= out.base && seen_at != unknown_position) {
+                    copy_string(target, out.window + (seen_at - out.base), length);
+                } else if (!unwind_code(tables, target + length - 1, code, length)) {
+                    return finish(reader, out, CodecStatus::corrupt_stream);
+                }
+            } else {
+                // The code being defined: the previous string and its own
+                // first byte. The window always holds the previous string.
+                const std::uint8_t* source = out.window + (previous_at - out.base);
+                copy_string(target, source, previous_length);
+                target[previous_length] = *source;
+            }
+            out.used += length;
+            if (free_code <= last) {
+                tables.occurrence[free_code] = pack_occurrence(previous_at, previous_length + 1);
+                tables.prefix_table[free_code] = static_cast<std::int32_t>(previous);
+                tables.byte_table[free_code] = *target;
+                ++free_code;
+            }
+            // The latest spot is the likeliest to still be in the window next time.
+            if (code >= 256) tables.occurrence[code] = pack_occurrence(at, length);
+            previous = code;
+            previous_at = at;
+            previous_length = length;
         }
-        if (top < 0) return finish(reader, writer, CodecStatus::corrupt_stream);
-        std::uint8_t first = tables.unwind_stack[static_cast<std::size_t>(top)];
-        for (std::int64_t i = top; i >= 0; --i)
-            write_byte(writer, tables.unwind_stack[static_cast<std::size_t>(i)]);
-        if (writer.error_number != 0) break;
-        if (free_code <= last) {
-            tables.prefix_table[free_code] = static_cast<std::int32_t>(previous);
-            tables.byte_table[free_code] = first;
-            ++free_code;
-        }
-        previous = code;
-        previous_first = first;
     }
-    return finish(reader, writer, CodecStatus::ok);
 }
 
 } // namespace tarnwel

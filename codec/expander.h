@@ -1,5 +1,13 @@
 // The expander rebuilds the compressor's dictionary by code number, in the
-// order the compressor assigned the codes, and spells each code's string.
+// order the compressor assigned the codes, and writes each code's string.
+//
+// Every string in the dictionary has already been written out once: code k
+// is the string of the code before it followed by one byte, and that string
+// sits in the output where the two codes were expanded. So rather than
+// spelling a string backwards link by link, the expander remembers where
+// each code's string last appeared and copies it from there, as long as
+// that spot is still in the window of recent output it keeps. Older spots
+// fall back to following the prefix links, which are kept as well.
 //
 // Entries are only ever added in code order, each one's prefix below its own
 // code, so any code below free_code has a fully defined chain that ends in a
@@ -11,30 +19,33 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "codec/table.h"
-
 #include "codec/byte_io.h"
 #include "codec/codec_result.h"
+#include "codec/table.h"
 
 namespace tarnwel {
 
 struct ExpanderTables {
-    int bits = 12;
-    Table<std::int32_t> prefix_table; // indexed by code; set before it is read
-    Table<std::uint8_t> byte_table;   // indexed by code; set before it is read
-    // Holds one string spelled backwards. The longest string a valid stream
-    // carries at BITS is 2^BITS - 256 bytes (the code one below last_code,
-    // extended by its own first byte), so this never has to grow.
-    Table<std::uint8_t> unwind_stack;
+    int bits = 0;
+    // Per code, where its string last appeared in the output and its length,
+    // packed as position << 25 | length (see expander.cpp). Set before read.
+    Table<std::uint64_t> occurrence;
+    Table<std::int32_t> prefix_table; // per code; set before it is read
+    Table<std::uint8_t> byte_table;   // per code; set before it is read
+    // The window of recent output: twice the longest string a stream of this
+    // width can carry (2^BITS - 256 bytes), so the previous string is always
+    // inside it.
+    Table<std::uint8_t> window;
 };
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.
 bool allocate_expander(ExpanderTables& tables, int bits);
 
-// Spells the string of code into unwind_stack from position upwards, last
-// byte first, and returns the position of its first byte. Returns -1 for a
-// chain longer than any the compressor makes.
-std::int64_t unwind_code(ExpanderTables& tables, std::size_t position, std::uint32_t code);
+// Spells the string of code backwards so that its last byte lands at last,
+// following the prefix links. False for a chain that does not end in a byte
+// after length - 1 links, which no compressor makes.
+bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t code,
+                 std::uint32_t length);
 
 // Expands the code stream in input into output until the end code.
 CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "codec/compressor.h"
 #include "codec/expander.h"
 #include "driver/console.h"
 #include "driver/data_files.h"
@@ -32,6 +31,7 @@ struct RunState {
     std::FILE* input = nullptr;
     std::FILE* output = nullptr;
     ProgressLine progress;
+    int width_file_error = 0;
 };
 
 void close_files(RunState& state) {
@@ -92,11 +92,10 @@ void print_report(const RunState& state, const CodecResult& result) {
                 static_cast<long long>(result.bytes_out), seconds, static_cast<double>(ratio));
 }
 
-int compress_mode(RunState& state) {
-    WidthChoice choice = search_width(state.input, {print_trial, report_progress, &state.progress});
+// Called once the width is known, before the stream is completed.
+bool width_chosen(const WidthChoice& choice, void* context) {
+    auto& state = *static_cast<RunState*>(context);
     erase_progress(state.progress);
-    if (choice.result.status != CodecStatus::ok)
-        return report_codec_failure(state, choice.result, choice.last_trial_bits);
     if (choice.last_trial_fit) {
         int bits = choice.last_trial_bits;
         std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
@@ -106,30 +105,33 @@ int compress_mode(RunState& state) {
     }
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
-    if (int error = write_width_file(width_file_name, choice.bits); error != 0) {
-        report_file_error("cannot write width file", width_file_name, error);
-        return exit_failure;
-    }
-
-    Dictionary dictionary;
-    if (!allocate_tables(dictionary, choice.bits)) {
-        CodecResult failure{CodecStatus::out_of_memory};
-        return report_codec_failure(state, failure, choice.bits);
-    }
-    errno = 0;
-    if (std::fseek(state.input, 0, SEEK_SET) != 0) {
-        report_file_error("cannot read input", state.input_path, errno ? errno : ESPIPE);
-        return exit_failure;
+    state.width_file_error = write_width_file(width_file_name, choice.bits);
+    if (state.width_file_error != 0) {
+        report_file_error("cannot write width file", width_file_name, state.width_file_error);
+        return false;
     }
     std::printf("\nCompressing with BITS = %d ...  \n", choice.bits);
     std::fflush(stdout);
-    start_phase(state.progress, "Compressing");
-    CodecResult result =
-        compress_stream(dictionary, state.input, state.output, progress_hook(state));
+    return true;
+}
+
+void search_progress(std::uint64_t bytes_done, void* context) {
+    report_progress(bytes_done, &static_cast<RunState*>(context)->progress);
+}
+
+void trial_started(int bits, void* context) {
+    print_trial(bits, &static_cast<RunState*>(context)->progress);
+}
+
+int compress_mode(RunState& state) {
+    WidthChoice choice = search_and_compress(
+        state.input, state.output, {trial_started, search_progress, width_chosen, &state});
     erase_progress(state.progress);
-    if (result.status != CodecStatus::ok) return report_codec_failure(state, result, choice.bits);
+    if (state.width_file_error != 0) return exit_failure;
+    if (choice.result.status != CodecStatus::ok)
+        return report_codec_failure(state, choice.result, choice.last_trial_bits);
     if (!close_output(state)) return exit_failure;
-    print_report(state, result);
+    print_report(state, choice.result);
     return exit_ok;
 }
 
@@ -216,7 +218,8 @@ int run(int argc, char** argv) {
         return exit_failure;
     }
     errno = 0;
-    state.output = std::fopen(state.output_path, "wb");
+    // Read access too: the compressor completes the stream's middle in place.
+    state.output = std::fopen(state.output_path, "w+b");
     if (state.output == nullptr) {
         report_file_error("cannot create output", state.output_path, errno);
         close_files(state);

@@ -3,6 +3,7 @@
 
 #include "codec/compressor.h"
 #include "test_support.h"
+#include "width/width_search.h"
 
 namespace tarnwel::test {
 namespace {
@@ -15,43 +16,66 @@ TEST(Compressor, OneByteIsItsValueThenTheEndCode) {
     EXPECT_EQ(compress_bytes({0x61}, 11), (Bytes{0x0C, 0x3F}));
 }
 
-TEST(Compressor, FourEqualBytesStoreTwoStrings) {
+// Compresses input at bits with a fresh dictionary, which it hands back.
+CodecResult compress_into(Dictionary& dictionary, const Bytes& input, int bits) {
     std::FILE* in = std::tmpfile();
-    std::fputs("aaaa", in);
+    if (!input.empty()) std::fwrite(input.data(), 1, input.size(), in);
     std::rewind(in);
     std::FILE* out = std::tmpfile();
+    EXPECT_TRUE(init_dictionary(dictionary));
+    CodecResult result = compress_stream(dictionary, bits, in, out);
+    std::fclose(in);
+    std::fclose(out);
+    return result;
+}
+
+std::size_t strings_stored(const Dictionary& dictionary) {
+    std::size_t pairs = 0;
+    for (std::size_t i = 0; i < dictionary.pair_codes.size; ++i)
+        pairs += dictionary.pair_codes[i] != absent;
+    return pairs + dictionary.stored;
+}
+
+TEST(Compressor, FourEqualBytesStoreTwoStrings) {
     Dictionary dictionary;
-    ASSERT_TRUE(allocate_tables(dictionary, 11));
-    CodecResult result = compress_stream(dictionary, in, out);
+    CodecResult result = compress_into(dictionary, bytes_of("aaaa"), 11);
     EXPECT_EQ(result.status, CodecStatus::ok);
     EXPECT_EQ(result.bytes_in, 4u);
     EXPECT_EQ(result.bytes_out, 5u);
-    EXPECT_EQ(dictionary.free_code, 258u);
-    std::int32_t first = probe_slot(dictionary, 97, 97);
-    std::int32_t second = probe_slot(dictionary, 256, 97);
-    EXPECT_EQ(dictionary.code_table[static_cast<std::size_t>(first)], 256);
-    EXPECT_EQ(dictionary.code_table[static_cast<std::size_t>(second)], 257);
-    std::fclose(in);
-    std::fclose(out);
+    EXPECT_EQ(strings_stored(dictionary), 2u);
+    EXPECT_EQ(code_at(find_string(dictionary, 97, 97)), 256u);
+    EXPECT_EQ(code_at(find_string(dictionary, 256, 97)), 257u);
     EXPECT_EQ(compress_bytes(bytes_of("aaaa"), 11), (Bytes{0x0C, 0x24, 0x00, 0x30, 0xFF}));
 }
 
 TEST(Compressor, FrozenDictionaryNoLongerChangesButKeepsWritingKnownPrefixes) {
     Bytes input = random_bytes(20000, 7); // far more new strings than BITS 11 holds
+    Dictionary dictionary;
+    ASSERT_EQ(compress_into(dictionary, input, 11).status, CodecStatus::ok);
+    EXPECT_EQ(strings_stored(dictionary), last_code(11) + 1 - 256);
+    EXPECT_EQ(compress_bytes(input, 11), reference_pack(reference_codes(input, 11), 11));
+}
+
+TEST(Compressor, ReusedSearchDictionaryGivesTheSameStream) {
+    // The search's dictionary holds strings with codes past the width; the
+    // compress pass must not see them before it would have made them.
+    Bytes input = mixed_input(200000, 8);
     std::FILE* in = std::tmpfile();
     std::fwrite(input.data(), 1, input.size(), in);
+    Dictionary dictionary;
+    WidthChoice choice = search_width(in, dictionary);
+    ASSERT_EQ(choice.result.status, CodecStatus::ok);
     std::rewind(in);
     std::FILE* out = std::tmpfile();
-    Dictionary dictionary;
-    ASSERT_TRUE(allocate_tables(dictionary, 11));
-    ASSERT_EQ(compress_stream(dictionary, in, out).status, CodecStatus::ok);
-    EXPECT_EQ(dictionary.free_code, last_code(11) + 1);
-    long stored = std::count_if(dictionary.code_table.begin(), dictionary.code_table.end(),
-                                [](std::int32_t code) { return code != empty_slot; });
-    EXPECT_EQ(stored, static_cast<long>(last_code(11) + 1 - 256));
+    ASSERT_EQ(compress_stream(dictionary, choice.bits, in, out).status, CodecStatus::ok);
+    std::fflush(out);
+    std::rewind(out);
+    Bytes stream;
+    for (int c; (c = std::getc(out)) != EOF;)
+        stream.push_back(static_cast<std::uint8_t>(c));
     std::fclose(in);
     std::fclose(out);
-    EXPECT_EQ(compress_bytes(input, 11), reference_pack(reference_codes(input, 11), 11));
+    EXPECT_TRUE(stream == compress_bytes(input, choice.bits));
 }
 
 TEST(Compressor, StreamMatchesReferenceCoderAtEveryWidth) {

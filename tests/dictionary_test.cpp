@@ -1,9 +1,13 @@
-// The hash table's sizes and probing.
+// The fast dictionary's storage, and the straightforward one it is checked against.
 #include <gtest/gtest.h>
 
-#include "codec/dictionary.h"
+#include <map>
+#include <random>
 
-namespace tarnwel {
+#include "codec/dictionary.h"
+#include "reference/reference_dictionary.h"
+
+namespace tarnwel::reference {
 namespace {
 
 bool is_prime(std::int64_t n) {
@@ -13,7 +17,7 @@ bool is_prime(std::int64_t n) {
     return true;
 }
 
-TEST(Dictionary, TableSizesAreTheLargestPrimesUnderFiveQuartersOfTheCodeSpace) {
+TEST(ReferenceDictionary, TableSizesAreTheLargestPrimesUnderFiveQuartersOfTheCodeSpace) {
     for (int bits = 8; bits <= 25; ++bits) {
         std::int64_t limit = 5 * (std::int64_t{1} << bits) / 4;
         std::int64_t expected = limit;
@@ -28,7 +32,7 @@ TEST(Dictionary, TableSizesAreTheLargestPrimesUnderFiveQuartersOfTheCodeSpace) {
         EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(bits)], 317);
 }
 
-TEST(Dictionary, PrefixZeroByteZeroStartsAtSlotZeroAndStepsByOne) {
+TEST(ReferenceDictionary, PrefixZeroByteZeroStartsAtSlotZeroAndStepsByOne) {
     Dictionary dictionary;
     ASSERT_TRUE(allocate_tables(dictionary, 11));
     clear_dictionary(dictionary);
@@ -43,7 +47,7 @@ TEST(Dictionary, PrefixZeroByteZeroStartsAtSlotZeroAndStepsByOne) {
     EXPECT_EQ(probe_slot(dictionary, 0, 0), dictionary.slot_count - 2);
 }
 
-TEST(Dictionary, ProbeFindsAStoredPairAndStartsFromByteShiftedXorPrefix) {
+TEST(ReferenceDictionary, ProbeFindsAStoredPairAndStartsFromByteShiftedXorPrefix) {
     Dictionary dictionary;
     ASSERT_TRUE(allocate_tables(dictionary, 12));
     clear_dictionary(dictionary);
@@ -57,7 +61,7 @@ TEST(Dictionary, ProbeFindsAStoredPairAndStartsFromByteShiftedXorPrefix) {
     EXPECT_EQ(other, slot - (dictionary.slot_count - slot) + dictionary.slot_count);
 }
 
-TEST(Dictionary, FullDictionaryStoresNothingMore) {
+TEST(ReferenceDictionary, FullDictionaryStoresNothingMore) {
     Dictionary dictionary;
     ASSERT_TRUE(allocate_tables(dictionary, 11));
     clear_dictionary(dictionary);
@@ -67,6 +71,61 @@ TEST(Dictionary, FullDictionaryStoresNothingMore) {
     std::int32_t next = probe_slot(dictionary, 66, 67);
     EXPECT_FALSE(add_string(dictionary, next, 66, 67));
     EXPECT_EQ(dictionary.code_table[static_cast<std::size_t>(next)], empty_slot);
+}
+
+} // namespace
+} // namespace tarnwel::reference
+
+namespace tarnwel {
+namespace {
+
+TEST(Dictionary, TwoByteStringsLiveInThePairTable) {
+    Dictionary dictionary;
+    ASSERT_TRUE(init_dictionary(dictionary));
+    StringPlace place = find_string(dictionary, 'a', 'b');
+    ASSERT_NE(place.pair, nullptr);
+    EXPECT_EQ(code_at(place), absent);
+    ASSERT_TRUE(add_string(dictionary, place, 'a', 'b', 256));
+    EXPECT_EQ(code_at(find_string(dictionary, 'a', 'b')), 256u);
+    EXPECT_EQ(code_at(find_string(dictionary, 'b', 'a')), absent);
+    EXPECT_EQ(dictionary.stored, 0u); // the slot table is untouched
+}
+
+TEST(Dictionary, LongerStringsSurviveEveryGrowth) {
+    Dictionary dictionary;
+    ASSERT_TRUE(init_dictionary(dictionary));
+    std::mt19937 generator(5);
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> stored;
+    std::size_t first_slots = dictionary.mask + 1;
+    for (std::uint32_t code = 256; code < 256 + 300000; ++code) {
+        std::uint32_t prefix = 256 + generator() % (code - 255);
+        std::uint32_t byte = generator() % 256;
+        StringPlace place = find_string(dictionary, prefix, byte);
+        if (code_at(place) != absent) continue;
+        ASSERT_TRUE(add_string(dictionary, place, prefix, byte, code));
+        stored[{prefix, byte}] = code;
+    }
+    EXPECT_GT(dictionary.mask + 1, 8 * first_slots);
+    EXPECT_EQ(dictionary.stored, stored.size());
+    // Never more than three quarters full, so every probe ends.
+    EXPECT_LE(dictionary.stored * 4, (dictionary.mask + 1) * 3);
+    for (const auto& [key, code] : stored)
+        ASSERT_EQ(code_at(find_string(dictionary, key.first, key.second)), code);
+    for (int i = 0; i < 1000; ++i) {
+        std::uint32_t prefix = (1u << 24) + static_cast<std::uint32_t>(i);
+        EXPECT_EQ(code_at(find_string(dictionary, prefix, 7)), absent);
+    }
+}
+
+TEST(Dictionary, WidestCodesAndPrefixesPackIntoOneEntry) {
+    Dictionary dictionary;
+    ASSERT_TRUE(init_dictionary(dictionary));
+    const std::uint32_t widest = (1u << max_bits) - 2;
+    StringPlace place = find_string(dictionary, widest, 0xFF);
+    ASSERT_TRUE(add_string(dictionary, place, widest, 0xFF, widest));
+    EXPECT_EQ(code_at(find_string(dictionary, widest, 0xFF)), widest);
+    EXPECT_EQ(code_at(find_string(dictionary, widest, 0xFE)), absent);
+    EXPECT_EQ(code_at(find_string(dictionary, widest - 1, 0xFF)), absent);
 }
 
 } // namespace

@@ -80,20 +80,34 @@ TEST(Expander, CodeAboveFreeCodeIsCorruptAndEarlierBytesStay) {
     EXPECT_EQ(expand_bytes(reference_pack({'a', 'b', 257, 2047}, 11), 11).bytes, bytes_of("abbb"));
 }
 
-TEST(Expander, OverlongChainIsCorrupt) {
-    // Compressed streams cannot make a cycle, but unwind_code must not trust that.
+TEST(Expander, ChainsThatDoNotEndInAByteAtTheirLengthAreCorrupt) {
+    // Compressed streams cannot make these, but unwind_code must not trust that.
     ExpanderTables tables;
     ASSERT_TRUE(allocate_expander(tables, 11));
+    std::uint8_t spelled[4] = {0, 0, 0, 0};
     tables.prefix_table[300] = 301;
     tables.prefix_table[301] = 300;
-    EXPECT_EQ(unwind_code(tables, 0, 300), -1);
-    tables.prefix_table[301] = 'q';
     tables.byte_table[300] = 'x';
     tables.byte_table[301] = 'y';
-    ASSERT_EQ(unwind_code(tables, 0, 300), 2);
-    EXPECT_EQ(tables.unwind_stack[0], 'x');
-    EXPECT_EQ(tables.unwind_stack[1], 'y');
-    EXPECT_EQ(tables.unwind_stack[2], 'q');
+    EXPECT_FALSE(unwind_code(tables, spelled + 3, 300, 4)); // a cycle
+    tables.prefix_table[301] = 'q';
+    EXPECT_FALSE(unwind_code(tables, spelled + 3, 300, 4)); // shorter than its length
+    EXPECT_FALSE(unwind_code(tables, spelled + 1, 300, 2)); // longer than its length
+    ASSERT_TRUE(unwind_code(tables, spelled + 2, 300, 3));
+    EXPECT_EQ(spelled[0], 'q');
+    EXPECT_EQ(spelled[1], 'y');
+    EXPECT_EQ(spelled[2], 'x');
+}
+
+TEST(Expander, StringsOutsideTheWindowAreUnwound) {
+    // At BITS 16 the window keeps 64 KiB of history: strings first met in a
+    // long-gone prefix of the output are spelled from the prefix links.
+    Bytes input = text_like(20000, 27);
+    Bytes noise = random_bytes(400000, 28);
+    input.insert(input.end(), noise.begin(), noise.end());
+    Bytes again = text_like(20000, 27);
+    input.insert(input.end(), again.begin(), again.end());
+    expect_round_trip(input, 16);
 }
 
 TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {

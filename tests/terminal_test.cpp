@@ -58,11 +58,11 @@ std::string seconds_hidden(std::string text) {
 
 TEST(Terminal, ProgressAppearsDuringLongPhasesAndLeavesTheMessagesIntact) {
     ScratchFolder folder;
-    write_file(folder.path / "in", random_bytes(8u << 20, 61));
+    write_file(folder.path / "in", random_bytes(24u << 20, 61));
     std::string raw = run_on_terminal(folder.path, "c in in.z");
     const std::string clear = "\033[H\033[2J";
     ASSERT_EQ(raw.substr(0, clear.size()), clear);
-    EXPECT_NE(raw.find("\rCompressing: "), std::string::npos) << raw;
+    EXPECT_NE(raw.find("\rTesting BITS = "), std::string::npos) << raw;
     EXPECT_NE(raw.find("MB/s"), std::string::npos);
 
     RunOutcome redirected = run_tarnwel(folder.path, {"c", "in", "in.z"});

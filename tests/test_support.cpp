@@ -11,6 +11,10 @@
 
 #include "codec/compressor.h"
 #include "codec/expander.h"
+#include "reference/reference_compressor.h"
+#include "reference/reference_expander.h"
+#include "reference/reference_width_search.h"
+#include "width/width_search.h"
 
 namespace tarnwel::test {
 
@@ -58,8 +62,8 @@ Bytes compress_bytes(const Bytes& input, int bits) {
     std::FILE* in = temporary_with(input);
     std::FILE* out = std::tmpfile();
     Dictionary dictionary;
-    if (!allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
-    CodecResult result = compress_stream(dictionary, in, out);
+    if (!init_dictionary(dictionary)) throw std::runtime_error("no memory");
+    CodecResult result = compress_stream(dictionary, bits, in, out);
     Bytes stream = contents_of(out);
     std::fclose(in);
     std::fclose(out);
@@ -67,6 +71,105 @@ Bytes compress_bytes(const Bytes& input, int bits) {
     if (result.bytes_in != input.size() || result.bytes_out != stream.size())
         throw std::runtime_error("compress miscounted its bytes");
     return stream;
+}
+
+Searched search_and_compress_bytes(const Bytes& input, int cap) {
+    std::FILE* in = temporary_with(input);
+    std::FILE* out = std::tmpfile();
+    Searched searched;
+    SearchHooks hooks;
+    hooks.trial_started = [](int bits, void* trials) {
+        static_cast<std::vector<int>*>(trials)->push_back(bits);
+    };
+    hooks.context = &searched.trials;
+    searched.choice = search_and_compress(in, out, hooks, cap);
+    searched.stream = contents_of(out);
+    std::fclose(in);
+    std::fclose(out);
+    return searched;
+}
+
+Searched reference_search_and_compress(const Bytes& input, int cap) {
+    std::FILE* in = temporary_with(input);
+    std::FILE* out = std::tmpfile();
+    Searched searched;
+    SearchHooks hooks;
+    hooks.trial_started = [](int bits, void* trials) {
+        static_cast<std::vector<int>*>(trials)->push_back(bits);
+    };
+    hooks.context = &searched.trials;
+    searched.choice = reference::search_width(in, hooks, cap);
+    reference::Dictionary dictionary;
+    if (!reference::allocate_tables(dictionary, searched.choice.bits))
+        throw std::runtime_error("no memory");
+    std::rewind(in);
+    searched.choice.result = reference::compress_stream(dictionary, in, out);
+    searched.stream = contents_of(out);
+    std::fclose(in);
+    std::fclose(out);
+    return searched;
+}
+
+Bytes reference_compress_bytes(const Bytes& input, int bits) {
+    std::FILE* in = temporary_with(input);
+    std::FILE* out = std::tmpfile();
+    reference::Dictionary dictionary;
+    if (!reference::allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
+    reference::compress_stream(dictionary, in, out);
+    Bytes stream = contents_of(out);
+    std::fclose(in);
+    std::fclose(out);
+    return stream;
+}
+
+Bytes mixed_input(std::size_t size, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes;
+    while (bytes.size() < size) {
+        std::size_t left = size - bytes.size();
+        std::size_t length = std::min<std::size_t>(left, 1 + generator() % 3000);
+        switch (generator() % 5) {
+        case 0: { // random bytes
+            for (std::size_t i = 0; i < length; ++i)
+                bytes.push_back(static_cast<std::uint8_t>(generator()));
+            break;
+        }
+        case 1: { // a run of one byte
+            bytes.insert(bytes.end(), length, static_cast<std::uint8_t>(generator()));
+            break;
+        }
+        case 2: { // a small alphabet
+            std::uint8_t base = static_cast<std::uint8_t>(generator());
+            for (std::size_t i = 0; i < length; ++i)
+                bytes.push_back(static_cast<std::uint8_t>(base + generator() % 3));
+            break;
+        }
+        case 3: { // a repeat of something earlier
+            if (bytes.empty()) break;
+            std::size_t from = generator() % bytes.size();
+            for (std::size_t i = 0; i < length; ++i)
+                bytes.push_back(bytes[from + i % (bytes.size() - from)]);
+            break;
+        }
+        default: {
+            Bytes text = text_like(length, static_cast<std::uint32_t>(generator()));
+            bytes.insert(bytes.end(), text.begin(), text.end());
+        }
+        }
+    }
+    return bytes;
+}
+
+Expanded reference_expand_bytes(const Bytes& stream, int bits) {
+    std::FILE* in = temporary_with(stream);
+    std::FILE* out = std::tmpfile();
+    reference::ExpanderTables tables;
+    if (!reference::allocate_expander(tables, bits)) throw std::runtime_error("no memory");
+    CodecResult result = reference::expand_stream(tables, in, out);
+    Expanded expanded{result.status, contents_of(out)};
+    std::fclose(in);
+    std::fclose(out);
+    return expanded;
 }
 
 Expanded expand_bytes(const Bytes& stream, int bits) {

@@ -11,6 +11,7 @@
 #include "codec/codec_result.h"
 #include "codec/expander.h"
 #include "codec/widths.h"
+#include "width/width_search.h"
 
 namespace tarnwel::test {
 
@@ -29,6 +30,18 @@ Expanded expand_bytes(const Bytes& stream, int bits);
 // Reuses tables from an earlier stream: entries left over must never be read.
 Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables);
 
+// The one-pass search and compression, and the straightforward separate
+// trials followed by a compress pass, with the trials each one reported.
+struct Searched {
+    WidthChoice choice;
+    std::vector<int> trials;
+    Bytes stream;
+};
+Searched search_and_compress_bytes(const Bytes& input, int cap = max_bits);
+Searched reference_search_and_compress(const Bytes& input, int cap = max_bits);
+Expanded reference_expand_bytes(const Bytes& stream, int bits);
+Bytes reference_compress_bytes(const Bytes& input, int bits);
+
 // Reference LZW over a std::map: the codes the compressor must write at
 // bits, the end code included.
 Codes reference_codes(const Bytes& input, int bits);
@@ -40,6 +53,8 @@ Bytes reference_pack(const Codes& codes, int bits);
 // Inputs.
 Bytes random_bytes(std::size_t size, std::uint32_t seed);
 Bytes text_like(std::size_t size, std::uint32_t seed);
+// Random stretches, runs, small alphabets, repeats and text, mixed.
+Bytes mixed_input(std::size_t size, std::uint32_t seed);
 // The shortest prefix of source whose parse meets exactly new_strings new strings.
 Bytes prefix_with_new_strings(const Bytes& source, std::uint64_t new_strings);
 

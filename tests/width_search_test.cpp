@@ -22,7 +22,8 @@ Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
         static_cast<std::vector<int>*>(trials)->push_back(bits);
     };
     hooks.context = &result.trials;
-    result.choice = search_width(file, hooks, cap);
+    Dictionary dictionary;
+    result.choice = search_width(file, dictionary, hooks, cap);
     std::fclose(file);
     return result;
 }
@@ -100,7 +101,8 @@ TEST(WidthSearch, UnseekableInputIsAReadFailure) {
     ASSERT_EQ(pipe(pipe_ends), 0);
     std::FILE* reading = fdopen(pipe_ends[0], "rb");
     ::close(pipe_ends[1]);
-    WidthChoice choice = search_width(reading);
+    Dictionary dictionary;
+    WidthChoice choice = search_width(reading, dictionary);
     EXPECT_EQ(choice.result.status, CodecStatus::read_failed);
     EXPECT_EQ(choice.result.error_number, ESPIPE);
     std::fclose(reading);

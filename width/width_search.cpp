@@ -1,66 +1,301 @@
 #include "width/width_search.h"
 
 #include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
-#include "codec/byte_io.h"
+#include "codec/code_stream.h"
 
 namespace tarnwel {
 
-bool trial_fills(Dictionary& dictionary, ByteReader& reader) {
-    clear_dictionary(dictionary);
-    std::int32_t current = read_byte(reader);
-    if (current < 0) return false;
-    while (reader.position < reader.end || refill(reader)) {
-        reader.consumed += reader.end - reader.position;
-        for (; reader.position < reader.end; ++reader.position) {
-            std::int32_t byte = reader.buffer[reader.position];
-            std::int32_t slot = probe_slot(dictionary, current, byte);
-            if (dictionary.code_table[slot] != empty_slot) {
-                current = dictionary.code_table[slot];
-                continue;
-            }
-            if (!add_string(dictionary, slot, current, byte)) return true;
-            current = byte;
-        }
-    }
-    return false;
+namespace {
+
+int error_or(int fallback) {
+    return errno != 0 ? errno : fallback;
 }
 
-WidthChoice search_width(std::FILE* input, SearchHooks hooks, int cap) {
-    WidthChoice choice;
-    Dictionary dictionary;
-    ByteReader reader = make_reader(input, {hooks.progress, hooks.context});
-    for (int bits = default_bits;; ++bits) {
-        if (!allocate_tables(dictionary, bits)) {
-            choice.result.status = CodecStatus::out_of_memory;
-            return choice;
+// The compress pass at the widest width that has overflowed so far: from the
+// byte where that width overflowed, its dictionary is frozen.
+struct FrozenParse {
+    bool active = false;
+    int bits = 0;
+    std::uint32_t limit = 0;      // end_code(bits): wider codes are not in its dictionary
+    std::uint32_t current = 0;    // code of the string being matched
+    std::size_t shared = 0;       // codes of the unbounded parse that precede this stream
+    std::uint64_t start_byte = 0; // where this stream's first byte goes in the file
+    CodeWriter writer;
+};
+
+struct Pass {
+    Pass(Dictionary& dictionary, SearchHooks hooks, int cap)
+        : dictionary(dictionary), hooks(hooks), cap(cap) {}
+    Dictionary& dictionary;
+    SearchHooks hooks;
+    int cap;
+    WidthChoice choice; // last_trial_bits is the trial in progress
+    bool compressing = false;
+    bool capped = false; // the trial at the cap overflowed: the unbounded parse is over
+    std::uint32_t free_code = first_free_code;
+    std::uint32_t current = 0;     // the unbounded parse's current code
+    int overflowed = min_bits - 1; // widest width whose parse has overflowed
+    std::uint32_t overflow_code = end_code(min_bits);
+    std::vector<std::uint32_t> codes; // the unbounded parse's codes, while compressing
+    std::FILE* output = nullptr;
+    std::FILE* frozen_file = nullptr; // where the frozen stream is written
+    FrozenParse frozen;
+};
+
+void restart_frozen(Pass& pass, int bits, std::uint32_t byte) {
+    FrozenParse& frozen = pass.frozen;
+    if (frozen.active) frozen.writer.bytes.used = 0; // that width lost: drop its stream
+    frozen.active = true;
+    frozen.bits = bits;
+    frozen.limit = end_code(bits);
+    frozen.current = byte;
+    frozen.shared = pass.codes.size();
+    std::uint64_t start_bit = std::uint64_t{frozen.shared} * static_cast<unsigned>(bits);
+    frozen.start_byte = start_bit / 8;
+    if (frozen.writer.bytes.buffer.empty())
+        frozen.writer = make_code_writer(pass.frozen_file, bits);
+    drain_buffer(frozen.writer.bytes);
+    frozen.writer.bytes.written = 0;
+    frozen.writer.bits = bits;
+    // The bits in front belong to the last shared code; they are ORed in at the end.
+    frozen.writer.write_buffer = 0;
+    frozen.writer.write_count = static_cast<int>(start_bit % 8);
+    // In the output itself the stream goes where it will stay; a temporary
+    // file holds it from its start.
+    long offset = pass.frozen_file == pass.output ? static_cast<long>(frozen.start_byte) : 0;
+    errno = 0;
+    if (std::fseek(pass.frozen_file, offset, SEEK_SET) != 0 &&
+        frozen.writer.bytes.error_number == 0)
+        frozen.writer.bytes.error_number = error_or(EIO);
+}
+
+// A new string met by the unbounded parse, which has just ended its current
+// string. False when the parse is over (the cap overflowed) or memory ran out.
+bool new_string(Pass& pass, const StringPlace& place, std::uint32_t byte) {
+    if (pass.compressing) pass.codes.push_back(pass.current);
+    if (pass.free_code == pass.overflow_code) {
+        int width = ++pass.overflowed;
+        if (pass.compressing) restart_frozen(pass, width, byte);
+        if (width >= default_bits) {
+            if (width >= pass.cap) {
+                pass.capped = true;
+                return false;
+            }
+            pass.choice.last_trial_bits = width + 1;
+            if (pass.hooks.trial_started != nullptr)
+                pass.hooks.trial_started(width + 1, pass.hooks.context);
         }
-        errno = 0;
-        if (std::fseek(input, 0, SEEK_SET) != 0) {
-            choice.result.status = CodecStatus::read_failed;
-            choice.result.error_number = errno != 0 ? errno : ESPIPE;
-            return choice;
+        pass.overflow_code = end_code(width + 1);
+    }
+    if (!add_string(pass.dictionary, place, pass.current, byte, pass.free_code++)) {
+        pass.choice.result.status = CodecStatus::out_of_memory;
+        return false;
+    }
+    pass.current = byte;
+    return true;
+}
+
+// How far ahead of the parse the three-byte probes are prefetched.
+constexpr std::ptrdiff_t prefetch_distance = 16;
+
+// The whole input, one block at a time. The frozen parse's step for a byte
+// comes first and is finished before the unbounded parse may grow the table.
+template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
+    Dictionary& dictionary = pass.dictionary;
+    FrozenParse& frozen = pass.frozen;
+    bool searching = true;
+    while (reader.position < reader.end || refill(reader)) {
+        const std::uint8_t* next = reader.buffer.data() + reader.position;
+        const std::uint8_t* end = reader.buffer.data() + reader.end;
+        reader.consumed += reader.end - reader.position;
+        reader.position = reader.end;
+        for (; next < end; ++next) {
+            std::uint32_t byte = *next;
+            if (next + prefetch_distance + 2 < end) {
+                prefetch_three(dictionary, next + prefetch_distance);
+                prefetch_four(dictionary, next + prefetch_distance / 2);
+            }
+            if (compressing && frozen.active) {
+                std::uint32_t code = code_at(find_string(dictionary, frozen.current, byte));
+                if (code != absent && code < frozen.limit) {
+                    frozen.current = code;
+                } else {
+                    put_code(frozen.writer, static_cast<std::int32_t>(frozen.current));
+                    frozen.current = byte;
+                }
+            }
+            if (!searching) continue;
+            StringPlace place = find_string(dictionary, pass.current, byte);
+            std::uint32_t code = code_at(place);
+            if (code != absent) {
+                pass.current = code;
+            } else if (!new_string(pass, place, byte)) {
+                if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
+                searching = false; // the frozen parse at the cap goes on alone
+            }
         }
-        reader.position = reader.end = 0;
-        reader.consumed = 0;
-        if (hooks.trial_started != nullptr) hooks.trial_started(bits, hooks.context);
-        bool overflowed = trial_fills(dictionary, reader);
-        choice.last_trial_bits = bits;
-        if (reader.error_number != 0) {
-            choice.result.status = CodecStatus::read_failed;
-            choice.result.error_number = reader.error_number;
-            return choice;
-        }
-        if (!overflowed) {
-            choice.last_trial_fit = true;
-            choice.bits = bits - 1;
-            return choice;
-        }
-        if (bits >= cap) {
-            choice.bits = cap;
-            return choice;
+        if (compressing && frozen.writer.bytes.error_number != 0) return;
+    }
+}
+
+WidthChoice failed(WidthChoice choice, CodecStatus status, int error_number = 0) {
+    choice.result.status = status;
+    choice.result.error_number = error_number;
+    return choice;
+}
+
+// Runs the pass over the input and settles the choice.
+void search(Pass& pass, std::FILE* input) {
+    WidthChoice& choice = pass.choice;
+    choice.last_trial_bits = default_bits;
+    if (!init_dictionary(pass.dictionary)) {
+        choice = failed(choice, CodecStatus::out_of_memory);
+        return;
+    }
+    errno = 0;
+    if (std::fseek(input, 0, SEEK_SET) != 0) {
+        choice = failed(choice, CodecStatus::read_failed, error_or(ESPIPE));
+        return;
+    }
+    ByteReader reader = make_reader(input, {pass.hooks.progress, pass.hooks.context});
+    if (pass.hooks.trial_started != nullptr)
+        pass.hooks.trial_started(choice.last_trial_bits, pass.hooks.context);
+    std::int32_t first = read_byte(reader);
+    if (first >= 0) {
+        pass.current = static_cast<std::uint32_t>(first);
+        if (pass.compressing)
+            run_pass<true>(pass, reader);
+        else
+            run_pass<false>(pass, reader);
+    }
+    choice.result.bytes_in = reader.consumed;
+    if (choice.result.status != CodecStatus::ok) return;
+    if (reader.error_number != 0) {
+        choice = failed(choice, CodecStatus::read_failed, reader.error_number);
+    } else if (pass.frozen.writer.bytes.error_number != 0) {
+        choice = failed(choice, CodecStatus::write_failed, pass.frozen.writer.bytes.error_number);
+    } else if (pass.capped) {
+        choice.bits = pass.cap;
+    } else {
+        choice.last_trial_fit = true;
+        choice.bits = choice.last_trial_bits - 1;
+    }
+    if (first < 0) pass.current = static_cast<std::uint32_t>(-1); // an empty input
+}
+
+bool is_regular_file(std::FILE* file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Copies the frozen stream of size bytes from a temporary file behind the
+// shared codes; an abandoned wider stream may lie beyond it.
+bool append_frozen(std::FILE* from, std::uint64_t size, CodeWriter& to, std::uint8_t partial) {
+    if (std::fflush(from) != 0 || std::fseek(from, 0, SEEK_SET) != 0) return false;
+    ByteReader reader = make_reader(from);
+    for (std::uint64_t i = 0; i < size; ++i) {
+        int byte = read_byte(reader);
+        if (byte < 0) return false;
+        write_byte(to.bytes, static_cast<std::uint8_t>(i == 0 ? byte | partial : byte));
+    }
+    return true;
+}
+
+// Packs the shared codes in front of the frozen stream, or writes the whole
+// stream when the chosen width never overflowed.
+void finish_stream(Pass& pass, std::FILE* output) {
+    const int bits = pass.choice.bits;
+    FrozenParse& frozen = pass.frozen;
+    bool frozen_stream = frozen.active && frozen.bits == bits;
+    if (frozen_stream) {
+        put_code(frozen.writer, static_cast<std::int32_t>(frozen.current));
+        put_code(frozen.writer, static_cast<std::int32_t>(end_code(bits)));
+        flush(frozen.writer.bytes);
+        if (frozen.writer.bytes.error_number != 0) {
+            pass.choice =
+                failed(pass.choice, CodecStatus::write_failed, frozen.writer.bytes.error_number);
+            return;
         }
     }
+    errno = 0;
+    if (std::fseek(output, 0, SEEK_SET) != 0 && pass.frozen_file == output) {
+        pass.choice = failed(pass.choice, CodecStatus::write_failed, error_or(EIO));
+        return;
+    }
+    CodeWriter writer = make_code_writer(output, bits);
+    std::size_t shared = frozen_stream ? frozen.shared : pass.codes.size();
+    for (std::size_t i = 0; i < shared; ++i)
+        put_code(writer, static_cast<std::int32_t>(pass.codes[i]));
+    std::uint64_t size = writer.bytes.written;
+    bool copied = true;
+    if (!frozen_stream) {
+        put_code(writer, static_cast<std::int32_t>(pass.current));
+        put_code(writer, static_cast<std::int32_t>(end_code(bits)));
+        size = writer.bytes.written;
+    } else {
+        auto partial = static_cast<std::uint8_t>(writer.write_buffer >> 24);
+        if (pass.frozen_file == output) {
+            // The frozen stream is already in place; its first byte still
+            // lacks the shared codes' last bits.
+            flush(writer.bytes);
+            std::uint8_t first = 0;
+            errno = 0;
+            copied = std::fseek(output, static_cast<long>(frozen.start_byte), SEEK_SET) == 0 &&
+                     std::fread(&first, 1, 1, output) == 1 &&
+                     std::fseek(output, static_cast<long>(frozen.start_byte), SEEK_SET) == 0;
+            if (copied) write_byte(writer.bytes, static_cast<std::uint8_t>(first | partial));
+            size = frozen.start_byte + frozen.writer.bytes.written;
+        } else {
+            copied = append_frozen(pass.frozen_file, frozen.writer.bytes.written, writer, partial);
+            size = writer.bytes.written;
+        }
+    }
+    if (!flush(writer.bytes) || !copied) {
+        pass.choice = failed(pass.choice, CodecStatus::write_failed,
+                             writer.bytes.error_number != 0 ? writer.bytes.error_number : EIO);
+        return;
+    }
+    // Abandoned frozen streams of narrower widths may have run further.
+    if (pass.frozen_file == output && ftruncate(fileno(output), static_cast<off_t>(size)) != 0) {
+        pass.choice = failed(pass.choice, CodecStatus::write_failed, error_or(EIO));
+        return;
+    }
+    pass.choice.result.bytes_out = size;
+}
+
+} // namespace
+
+WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks hooks, int cap) {
+    Pass pass(dictionary, hooks, cap);
+    search(pass, input);
+    return pass.choice;
+}
+
+WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks hooks, int cap) {
+    Dictionary dictionary;
+    Pass pass(dictionary, hooks, cap);
+    pass.compressing = true;
+    pass.output = output;
+    // The frozen stream is written straight into a regular output file, at
+    // the place it will have; anything else gets it through a temporary file.
+    pass.frozen_file = is_regular_file(output) ? output : std::tmpfile();
+    if (pass.frozen_file == nullptr) return failed(pass.choice, CodecStatus::write_failed, EIO);
+    search(pass, input);
+    bool go_on = pass.choice.result.status == CodecStatus::ok &&
+                 (hooks.width_chosen == nullptr || hooks.width_chosen(pass.choice, hooks.context));
+    if (go_on) {
+        finish_stream(pass, output);
+    } else if (pass.frozen_file == output) {
+        std::fflush(output);
+        if (ftruncate(fileno(output), 0) != 0) { /* the run fails either way */
+        }
+    }
+    if (pass.frozen_file != output) std::fclose(pass.frozen_file);
+    return pass.choice;
 }
 
 } // namespace tarnwel

@@ -1,12 +1,29 @@
-// Choosing the code width for one input.
+// Choosing the code width for one input, and compressing it at that width.
 //
-// A trial at width w grows the dictionary exactly as compression at w would,
-// without writing anything, and overflows when a new string arrives after
-// every code up to last_code has been given out (a dictionary that only just
-// fills does not count). Trials run at 12, 13, ... until one does not
-// overflow; the input is then compressed one bit narrower, at the last width
-// that overflowed, or at 11 when 12 already sufficed. No width past max_bits
-// is tried: if that trial still overflows, max_bits is used as it is.
+// A trial at width w grows the dictionary as compression at w would and
+// overflows when a new string arrives after every code up to last_code has
+// been given out (a dictionary that only just fills does not count). Trials
+// run at 12, 13, ... until one does not overflow; the input is compressed one
+// bit narrower, at the last width that overflowed, or at 11 when 12 already
+// sufficed. No width past the cap is tried: if that trial still overflows,
+// the cap is used as it is.
+//
+// Until its width overflows, every trial makes the same parse and gives the
+// same codes as a parse with an unbounded dictionary, so one such parse
+// answers them all: the trial at w overflows exactly when it meets its
+// (2^w - 256)th new string. The trials are reported as they begin, in the
+// order and with the widths that separate passes would have.
+//
+// The same holds for compression at the width finally chosen, b: its stream
+// starts with the unbounded parse's codes up to the moment b overflows, and
+// from there on the dictionary stays frozen. So the pass that runs the
+// search also runs, beside it, a frozen parse at the widest width that has
+// overflowed so far, writing that width's stream from the point where it
+// parts from the shared codes. When a wider width overflows, the frozen
+// parse restarts there at the new width. At the end, the shared codes are
+// packed in front of the frozen stream. The input is read once, and the
+// two parses' dictionary probes are independent, so the processor overlaps
+// their cache misses.
 #pragma once
 
 #include <cstdio>
@@ -17,26 +34,31 @@
 
 namespace tarnwel {
 
-// True when the dictionary overflowed at dictionary.bits before the input
-// ended. Reads from the reader's current position.
-bool trial_fills(Dictionary& dictionary, ByteReader& reader);
-
 struct WidthChoice {
-    CodecResult result;          // status of the trials' reads and allocations
+    CodecResult result;          // status, and the input and output sizes
     int bits = default_bits;     // the width to compress at
     int last_trial_bits = 0;     // width of the last trial made
     bool last_trial_fit = false; // the last trial ended without overflowing
 };
 
 // What a caller hears of the search: the start of each trial, with its
-// width, and the bytes each trial has read so far.
+// width, the bytes read so far, and, when compressing, the chosen width
+// before the stream is completed. Returning false from width_chosen
+// abandons the run and leaves the output empty.
 struct SearchHooks {
     void (*trial_started)(int bits, void* context) = nullptr;
     void (*progress)(std::uint64_t bytes_done, void* context) = nullptr;
+    bool (*width_chosen)(const WidthChoice& choice, void* context) = nullptr;
     void* context = nullptr;
 };
 
-// Runs the trials over input, rewinding it to its first byte before each.
-WidthChoice search_width(std::FILE* input, SearchHooks hooks = {}, int cap = max_bits);
+// Runs the trials over input from its first byte, growing dictionary afresh.
+WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks hooks = {},
+                         int cap = max_bits);
+
+// The search, and the input compressed at the chosen width into output,
+// which must be empty and, if it is a regular file, open for reading too.
+WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks hooks = {},
+                                int cap = max_bits);
 
 } // namespace tarnwel

@@ -1,0 +1,54 @@
+// Zero-filled arrays for the large tables, mapped straight from the system
+// so that a fresh table needs no clearing, and backed by 2 MiB pages where
+// the system offers them: a dictionary probe lands anywhere in hundreds of
+// megabytes, and with small pages nearly every probe would also miss the TLB.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace tarnwel {
+
+struct HugeBlock {
+    void* memory = nullptr;
+    std::size_t bytes = 0;
+};
+
+// Maps bytes of zeroed memory; memory is nullptr when the system refuses.
+HugeBlock map_huge(std::size_t bytes);
+void unmap_huge(HugeBlock& block);
+
+template <class T> struct HugeArray {
+    HugeBlock block;
+    std::size_t size = 0;
+
+    HugeArray() = default;
+    HugeArray(const HugeArray&) = delete;
+    HugeArray& operator=(const HugeArray&) = delete;
+    HugeArray(HugeArray&& other) noexcept { *this = std::move(other); }
+    HugeArray& operator=(HugeArray&& other) noexcept {
+        std::swap(block, other.block);
+        std::swap(size, other.size);
+        return *this;
+    }
+    ~HugeArray() { unmap_huge(block); }
+
+    T* data() { return static_cast<T*>(block.memory); }
+    const T* data() const { return static_cast<const T*>(block.memory); }
+    T& operator[](std::size_t index) { return data()[index]; }
+    const T& operator[](std::size_t index) const { return data()[index]; }
+};
+
+// Replaces the array with count zeroed entries. False, and the array left
+// empty, when memory runs out.
+template <class T> bool allocate_zeroed(HugeArray<T>& array, std::size_t count) {
+    unmap_huge(array.block);
+    array.size = 0;
+    array.block = map_huge(count * sizeof(T));
+    if (array.block.memory == nullptr) return false;
+    array.size = count;
+    return true;
+}
+
+} // namespace tarnwel

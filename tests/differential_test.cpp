@@ -1,0 +1,131 @@
+// The fast paths held against the straightforward ones they replace: the
+// same streams, widths, messages and expansions, byte for byte.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+std::vector<Bytes> generated_inputs() {
+    std::vector<Bytes> inputs = {{}, {0x00}, bytes_of("ab"), bytes_of("aaaa")};
+    for (std::uint32_t seed = 0; seed < 12; ++seed)
+        inputs.push_back(mixed_input(std::size_t{1} << (6 + seed % 12), 100 + seed));
+    inputs.push_back(random_bytes(150000, 7));
+    inputs.push_back(Bytes(200000, 'q'));
+    return inputs;
+}
+
+// Inputs whose parse meets exactly 2^w - 257 or 2^w - 256 new strings: the
+// widest dictionary at w just full, or one string more.
+std::vector<Bytes> boundary_inputs() {
+    Bytes source = random_bytes(100000, 71);
+    std::vector<Bytes> inputs;
+    for (int bits = 11; bits <= 15; ++bits) {
+        std::uint64_t full = (std::uint64_t{1} << bits) - 257;
+        inputs.push_back(prefix_with_new_strings(source, full));
+        inputs.push_back(prefix_with_new_strings(source, full + 1));
+        // The same, followed by bytes that only extend known strings.
+        Bytes extended = prefix_with_new_strings(source, full);
+        extended.insert(extended.end(), extended.begin(), extended.begin() + 3);
+        inputs.push_back(extended);
+    }
+    return inputs;
+}
+
+TEST(Differential, CompressorMatchesTheStraightforwardOneAtEveryWidth) {
+    std::vector<Bytes> inputs = generated_inputs();
+    for (int bits = min_bits; bits <= max_bits; ++bits)
+        for (const Bytes& input : inputs)
+            ASSERT_EQ(compress_bytes(input, bits), reference_compress_bytes(input, bits))
+                << "BITS " << bits << ", " << input.size() << " bytes";
+}
+
+void expect_same_search(const Bytes& input, int cap) {
+    Searched fast = search_and_compress_bytes(input, cap);
+    Searched straight = reference_search_and_compress(input, cap);
+    std::string what = std::to_string(input.size()) + " bytes, cap " + std::to_string(cap);
+    ASSERT_EQ(fast.choice.result.status, CodecStatus::ok) << what;
+    EXPECT_EQ(fast.trials, straight.trials) << what;
+    EXPECT_EQ(fast.choice.bits, straight.choice.bits) << what;
+    EXPECT_EQ(fast.choice.last_trial_bits, straight.choice.last_trial_bits) << what;
+    EXPECT_EQ(fast.choice.last_trial_fit, straight.choice.last_trial_fit) << what;
+    EXPECT_EQ(fast.choice.result.bytes_in, input.size()) << what;
+    EXPECT_EQ(fast.choice.result.bytes_out, fast.stream.size()) << what;
+    ASSERT_TRUE(fast.stream == straight.stream) << what;
+}
+
+TEST(Differential, OnePassSearchAndCompressionMatchSeparateTrials) {
+    for (const Bytes& input : generated_inputs())
+        expect_same_search(input, max_bits);
+    for (std::uint32_t seed = 0; seed < 6; ++seed)
+        expect_same_search(mixed_input(300000 + seed * 50000, 200 + seed), max_bits);
+}
+
+TEST(Differential, SearchBoundariesMatchSeparateTrials) {
+    for (const Bytes& input : boundary_inputs())
+        expect_same_search(input, max_bits);
+}
+
+TEST(Differential, SearchStoppedAtACapMatchesSeparateTrials) {
+    Bytes input = mixed_input(400000, 81);
+    for (int cap = 12; cap <= 16; ++cap)
+        expect_same_search(input, cap);
+    for (const Bytes& boundary : boundary_inputs())
+        expect_same_search(boundary, 13);
+}
+
+TEST(Differential, ExpanderMatchesTheStraightforwardOneOnGoodAndBadStreams) {
+    std::mt19937 generator(91);
+    std::vector<Bytes> inputs = generated_inputs();
+    for (int bits = min_bits; bits <= max_bits; bits += (bits < 14 ? 1 : 3)) {
+        for (const Bytes& input : inputs) {
+            Bytes stream = compress_bytes(input, bits);
+            Expanded fast = expand_bytes(stream, bits);
+            ASSERT_EQ(fast.status, CodecStatus::ok);
+            ASSERT_TRUE(fast.bytes == input) << "BITS " << bits;
+            // Damaged: a flipped bit, a cut, and noise where the stream was.
+            std::vector<Bytes> damaged;
+            if (!stream.empty()) {
+                Bytes flipped = stream;
+                std::size_t bit = generator() % (flipped.size() * 8);
+                flipped[bit / 8] ^= static_cast<std::uint8_t>(0x80u >> (bit % 8));
+                damaged.push_back(flipped);
+                damaged.emplace_back(stream.begin(),
+                                     stream.begin() +
+                                         static_cast<long>(generator() % stream.size()));
+            }
+            damaged.push_back(random_bytes(stream.size(), static_cast<std::uint32_t>(generator())));
+            for (const Bytes& bad : damaged) {
+                Expanded quick = expand_bytes(bad, bits);
+                Expanded straight = reference_expand_bytes(bad, bits);
+                ASSERT_EQ(quick.status, straight.status) << "BITS " << bits;
+                ASSERT_TRUE(quick.bytes == straight.bytes) << "BITS " << bits;
+            }
+        }
+    }
+}
+
+TEST(Differential, OutputThatIsNotARegularFileGetsTheSameStream) {
+    // A memory stream has no file behind it, so the frozen part of the
+    // stream goes through a temporary file.
+    Bytes input = mixed_input(300000, 95);
+    std::FILE* in = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), in);
+    char* memory = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&memory, &size);
+    WidthChoice choice = search_and_compress(in, out);
+    std::fclose(out);
+    std::fclose(in);
+    ASSERT_EQ(choice.result.status, CodecStatus::ok);
+    Bytes stream(memory, memory + size);
+    std::free(memory);
+    EXPECT_TRUE(stream == reference_search_and_compress(input).stream);
+    EXPECT_EQ(choice.result.bytes_out, stream.size());
+}
+
+} // namespace
+} // namespace tarnwel::test

@@ -1,0 +1,21 @@
+// The straightforward compressor, over the reference dictionary: the oracle
+// the fast compressor is checked against.
+//
+// The compressor: one dictionary probe per input byte, one code written per
+// miss, and the end code after the last one.
+#pragma once
+
+#include <cstdio>
+
+#include "codec/byte_io.h"
+#include "codec/codec_result.h"
+#include "reference/reference_dictionary.h"
+
+namespace tarnwel::reference {
+
+// Compresses the rest of input into output at dictionary.bits, using tables
+// already allocated for that width. The caller closes both streams.
+CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
+                            ProgressHook progress = {});
+
+} // namespace tarnwel::reference

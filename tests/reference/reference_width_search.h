@@ -1,0 +1,31 @@
+// The width search as separate trial passes, one per width, each with tables
+// of its own: the straightforward form the one-pass search is checked against.
+//
+// Choosing the code width for one input.
+//
+// A trial at width w grows the dictionary exactly as compression at w would,
+// without writing anything, and overflows when a new string arrives after
+// every code up to last_code has been given out (a dictionary that only just
+// fills does not count). Trials run at 12, 13, ... until one does not
+// overflow; the input is then compressed one bit narrower, at the last width
+// that overflowed, or at 11 when 12 already sufficed. No width past max_bits
+// is tried: if that trial still overflows, max_bits is used as it is.
+#pragma once
+
+#include <cstdio>
+
+#include "codec/byte_io.h"
+#include "codec/codec_result.h"
+#include "reference/reference_dictionary.h"
+#include "width/width_search.h"
+
+namespace tarnwel::reference {
+
+// True when the dictionary overflowed at dictionary.bits before the input
+// ended. Reads from the reader's current position.
+bool trial_fills(Dictionary& dictionary, ByteReader& reader);
+
+// Runs the trials over input, rewinding it to its first byte before each.
+WidthChoice search_width(std::FILE* input, SearchHooks hooks = {}, int cap = max_bits);
+
+} // namespace tarnwel::reference
