@@ -5,7 +5,7 @@
 set -euo pipefail
 tarnwel=$(realpath "$1")
 dir=$2
-mkdir -p "$dir/expand" "$dir/round_trip"
+mkdir -p "$dir/expand" "$dir/round_trip" "$dir/differential"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -35,4 +35,9 @@ for spec in text:2000 text:20000 random:9000 random:30000 zeros:100000; do
         { width_byte "$seed_bits"; head -c 4000 "$work/in"; } >"$dir/round_trip/${name}_${size}_at_${seed_bits}"
     done
 done
-echo "seeds: $(ls "$dir/expand" | wc -l) expand, $(ls "$dir/round_trip" | wc -l) round trip"
+# The differential target takes a width byte and a cap byte before the data.
+for seed in "$dir"/round_trip/*; do
+    { head -c 1 "$seed"; printf '\x01'; tail -c +2 "$seed"; } >"$dir/differential/$(basename "$seed")"
+done
+echo "seeds: $(ls "$dir/expand" | wc -l) expand, $(ls "$dir/round_trip" | wc -l) round trip," \
+    "$(ls "$dir/differential" | wc -l) differential"

@@ -10,18 +10,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tarnwel;
     if (size == 0) return 0;
     int bits = fuzz::width_from(data[0]);
-    static Dictionary dictionaries[26];
     static ExpanderTables expanders[26];
-    if (dictionaries[bits].slot_count == 0 && !allocate_tables(dictionaries[bits], bits))
+    if (expanders[bits].occurrence.empty() && !allocate_expander(expanders[bits], bits))
         std::abort();
-    if (expanders[bits].unwind_stack.empty() && !allocate_expander(expanders[bits], bits))
-        std::abort();
+    Dictionary dictionary;
+    if (!init_dictionary(dictionary)) std::abort();
 
     char* stream = nullptr;
     std::size_t stream_size = 0;
     std::FILE* input = fuzz::open_bytes(data + 1, size - 1);
     std::FILE* packed = open_memstream(&stream, &stream_size);
-    if (compress_stream(dictionaries[bits], input, packed).status != CodecStatus::ok) std::abort();
+    if (compress_stream(dictionary, bits, input, packed).status != CodecStatus::ok) std::abort();
     std::fclose(input);
     std::fclose(packed);
 

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Compares tarnwel with the classic LZW compressor (ncompress: compress and
+# uncompress) on inputs built from this machine's files, side by side in one
+# run, and prints medians, time ratios and peak memory against what the
+# straightforward design (a table set per trial, never released) allocates.
+#
+# Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [WORK_DIR]
+#   --size MIB  size of each input (default 32)
+#   --runs N    timed runs per command (default 5)
+#   --scale     also time 1 GiB inputs against 32 MiB ones of the same kind
+# Needs root to install ncompress and hyperfine when they are missing.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+size_mib=32
+runs=5
+scale=0
+work=""
+while [ $# -gt 0 ]; do
+    case $1 in
+    --size) size_mib=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --scale) scale=1; shift ;;
+    *) work=$1; shift ;;
+    esac
+done
+work=${work:-$(mktemp -d /tmp/tarnwel-bench-XXXXXX)}
+mkdir -p "$work"
+
+missing=()
+command -v compress >/dev/null || missing+=(ncompress)
+command -v hyperfine >/dev/null || missing+=(hyperfine)
+if [ ${#missing[@]} -gt 0 ]; then
+    apt-get install -y "${missing[@]}" >/dev/null 2>&1 ||
+        { apt-get update >/dev/null && apt-get install -y "${missing[@]}" >/dev/null; }
+fi
+if [ ! -x "$root/build/tarnwel" ]; then
+    cmake -S "$root" -B "$root/build" >/dev/null
+    cmake --build "$root/build" -j2 --target tarnwel >/dev/null
+fi
+cp "$root/build/tarnwel" "$work/tarnwel"
+cd "$work"
+
+# Inputs of one kind each, cut to size; a kind that runs short is repeated.
+make_input() { # kind, bytes, file
+    local kind=$1 bytes=$2 file=$3
+    [ -f "$file" ] && [ "$(stat -c %s "$file")" -eq "$bytes" ] && return
+    local source
+    case $kind in
+    text) source() { find /usr/share/man -name '*.gz' -print0 | sort -z | xargs -0 zcat 2>/dev/null; } ;;
+    headers) source() { find /usr/include -name '*.h' -print0 | sort -z | xargs -0 cat 2>/dev/null; } ;;
+    binaries) source() { find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +100k -print0 |
+        sort -z | xargs -0 cat 2>/dev/null; } ;;
+    random) source() { head -c "$bytes" /dev/urandom; } ;;
+    esac
+    { for _ in $(seq 1 64); do source || true; done; } | head -c "$bytes" >"$file"
+}
+
+median() { # hyperfine JSON file -> median seconds
+    python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$1"
+}
+
+peak_kib() { # command... -> median peak resident KiB over 3 runs
+    for _ in 1 2 3; do
+        /usr/bin/time -f '%M' -o peak.txt "$@" >/dev/null 2>&1
+        cat peak.txt
+    done | sort -n | sed -n 2p
+}
+
+# Slot counts of the straightforward design's tables per width (9 bytes a slot).
+tablesize=(317 317 317 317 317 317 317 317 317 631 1279 2557 5119 10223 20479 40949 81919
+    163819 327673 655357 1310719 2621431 5242877 10485751 20971507 41943023)
+design_kib() { # mode, chosen bits, last trial bits -> KiB the design allocates, base included
+    local mode=$1 bits=$2 last=$3 slots=0 w
+    if [ "$mode" = c ]; then
+        for ((w = 12; w <= last; w++)); do slots=$((slots + tablesize[w])); done
+    fi
+    slots=$((slots + tablesize[bits]))
+    echo $((slots * 9 / 1024 + base_kib))
+}
+
+measure() { # kind, file
+    local kind=$1 file=$2
+    hyperfine -N -w 1 -r "$runs" --export-json t_c.json "./tarnwel c $file $file.tw" >/dev/null 2>&1
+    hyperfine -N -w 1 -r "$runs" --export-json n_c.json "compress -c -f $file" >/dev/null 2>&1
+    compress -c "$file" >"$file.Z"
+    ./tarnwel c "$file" "$file.tw" >messages.txt
+    local bits last
+    bits=$(cat bits.txt)
+    last=$(grep -c '^Testing for BITS' messages.txt)
+    last=$((last + 11))
+    hyperfine -N -w 1 -r "$runs" --export-json t_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
+    hyperfine -N -w 1 -r "$runs" --export-json n_d.json "uncompress -c $file.Z" >/dev/null 2>&1
+    cmp -s "$file" "$file.back" || { echo "$file: round trip FAILED" >&2; exit 1; }
+    local tc nc td nd mc md
+    tc=$(median t_c.json); nc=$(median n_c.json); td=$(median t_d.json); nd=$(median n_d.json)
+    mc=$(peak_kib ./tarnwel c "$file" "$file.tw")
+    md=$(peak_kib ./tarnwel d "$file.tw" "$file.back")
+    local dc dd
+    dc=$(design_kib c "$bits" "$last")
+    dd=$(design_kib d "$bits" "$bits")
+    printf '| %-8s | %3s | %6.3f | %6.3f | %5.2f | %6.3f | %6.3f | %5.2f | %5d / %5d = %4.2f | %5d / %5d = %4.2f |\n' \
+        "$kind" "$bits" "$tc" "$nc" "$(echo "$tc / $nc" | bc -l)" "$td" "$nd" "$(echo "$td / $nd" | bc -l)" \
+        $((mc / 1024)) $((dc / 1024)) "$(echo "$mc / $dc" | bc -l)" \
+        $((md / 1024)) $((dd / 1024)) "$(echo "$md / $dd" | bc -l)"
+    rm -f "$file.back" "$file.tw" "$file.Z"
+}
+
+# What the process itself takes with a tiny input: the base both designs share.
+printf 'a' >tiny
+base_kib=$(peak_kib ./tarnwel c tiny tiny.tw)
+
+bytes=$((size_mib << 20))
+echo "Medians of $runs runs, ${size_mib} MiB inputs; seconds; memory in MiB (peak resident)."
+echo
+echo '| input    | BITS | tarnwel c | compress | ratio | tarnwel d | uncompress | ratio | memory c / design | memory d / design |'
+echo '|----------|-----:|------:|------:|------:|------:|------:|------:|------:|------:|'
+for kind in text headers binaries random; do
+    make_input "$kind" "$bytes" "$kind.$size_mib"
+    measure "$kind" "$kind.$size_mib"
+done
+
+if [ "$scale" -eq 1 ]; then
+    echo
+    echo "Scaling: 1 GiB against ${size_mib} MiB of the same kind (medians of 3 runs, seconds)."
+    echo
+    echo '| input | small c | 1 GiB c | ratio | small d | 1 GiB d | ratio |'
+    echo '|-------|------:|------:|------:|------:|------:|------:|'
+    for kind in text random; do
+        make_input "$kind" $((1 << 30)) "$kind.1024"
+        declare -A t=()
+        for file in "$kind.$size_mib" "$kind.1024"; do
+            hyperfine -N -r 3 --export-json s_c.json "./tarnwel c $file $file.tw" >/dev/null 2>&1
+            hyperfine -N -r 3 --export-json s_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
+            t[$file.c]=$(median s_c.json)
+            t[$file.d]=$(median s_d.json)
+            rm -f "$file.tw" "$file.back"
+        done
+        printf '| %s | %.3f | %.3f | %.1f | %.3f | %.3f | %.1f |\n' "$kind" \
+            "${t[$kind.$size_mib.c]}" "${t[$kind.1024.c]}" "$(echo "${t[$kind.1024.c]} / ${t[$kind.$size_mib.c]}" | bc -l)" \
+            "${t[$kind.$size_mib.d]}" "${t[$kind.1024.d]}" "$(echo "${t[$kind.1024.d]} / ${t[$kind.$size_mib.d]}" | bc -l)"
+    done
+fi

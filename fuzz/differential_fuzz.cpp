@@ -1,0 +1,102 @@
+// The fast paths against the straightforward ones, on arbitrary bytes at an
+// arbitrary width: the same compressed stream, the same width choice and
+// stream from the one-pass search, and the same expansion (status and
+// bytes) of arbitrary data read as a stream.
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/compressor.h"
+#include "codec/expander.h"
+#include "fuzz_streams.h"
+#include "reference/reference_compressor.h"
+#include "reference/reference_expander.h"
+#include "reference/reference_width_search.h"
+#include "width/width_search.h"
+
+namespace {
+
+using namespace tarnwel;
+
+struct Memory {
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* file = open_memstream(&bytes, &size);
+    ~Memory() { std::free(bytes); }
+    void close() { std::fclose(file); }
+};
+
+bool same(const Memory& a, const Memory& b) {
+    return a.size == b.size && (a.size == 0 || std::memcmp(a.bytes, b.bytes, a.size) == 0);
+}
+
+void check_compressor(const std::uint8_t* data, std::size_t size, int bits) {
+    static reference::Dictionary references[26];
+    if (references[bits].slot_count == 0 && !reference::allocate_tables(references[bits], bits))
+        std::abort();
+    Memory fast;
+    Memory straight;
+    std::FILE* input = fuzz::open_bytes(data, size);
+    Dictionary dictionary;
+    if (!init_dictionary(dictionary) ||
+        compress_stream(dictionary, bits, input, fast.file).status != CodecStatus::ok)
+        std::abort();
+    std::rewind(input);
+    reference::compress_stream(references[bits], input, straight.file);
+    std::fclose(input);
+    fast.close();
+    straight.close();
+    if (!same(fast, straight)) std::abort();
+}
+
+void check_search(const std::uint8_t* data, std::size_t size, int cap) {
+    Memory fast;
+    Memory straight;
+    std::FILE* input = fuzz::open_bytes(data, size);
+    WidthChoice one_pass = search_and_compress(input, fast.file, {}, cap);
+    WidthChoice trials = reference::search_width(input, {}, cap);
+    reference::Dictionary dictionary;
+    if (!reference::allocate_tables(dictionary, trials.bits)) std::abort();
+    std::rewind(input);
+    reference::compress_stream(dictionary, input, straight.file);
+    std::fclose(input);
+    fast.close();
+    straight.close();
+    if (one_pass.result.status != CodecStatus::ok || one_pass.bits != trials.bits ||
+        one_pass.last_trial_bits != trials.last_trial_bits ||
+        one_pass.last_trial_fit != trials.last_trial_fit || !same(fast, straight))
+        std::abort();
+}
+
+void check_expander(const std::uint8_t* data, std::size_t size, int bits) {
+    static ExpanderTables fast_tables[26];
+    static reference::ExpanderTables straight_tables[26];
+    if (fast_tables[bits].occurrence.empty() && !allocate_expander(fast_tables[bits], bits))
+        std::abort();
+    if (straight_tables[bits].unwind_stack.empty() &&
+        !reference::allocate_expander(straight_tables[bits], bits))
+        std::abort();
+    Memory fast;
+    Memory straight;
+    std::FILE* input = fuzz::open_bytes(data, size);
+    CodecStatus fast_status = expand_stream(fast_tables[bits], input, fast.file).status;
+    std::rewind(input);
+    CodecStatus straight_status =
+        reference::expand_stream(straight_tables[bits], input, straight.file).status;
+    std::fclose(input);
+    fast.close();
+    straight.close();
+    if (fast_status != straight_status || !same(fast, straight)) std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    int bits = fuzz::width_from(data[0]);
+    // Caps from 12 to 14 make the search stop early on small inputs too.
+    int cap = 12 + data[1] % 3;
+    check_compressor(data + 2, size - 2, bits);
+    check_search(data + 2, size - 2, cap);
+    check_expander(data + 2, size - 2, bits);
+    return 0;
+}
