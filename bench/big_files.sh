@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Round trips two large files through tarnwel and checks them by checksum:
-# a sparse file past 4 GiB (the report's sizes need 64 bits) and a 1 GiB
-# file mixing text, headers, executables and random bytes built from what
-# this machine has. Prints, per file and direction, the sizes the run
+# Round trips three large files through tarnwel and checks them by checksum:
+# a sparse file past 4 GiB (the report's sizes need 64 bits), a 1 GiB file
+# mixing text, headers, executables and random bytes built from what this
+# machine has, and 100 MB of random bytes, whose dictionary still overflows
+# at BITS 25 (the search must stop there and compress at 25). Prints, per file and direction, the sizes the run
 # reported, the wall time and the peak memory. Needs about 6 GiB of disk.
 # Usage: bench/big_files.sh [WORK_DIR]   (TARNWEL=path overrides the binary)
 set -euo pipefail
@@ -22,6 +23,7 @@ make_inputs() {
             head -c 1M /usr/include/stdio.h 2>/dev/null | dd of=sparse bs=1M seek="$offset" conv=notrunc status=none
         done
     fi
+    [ -f random100 ] || head -c 100000000 /dev/urandom >random100
     if [ ! -f mixed ]; then
         local part=$((256 << 20))
         {
@@ -50,7 +52,7 @@ timed() { # label, then the tarnwel arguments
 }
 
 make_inputs
-for file in sparse mixed; do
+for file in random100 sparse mixed; do
     timed compress c "$file" "$file.z"
     timed expand d "$file.z" "$file.back"
     if cmp -s <(sha256sum <"$file") <(sha256sum <"$file.back"); then
@@ -61,3 +63,11 @@ for file in sparse mixed; do
     fi
     rm -f "$file.back"
 done
+# The random file overflows every trial up to 25 and is compressed at 25.
+"$tarnwel" c random100 random100.z >messages.txt
+if tail -n 7 messages.txt | head -n 3 | cmp -s - <(printf 'Testing for BITS = 25\n\nCompressing with BITS = 25 ...  \n'); then
+    echo "random100: the search stopped at BITS 25 with no closing messages"
+else
+    echo "random100: UNEXPECTED search messages" >&2
+    exit 1
+fi

@@ -55,6 +55,18 @@ inline int read_byte(ByteReader& reader) {
     return reader.buffer[reader.position++];
 }
 
+// Hands the loop the rest of the current block, or the next one, as counted
+// as consumed. False at end of input or on error. For the passes that run
+// their own loop over the bytes instead of calling read_byte.
+inline bool take_block(ByteReader& reader, const std::uint8_t*& begin, const std::uint8_t*& end) {
+    if (reader.position == reader.end && !refill(reader)) return false;
+    begin = reader.buffer.data() + reader.position;
+    end = reader.buffer.data() + reader.end;
+    reader.consumed += reader.end - reader.position;
+    reader.position = reader.end;
+    return true;
+}
+
 void drain_buffer(ByteWriter& writer);
 
 inline void write_byte(ByteWriter& writer, std::uint8_t byte) {

@@ -40,11 +40,9 @@ CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, 
     }
     std::uint32_t current = static_cast<std::uint32_t>(first);
     // Block by block, so that a failed write stops the pass within one block.
-    while (writer.bytes.error_number == 0 && (reader.position < reader.end || refill(reader))) {
-        const std::uint8_t* next = reader.buffer.data() + reader.position;
-        const std::uint8_t* end = reader.buffer.data() + reader.end;
-        reader.consumed += reader.end - reader.position;
-        reader.position = reader.end;
+    const std::uint8_t* next;
+    const std::uint8_t* end;
+    while (writer.bytes.error_number == 0 && take_block(reader, next, end)) {
         for (; next < end; ++next) {
             std::uint32_t byte = *next;
             StringPlace place = find_string(dictionary, current, byte);

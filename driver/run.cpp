@@ -1,5 +1,6 @@
 // The run sequence: check the command line, open the files, then compress
-// (width search, width file, compress pass, report) or expand.
+// (the pass that searches the width and compresses, the width file, the
+// report) or expand.
 #include "driver/run.h"
 
 #include <cerrno>
@@ -69,8 +70,8 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
     return exit_failure;
 }
 
-void print_trial(int bits, void* context) {
-    auto& progress = *static_cast<ProgressLine*>(context);
+void trial_started(int bits, void* context) {
+    auto& progress = static_cast<RunState*>(context)->progress;
     erase_progress(progress);
     std::printf("Testing for BITS = %d\n", bits);
     std::fflush(stdout);
@@ -117,10 +118,6 @@ bool width_chosen(const WidthChoice& choice, void* context) {
 
 void search_progress(std::uint64_t bytes_done, void* context) {
     report_progress(bytes_done, &static_cast<RunState*>(context)->progress);
-}
-
-void trial_started(int bits, void* context) {
-    print_trial(bits, &static_cast<RunState*>(context)->progress);
 }
 
 int compress_mode(RunState& state) {

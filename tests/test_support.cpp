@@ -58,15 +58,38 @@ Bytes bytes_of(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-Bytes compress_bytes(const Bytes& input, int bits) {
+namespace {
+
+// Runs a pass from a temporary file holding input into another, and
+// returns what the pass wrote.
+template <class Pass> Bytes through_files(const Bytes& input, Pass pass) {
     std::FILE* in = temporary_with(input);
     std::FILE* out = std::tmpfile();
-    Dictionary dictionary;
-    if (!init_dictionary(dictionary)) throw std::runtime_error("no memory");
-    CodecResult result = compress_stream(dictionary, bits, in, out);
-    Bytes stream = contents_of(out);
+    pass(in, out);
+    Bytes written = contents_of(out);
     std::fclose(in);
     std::fclose(out);
+    return written;
+}
+
+SearchHooks recording_trials(std::vector<int>& trials) {
+    SearchHooks hooks;
+    hooks.trial_started = [](int bits, void* context) {
+        static_cast<std::vector<int>*>(context)->push_back(bits);
+    };
+    hooks.context = &trials;
+    return hooks;
+}
+
+} // namespace
+
+Bytes compress_bytes(const Bytes& input, int bits) {
+    CodecResult result;
+    Bytes stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
+        Dictionary dictionary;
+        if (!init_dictionary(dictionary)) throw std::runtime_error("no memory");
+        result = compress_stream(dictionary, bits, in, out);
+    });
     if (result.status != CodecStatus::ok) throw std::runtime_error("compress failed");
     if (result.bytes_in != input.size() || result.bytes_out != stream.size())
         throw std::runtime_error("compress miscounted its bytes");
@@ -74,52 +97,32 @@ Bytes compress_bytes(const Bytes& input, int bits) {
 }
 
 Searched search_and_compress_bytes(const Bytes& input, int cap) {
-    std::FILE* in = temporary_with(input);
-    std::FILE* out = std::tmpfile();
     Searched searched;
-    SearchHooks hooks;
-    hooks.trial_started = [](int bits, void* trials) {
-        static_cast<std::vector<int>*>(trials)->push_back(bits);
-    };
-    hooks.context = &searched.trials;
-    searched.choice = search_and_compress(in, out, hooks, cap);
-    searched.stream = contents_of(out);
-    std::fclose(in);
-    std::fclose(out);
+    searched.stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
+        searched.choice = search_and_compress(in, out, recording_trials(searched.trials), cap);
+    });
     return searched;
 }
 
 Searched reference_search_and_compress(const Bytes& input, int cap) {
-    std::FILE* in = temporary_with(input);
-    std::FILE* out = std::tmpfile();
     Searched searched;
-    SearchHooks hooks;
-    hooks.trial_started = [](int bits, void* trials) {
-        static_cast<std::vector<int>*>(trials)->push_back(bits);
-    };
-    hooks.context = &searched.trials;
-    searched.choice = reference::search_width(in, hooks, cap);
-    reference::Dictionary dictionary;
-    if (!reference::allocate_tables(dictionary, searched.choice.bits))
-        throw std::runtime_error("no memory");
-    std::rewind(in);
-    searched.choice.result = reference::compress_stream(dictionary, in, out);
-    searched.stream = contents_of(out);
-    std::fclose(in);
-    std::fclose(out);
+    searched.stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
+        searched.choice = reference::search_width(in, recording_trials(searched.trials), cap);
+        reference::Dictionary dictionary;
+        if (!reference::allocate_tables(dictionary, searched.choice.bits))
+            throw std::runtime_error("no memory");
+        std::rewind(in);
+        searched.choice.result = reference::compress_stream(dictionary, in, out);
+    });
     return searched;
 }
 
 Bytes reference_compress_bytes(const Bytes& input, int bits) {
-    std::FILE* in = temporary_with(input);
-    std::FILE* out = std::tmpfile();
-    reference::Dictionary dictionary;
-    if (!reference::allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
-    reference::compress_stream(dictionary, in, out);
-    Bytes stream = contents_of(out);
-    std::fclose(in);
-    std::fclose(out);
-    return stream;
+    return through_files(input, [&](std::FILE* in, std::FILE* out) {
+        reference::Dictionary dictionary;
+        if (!reference::allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
+        reference::compress_stream(dictionary, in, out);
+    });
 }
 
 Bytes mixed_input(std::size_t size, std::uint32_t seed) {
@@ -161,14 +164,12 @@ Bytes mixed_input(std::size_t size, std::uint32_t seed) {
 }
 
 Expanded reference_expand_bytes(const Bytes& stream, int bits) {
-    std::FILE* in = temporary_with(stream);
-    std::FILE* out = std::tmpfile();
-    reference::ExpanderTables tables;
-    if (!reference::allocate_expander(tables, bits)) throw std::runtime_error("no memory");
-    CodecResult result = reference::expand_stream(tables, in, out);
-    Expanded expanded{result.status, contents_of(out)};
-    std::fclose(in);
-    std::fclose(out);
+    Expanded expanded;
+    expanded.bytes = through_files(stream, [&](std::FILE* in, std::FILE* out) {
+        reference::ExpanderTables tables;
+        if (!reference::allocate_expander(tables, bits)) throw std::runtime_error("no memory");
+        expanded.status = reference::expand_stream(tables, in, out).status;
+    });
     return expanded;
 }
 
@@ -179,12 +180,10 @@ Expanded expand_bytes(const Bytes& stream, int bits) {
 }
 
 Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables) {
-    std::FILE* in = temporary_with(stream);
-    std::FILE* out = std::tmpfile();
-    CodecResult result = expand_stream(tables, in, out);
-    Expanded expanded{result.status, contents_of(out)};
-    std::fclose(in);
-    std::fclose(out);
+    Expanded expanded;
+    expanded.bytes = through_files(stream, [&](std::FILE* in, std::FILE* out) {
+        expanded.status = expand_stream(tables, in, out).status;
+    });
     return expanded;
 }
 

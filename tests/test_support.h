@@ -23,7 +23,7 @@ Bytes bytes_of(const std::string& text);
 // The library's compressor and expander at a given width, through temporary files.
 Bytes compress_bytes(const Bytes& input, int bits);
 struct Expanded {
-    CodecStatus status;
+    CodecStatus status = CodecStatus::ok;
     Bytes bytes;
 };
 Expanded expand_bytes(const Bytes& stream, int bits);

@@ -108,11 +108,9 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
     Dictionary& dictionary = pass.dictionary;
     FrozenParse& frozen = pass.frozen;
     bool searching = true;
-    while (reader.position < reader.end || refill(reader)) {
-        const std::uint8_t* next = reader.buffer.data() + reader.position;
-        const std::uint8_t* end = reader.buffer.data() + reader.end;
-        reader.consumed += reader.end - reader.position;
-        reader.position = reader.end;
+    const std::uint8_t* next;
+    const std::uint8_t* end;
+    while (take_block(reader, next, end)) {
         for (; next < end; ++next) {
             std::uint32_t byte = *next;
             if (next + prefetch_distance + 2 < end) {
