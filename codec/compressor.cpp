@@ -31,38 +31,45 @@ CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, 
     const std::uint32_t last = last_code(bits);
     std::uint32_t free_code = first_free_code;
 
-    // An empty input leaves this at -1, which put_code turns into an all-ones code.
-    std::int32_t first = read_byte(reader);
-    if (first < 0) {
-        put_code(writer, first);
-        put_code(writer, static_cast<std::int32_t>(end_code(bits)));
-        return finish(reader, writer, false);
-    }
-    std::uint32_t current = static_cast<std::uint32_t>(first);
-    // Block by block, so that a failed write stops the pass within one block.
     const std::uint8_t* next;
     const std::uint8_t* end;
-    while (writer.bytes.error_number == 0 && take_block(reader, next, end)) {
+    if (!take_block(reader, next, end)) {
+        // An empty input: -1 as the current code is an all-ones code.
+        if (reader.error_number == 0) {
+            put_code(writer, -1);
+            put_code(writer, static_cast<std::int32_t>(end_code(bits)));
+        }
+        return finish(reader, writer, false);
+    }
+    Cursor cursor;
+    start_string(cursor, dictionary, next++, end);
+    // Block by block, so that a failed write stops the pass within one block.
+    for (;;) {
         for (; next < end; ++next) {
+            prefetch_position(dictionary, next, end);
             std::uint32_t byte = *next;
-            StringPlace place = find_string(dictionary, current, byte);
+            std::uint64_t hash = extend_hash(cursor.hash, byte);
+            StringPlace place = find_string(dictionary, cursor.code, byte, hash);
             std::uint32_t code = code_at(place);
             // Entries from the search count only once this pass has reached them.
             if (code != absent && code < free_code) {
-                current = code;
+                continue_string(cursor, dictionary, code, hash, next, end);
                 continue;
             }
             if (free_code <= last) {
-                if (code == absent && !add_string(dictionary, place, current, byte, free_code))
+                if (code == absent &&
+                    !add_string(dictionary, place, cursor.code, byte, hash, free_code))
                     return finish(reader, writer, true);
                 ++free_code;
             }
-            put_code(writer, static_cast<std::int32_t>(current));
-            current = byte;
+            put_code(writer, static_cast<std::int32_t>(cursor.code));
+            start_string(cursor, dictionary, next, end);
         }
+        if (writer.bytes.error_number != 0 || !take_block(reader, next, end)) break;
+        cursor.ahead = nullptr; // it pointed into the block just used up
     }
     if (writer.bytes.error_number == 0 && reader.error_number == 0) {
-        put_code(writer, static_cast<std::int32_t>(current));
+        put_code(writer, static_cast<std::int32_t>(cursor.code));
         put_code(writer, static_cast<std::int32_t>(end_code(bits)));
     }
     return finish(reader, writer, false);

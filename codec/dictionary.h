@@ -6,9 +6,11 @@
 // in a direct table of 64 Ki codes (256 KiB, at home in the L2 cache).
 // Longer strings live in an open-addressing hash table of 8-byte entries
 // with key and code packed together, so a probe reads one entry and, with
-// linear probing, nearly always one cache line. The table starts small and
-// doubles as strings arrive, staying between a quarter and a half full: its
-// size follows what the input needs, not the widest code.
+// linear probing, nearly always one cache line. A string's slot is placed by
+// a hash of its bytes (see extend_hash), so the parse can ask for the slots
+// of the levels ahead of it. The table starts small and doubles as strings
+// arrive, staying at most three quarters full: its size follows what the
+// input needs, not the widest code.
 //
 // Only the set of (prefix, byte) -> code entries decides the output, so the
 // compress pass can reuse the dictionary the width search grew from the same
@@ -30,11 +32,12 @@ inline constexpr std::uint64_t code_mask = (std::uint64_t{1} << code_bits) - 1;
 inline constexpr std::uint32_t absent = 0;
 
 struct Dictionary {
-    HugeArray<std::uint32_t> pair_codes; // [first byte << 8 | second byte] -> code, or absent
-    HugeArray<std::uint64_t> slots;      // strings of three bytes and more
-    std::size_t mask = 0;                // slot count - 1, a power of two less one
-    int shift = 64;                      // 64 - log2(slot count), for the hash
-    std::size_t stored = 0;              // entries in slots
+    HugeArray<std::uint32_t> pair_codes;     // [first byte << 8 | second byte] -> code, or absent
+    HugeArray<std::uint64_t> slots;          // strings of three bytes and more
+    HugeArray<std::uint64_t> content_hashes; // by code: where its entry belongs, for growing
+    std::size_t mask = 0;                    // slot count - 1, a power of two less one
+    int shift = 64;                          // 64 - log2(slot count), for the hash
+    std::size_t stored = 0;                  // entries in slots
 };
 
 // Makes an empty dictionary. False when memory runs out.
@@ -44,14 +47,29 @@ inline std::uint64_t string_key(std::uint32_t prefix, std::uint32_t byte) {
     return std::uint64_t{prefix} << 8 | byte;
 }
 
-// Fibonacci hashing: the top bits of the product mix every bit of the key.
-inline std::size_t home_slot(const Dictionary& dictionary, std::uint64_t key) {
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> dictionary.shift);
+// A string's slot is found from a hash of its bytes rather than of its
+// (prefix, byte) pair: an entry still holds the pair, and a probe compares
+// it exactly, but the place to look for a string can be worked out from the
+// input alone, before the parse knows the codes of the string's prefixes.
+// That lets the parse ask for the slots of the levels it is about to reach.
+inline std::uint64_t extend_hash(std::uint64_t hash, std::uint32_t byte) {
+    return (hash + byte + 1) * 0x9E3779B97F4A7C15ull;
 }
 
-// The slot that holds key, or the empty slot where it belongs.
-inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key) {
-    std::size_t slot = home_slot(dictionary, key);
+// The running hash is a polynomial in the bytes, so the hashes of similar
+// strings lie on a lattice; mixing before taking the top bits scatters them,
+// which keeps linear probing's runs short.
+inline std::size_t home_slot(const Dictionary& dictionary, std::uint64_t hash) {
+    hash ^= hash >> 31;
+    hash *= 0xBF58476D1CE4E5B9ull;
+    hash ^= hash >> 29;
+    return static_cast<std::size_t>(hash >> dictionary.shift);
+}
+
+// The slot that holds key, or the empty slot where it belongs; hash is the
+// content hash of the string key stands for.
+inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key, std::uint64_t hash) {
+    std::size_t slot = home_slot(dictionary, hash);
     for (;;) {
         std::uint64_t entry = dictionary.slots[slot];
         if (entry == 0 || entry >> code_bits == key) return slot;
@@ -59,26 +77,8 @@ inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key) {
     }
 }
 
-// Asks the memory system early for the slot where the three-byte string at
-// bytes would be probed, if its first two bytes are a known string. Strings
-// can start at any byte and a parse meets one every few bytes, so looking
-// a little ahead of the parse hides most of the first probe's cache miss.
-inline void prefetch_three(const Dictionary& dictionary, const std::uint8_t* bytes) {
-    std::uint32_t pair = dictionary.pair_codes[std::uint32_t{bytes[0]} << 8 | bytes[1]];
-    if (pair == absent) return;
-    std::uint64_t key = string_key(pair, bytes[2]);
-    __builtin_prefetch(&dictionary.slots[home_slot(dictionary, key)]);
-}
-
-// The second stage, nearer the parse: once the three-byte string's slot has
-// arrived, asks for the four-byte string's.
-inline void prefetch_four(const Dictionary& dictionary, const std::uint8_t* bytes) {
-    std::uint32_t pair = dictionary.pair_codes[std::uint32_t{bytes[0]} << 8 | bytes[1]];
-    if (pair == absent) return;
-    std::uint64_t entry = dictionary.slots[probe_slot(dictionary, string_key(pair, bytes[2]))];
-    if (entry == 0) return;
-    std::uint64_t key = string_key(static_cast<std::uint32_t>(entry & code_mask), bytes[3]);
-    __builtin_prefetch(&dictionary.slots[home_slot(dictionary, key)]);
+inline void prefetch_string(const Dictionary& dictionary, std::uint64_t hash) {
+    __builtin_prefetch(&dictionary.slots[home_slot(dictionary, hash)]);
 }
 
 // Where the code of (prefix, byte) is kept, or where it is to go. For a
@@ -88,9 +88,11 @@ struct StringPlace {
     std::uint64_t* slot = nullptr; // set otherwise
 };
 
-inline StringPlace find_string(Dictionary& dictionary, std::uint32_t prefix, std::uint32_t byte) {
+// hash is the content hash of the extended string.
+inline StringPlace find_string(Dictionary& dictionary, std::uint32_t prefix, std::uint32_t byte,
+                               std::uint64_t hash) {
     if (prefix < 256) return {&dictionary.pair_codes[prefix << 8 | byte], nullptr};
-    return {nullptr, &dictionary.slots[probe_slot(dictionary, string_key(prefix, byte))]};
+    return {nullptr, &dictionary.slots[probe_slot(dictionary, string_key(prefix, byte), hash)]};
 }
 
 inline std::uint32_t code_at(const StringPlace& place) {
@@ -101,17 +103,77 @@ inline std::uint32_t code_at(const StringPlace& place) {
 // Doubles the slot table. False when memory runs out.
 bool grow_dictionary(Dictionary& dictionary);
 
-// Stores code for (prefix, byte) at the empty place find_string gave. False
-// when the table had to grow and memory ran out.
+// Stores code for (prefix, byte), whose content hash is hash, at the empty
+// place find_string gave. False when the table had to grow and memory ran out.
 inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::uint32_t prefix,
-                       std::uint32_t byte, std::uint32_t code) {
+                       std::uint32_t byte, std::uint64_t hash, std::uint32_t code) {
     if (place.pair != nullptr) {
         *place.pair = code;
         return true;
     }
     *place.slot = string_key(prefix, byte) << code_bits | code;
+    dictionary.content_hashes[code] = hash;
     if (++dictionary.stored * 4 > (dictionary.mask + 1) * 3) return grow_dictionary(dictionary);
     return true;
+}
+
+// One parse's place in the input: the string matched so far, by code and by
+// content hash, and how far ahead along it the slots have been asked for.
+struct Cursor {
+    std::uint32_t code = 0;
+    std::uint64_t hash = 0;
+    std::uint32_t length = 0;            // bytes in the string
+    const std::uint8_t* ahead = nullptr; // next byte to hash ahead; nullptr when stopped
+    std::uint64_t ahead_hash = 0;        // content hash of the string up to ahead
+};
+
+// How many levels beyond the parse's a string's slots are asked for. A new
+// string starts with the first level past the pair and the lookahead grows
+// by two levels a byte while the string goes on, so short strings (random
+// data) do not flood the memory system with requests they never use, and
+// long ones (text) soon have their next levels on the way.
+inline constexpr std::ptrdiff_t levels_ahead = 6;
+
+// Starts a string at the byte at `at` (of a block ending at end).
+inline void start_string(Cursor& cursor, const Dictionary& dictionary, const std::uint8_t* at,
+                         const std::uint8_t* end) {
+    cursor.code = *at;
+    cursor.hash = extend_hash(0, *at);
+    cursor.length = 1;
+    cursor.ahead = at + 3;
+    if (cursor.ahead > end) {
+        cursor.ahead = nullptr;
+        return;
+    }
+    cursor.ahead_hash = extend_hash(extend_hash(cursor.hash, at[1]), at[2]);
+    prefetch_string(dictionary, cursor.ahead_hash);
+}
+
+// Continues the string, whose last byte is at `at`, with a byte found in
+// the dictionary.
+inline void continue_string(Cursor& cursor, const Dictionary& dictionary, std::uint32_t code,
+                            std::uint64_t hash, const std::uint8_t* at, const std::uint8_t* end) {
+    cursor.code = code;
+    cursor.hash = hash;
+    // A string that is only a known pair so far is as likely to end at the
+    // next byte as not; looking further ahead starts with its third byte.
+    if (++cursor.length < 3 || cursor.ahead == nullptr) return;
+    for (int step = 0; step < 2 && cursor.ahead < end && cursor.ahead - at <= levels_ahead;
+         ++step) {
+        cursor.ahead_hash = extend_hash(cursor.ahead_hash, *cursor.ahead++);
+        prefetch_string(dictionary, cursor.ahead_hash);
+    }
+}
+
+// Strings can start at any byte, and a parse meets one every few bytes: a
+// little ahead of the parse, asks for the slot of the three-byte string that
+// starts there, which only the input decides.
+inline void prefetch_position(const Dictionary& dictionary, const std::uint8_t* next,
+                              const std::uint8_t* end) {
+    constexpr std::ptrdiff_t distance = 16;
+    if (end - next <= distance + 3) return;
+    const std::uint8_t* at = next + distance;
+    prefetch_string(dictionary, extend_hash(extend_hash(extend_hash(0, at[0]), at[1]), at[2]));
 }
 
 } // namespace tarnwel

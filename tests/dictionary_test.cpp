@@ -79,15 +79,30 @@ TEST(ReferenceDictionary, FullDictionaryStoresNothingMore) {
 namespace tarnwel {
 namespace {
 
+// The table only needs each string's hash to be the same every time it is
+// asked for; a stand-in derived from the pair does for these tests.
+std::uint64_t hash_of(std::uint32_t prefix, std::uint32_t byte) {
+    return extend_hash(std::uint64_t{prefix} * 0x100000001B3ull, byte);
+}
+
+StringPlace place_of(Dictionary& dictionary, std::uint32_t prefix, std::uint32_t byte) {
+    return find_string(dictionary, prefix, byte, hash_of(prefix, byte));
+}
+
+bool add(Dictionary& dictionary, std::uint32_t prefix, std::uint32_t byte, std::uint32_t code) {
+    return add_string(dictionary, place_of(dictionary, prefix, byte), prefix, byte,
+                      hash_of(prefix, byte), code);
+}
+
 TEST(Dictionary, TwoByteStringsLiveInThePairTable) {
     Dictionary dictionary;
     ASSERT_TRUE(init_dictionary(dictionary));
-    StringPlace place = find_string(dictionary, 'a', 'b');
+    StringPlace place = place_of(dictionary, 'a', 'b');
     ASSERT_NE(place.pair, nullptr);
     EXPECT_EQ(code_at(place), absent);
-    ASSERT_TRUE(add_string(dictionary, place, 'a', 'b', 256));
-    EXPECT_EQ(code_at(find_string(dictionary, 'a', 'b')), 256u);
-    EXPECT_EQ(code_at(find_string(dictionary, 'b', 'a')), absent);
+    ASSERT_TRUE(add(dictionary, 'a', 'b', 256));
+    EXPECT_EQ(code_at(place_of(dictionary, 'a', 'b')), 256u);
+    EXPECT_EQ(code_at(place_of(dictionary, 'b', 'a')), absent);
     EXPECT_EQ(dictionary.stored, 0u); // the slot table is untouched
 }
 
@@ -100,9 +115,8 @@ TEST(Dictionary, LongerStringsSurviveEveryGrowth) {
     for (std::uint32_t code = 256; code < 256 + 300000; ++code) {
         std::uint32_t prefix = 256 + generator() % (code - 255);
         std::uint32_t byte = generator() % 256;
-        StringPlace place = find_string(dictionary, prefix, byte);
-        if (code_at(place) != absent) continue;
-        ASSERT_TRUE(add_string(dictionary, place, prefix, byte, code));
+        if (code_at(place_of(dictionary, prefix, byte)) != absent) continue;
+        ASSERT_TRUE(add(dictionary, prefix, byte, code));
         stored[{prefix, byte}] = code;
     }
     EXPECT_GT(dictionary.mask + 1, 8 * first_slots);
@@ -110,22 +124,32 @@ TEST(Dictionary, LongerStringsSurviveEveryGrowth) {
     // Never more than three quarters full, so every probe ends.
     EXPECT_LE(dictionary.stored * 4, (dictionary.mask + 1) * 3);
     for (const auto& [key, code] : stored)
-        ASSERT_EQ(code_at(find_string(dictionary, key.first, key.second)), code);
+        ASSERT_EQ(code_at(place_of(dictionary, key.first, key.second)), code);
     for (int i = 0; i < 1000; ++i) {
         std::uint32_t prefix = (1u << 24) + static_cast<std::uint32_t>(i);
-        EXPECT_EQ(code_at(find_string(dictionary, prefix, 7)), absent);
+        EXPECT_EQ(code_at(place_of(dictionary, prefix, 7)), absent);
     }
+}
+
+TEST(Dictionary, StringsSharingAHashAreToldApartByTheirPair) {
+    Dictionary dictionary;
+    ASSERT_TRUE(init_dictionary(dictionary));
+    const std::uint64_t same = 12345;
+    ASSERT_TRUE(add_string(dictionary, find_string(dictionary, 300, 1, same), 300, 1, same, 400));
+    ASSERT_TRUE(add_string(dictionary, find_string(dictionary, 301, 1, same), 301, 1, same, 401));
+    EXPECT_EQ(code_at(find_string(dictionary, 300, 1, same)), 400u);
+    EXPECT_EQ(code_at(find_string(dictionary, 301, 1, same)), 401u);
+    EXPECT_EQ(code_at(find_string(dictionary, 302, 1, same)), absent);
 }
 
 TEST(Dictionary, WidestCodesAndPrefixesPackIntoOneEntry) {
     Dictionary dictionary;
     ASSERT_TRUE(init_dictionary(dictionary));
     const std::uint32_t widest = (1u << max_bits) - 2;
-    StringPlace place = find_string(dictionary, widest, 0xFF);
-    ASSERT_TRUE(add_string(dictionary, place, widest, 0xFF, widest));
-    EXPECT_EQ(code_at(find_string(dictionary, widest, 0xFF)), widest);
-    EXPECT_EQ(code_at(find_string(dictionary, widest, 0xFE)), absent);
-    EXPECT_EQ(code_at(find_string(dictionary, widest - 1, 0xFF)), absent);
+    ASSERT_TRUE(add(dictionary, widest, 0xFF, widest));
+    EXPECT_EQ(code_at(place_of(dictionary, widest, 0xFF)), widest);
+    EXPECT_EQ(code_at(place_of(dictionary, widest, 0xFE)), absent);
+    EXPECT_EQ(code_at(place_of(dictionary, widest - 1, 0xFF)), absent);
 }
 
 } // namespace

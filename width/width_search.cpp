@@ -21,7 +21,7 @@ struct FrozenParse {
     bool active = false;
     int bits = 0;
     std::uint32_t limit = 0;      // end_code(bits): wider codes are not in its dictionary
-    std::uint32_t current = 0;    // code of the string being matched
+    Cursor cursor;                // the string being matched
     std::size_t shared = 0;       // codes of the unbounded parse that precede this stream
     std::uint64_t start_byte = 0; // where this stream's first byte goes in the file
     CodeWriter writer;
@@ -37,7 +37,7 @@ struct Pass {
     bool compressing = false;
     bool capped = false; // the trial at the cap overflowed: the unbounded parse is over
     std::uint32_t free_code = first_free_code;
-    std::uint32_t current = 0;     // the unbounded parse's current code
+    Cursor cursor;                 // the unbounded parse's current string
     int overflowed = min_bits - 1; // widest width whose parse has overflowed
     std::uint32_t overflow_code = end_code(min_bits);
     std::vector<std::uint32_t> codes; // the unbounded parse's codes, while compressing
@@ -46,13 +46,13 @@ struct Pass {
     FrozenParse frozen;
 };
 
-void restart_frozen(Pass& pass, int bits, std::uint32_t byte) {
+void restart_frozen(Pass& pass, int bits, const std::uint8_t* at, const std::uint8_t* end) {
     FrozenParse& frozen = pass.frozen;
     if (frozen.active) frozen.writer.bytes.used = 0; // that width lost: drop its stream
     frozen.active = true;
     frozen.bits = bits;
     frozen.limit = end_code(bits);
-    frozen.current = byte;
+    start_string(frozen.cursor, pass.dictionary, at, end);
     frozen.shared = pass.codes.size();
     std::uint64_t start_bit = std::uint64_t{frozen.shared} * static_cast<unsigned>(bits);
     frozen.start_byte = start_bit / 8;
@@ -73,13 +73,15 @@ void restart_frozen(Pass& pass, int bits, std::uint32_t byte) {
         frozen.writer.bytes.error_number = error_or(EIO);
 }
 
-// A new string met by the unbounded parse, which has just ended its current
-// string. False when the parse is over (the cap overflowed) or memory ran out.
-bool new_string(Pass& pass, const StringPlace& place, std::uint32_t byte) {
-    if (pass.compressing) pass.codes.push_back(pass.current);
+// A new string met by the unbounded parse at the byte at `at`: its current
+// string ends there. False when the parse is over (the cap overflowed) or
+// memory ran out.
+bool new_string(Pass& pass, const StringPlace& place, const std::uint8_t* at,
+                const std::uint8_t* end, std::uint64_t hash) {
+    if (pass.compressing) pass.codes.push_back(pass.cursor.code);
     if (pass.free_code == pass.overflow_code) {
         int width = ++pass.overflowed;
-        if (pass.compressing) restart_frozen(pass, width, byte);
+        if (pass.compressing) restart_frozen(pass, width, at, end);
         if (width >= default_bits) {
             if (width >= pass.cap) {
                 pass.capped = true;
@@ -91,52 +93,52 @@ bool new_string(Pass& pass, const StringPlace& place, std::uint32_t byte) {
         }
         pass.overflow_code = end_code(width + 1);
     }
-    if (!add_string(pass.dictionary, place, pass.current, byte, pass.free_code++)) {
+    if (!add_string(pass.dictionary, place, pass.cursor.code, *at, hash, pass.free_code++)) {
         pass.choice.result.status = CodecStatus::out_of_memory;
         return false;
     }
-    pass.current = byte;
+    start_string(pass.cursor, pass.dictionary, at, end);
     return true;
 }
 
-// How far ahead of the parse the three-byte probes are prefetched.
-constexpr std::ptrdiff_t prefetch_distance = 16;
-
-// The whole input, one block at a time. The frozen parse's step for a byte
-// comes first and is finished before the unbounded parse may grow the table.
-template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
+// The whole input, one block at a time, from next in the first block. The
+// frozen parse's step for a byte comes first and is finished before the
+// unbounded parse may grow the table.
+template <bool compressing>
+void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const std::uint8_t* end) {
     Dictionary& dictionary = pass.dictionary;
     FrozenParse& frozen = pass.frozen;
     bool searching = true;
-    const std::uint8_t* next;
-    const std::uint8_t* end;
-    while (take_block(reader, next, end)) {
+    for (;;) {
         for (; next < end; ++next) {
+            prefetch_position(dictionary, next, end);
             std::uint32_t byte = *next;
-            if (next + prefetch_distance + 2 < end) {
-                prefetch_three(dictionary, next + prefetch_distance);
-                prefetch_four(dictionary, next + prefetch_distance / 2);
-            }
             if (compressing && frozen.active) {
-                std::uint32_t code = code_at(find_string(dictionary, frozen.current, byte));
+                Cursor& cursor = frozen.cursor;
+                std::uint64_t hash = extend_hash(cursor.hash, byte);
+                std::uint32_t code = code_at(find_string(dictionary, cursor.code, byte, hash));
                 if (code != absent && code < frozen.limit) {
-                    frozen.current = code;
+                    continue_string(cursor, dictionary, code, hash, next, end);
                 } else {
-                    put_code(frozen.writer, static_cast<std::int32_t>(frozen.current));
-                    frozen.current = byte;
+                    put_code(frozen.writer, static_cast<std::int32_t>(cursor.code));
+                    start_string(cursor, dictionary, next, end);
                 }
             }
             if (!searching) continue;
-            StringPlace place = find_string(dictionary, pass.current, byte);
+            std::uint64_t hash = extend_hash(pass.cursor.hash, byte);
+            StringPlace place = find_string(dictionary, pass.cursor.code, byte, hash);
             std::uint32_t code = code_at(place);
             if (code != absent) {
-                pass.current = code;
-            } else if (!new_string(pass, place, byte)) {
+                continue_string(pass.cursor, dictionary, code, hash, next, end);
+            } else if (!new_string(pass, place, next, end, hash)) {
                 if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
                 searching = false; // the frozen parse at the cap goes on alone
             }
         }
         if (compressing && frozen.writer.bytes.error_number != 0) return;
+        if (!take_block(reader, next, end)) return;
+        // The lookaheads pointed into the block just used up.
+        pass.cursor.ahead = frozen.cursor.ahead = nullptr;
     }
 }
 
@@ -162,13 +164,15 @@ void search(Pass& pass, std::FILE* input) {
     ByteReader reader = make_reader(input, {pass.hooks.progress, pass.hooks.context});
     if (pass.hooks.trial_started != nullptr)
         pass.hooks.trial_started(choice.last_trial_bits, pass.hooks.context);
-    std::int32_t first = read_byte(reader);
-    if (first >= 0) {
-        pass.current = static_cast<std::uint32_t>(first);
+    const std::uint8_t* next;
+    const std::uint8_t* end;
+    bool empty = !take_block(reader, next, end);
+    if (!empty) {
+        start_string(pass.cursor, pass.dictionary, next++, end);
         if (pass.compressing)
-            run_pass<true>(pass, reader);
+            run_pass<true>(pass, reader, next, end);
         else
-            run_pass<false>(pass, reader);
+            run_pass<false>(pass, reader, next, end);
     }
     choice.result.bytes_in = reader.consumed;
     if (choice.result.status != CodecStatus::ok) return;
@@ -182,7 +186,7 @@ void search(Pass& pass, std::FILE* input) {
         choice.last_trial_fit = true;
         choice.bits = choice.last_trial_bits - 1;
     }
-    if (first < 0) pass.current = static_cast<std::uint32_t>(-1); // an empty input
+    if (empty) pass.cursor.code = static_cast<std::uint32_t>(-1); // all ones in the stream
 }
 
 bool is_regular_file(std::FILE* file) {
@@ -210,7 +214,7 @@ void finish_stream(Pass& pass, std::FILE* output) {
     FrozenParse& frozen = pass.frozen;
     bool frozen_stream = frozen.active && frozen.bits == bits;
     if (frozen_stream) {
-        put_code(frozen.writer, static_cast<std::int32_t>(frozen.current));
+        put_code(frozen.writer, static_cast<std::int32_t>(frozen.cursor.code));
         put_code(frozen.writer, static_cast<std::int32_t>(end_code(bits)));
         flush(frozen.writer.bytes);
         if (frozen.writer.bytes.error_number != 0) {
@@ -231,7 +235,7 @@ void finish_stream(Pass& pass, std::FILE* output) {
     std::uint64_t size = writer.bytes.written;
     bool copied = true;
     if (!frozen_stream) {
-        put_code(writer, static_cast<std::int32_t>(pass.current));
+        put_code(writer, static_cast<std::int32_t>(pass.cursor.code));
         put_code(writer, static_cast<std::int32_t>(end_code(bits)));
         size = writer.bytes.written;
     } else {
