@@ -1,12 +1,36 @@
 #include "codec/dictionary.h"
 
+#include <algorithm>
+
 namespace tarnwel {
 
 namespace {
 
 constexpr int initial_slot_bits = 14;
 
+// Codes run ahead of the slot table by at most the 256 bytes and the 64 Ki
+// pairs, which are not in it, so the content hashes fit in this many.
+std::size_t hash_count(int slot_bits) {
+    return (std::size_t{1} << slot_bits) + 256 + (1 << 16);
+}
+
+// Moves the content hashes to an array of count entries.
+bool resize_hashes(Dictionary& dictionary, std::size_t count) {
+    HugeArray<std::uint64_t> hashes;
+    if (!allocate_zeroed(hashes, count)) return false;
+    std::uint64_t* old = dictionary.content_hashes.data();
+    for (std::size_t code = 0; code < dictionary.content_hashes.size && code < count; ++code)
+        hashes[code] = old[code];
+    dictionary.content_hashes = std::move(hashes);
+    return true;
+}
+
 bool allocate_slots(Dictionary& dictionary, int slot_bits) {
+    // The content hashes grow alongside the table, so that a small input
+    // reserves little address space.
+    if (dictionary.content_hashes.size < hash_count(slot_bits) &&
+        !resize_hashes(dictionary, hash_count(slot_bits)))
+        return false;
     if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
     dictionary.mask = (std::size_t{1} << slot_bits) - 1;
     dictionary.shift = 64 - slot_bits;
@@ -17,10 +41,14 @@ bool allocate_slots(Dictionary& dictionary, int slot_bits) {
 } // namespace
 
 bool init_dictionary(Dictionary& dictionary) {
-    // Only the pages of codes actually given out are ever touched.
+    dictionary = Dictionary{};
     return allocate_zeroed(dictionary.pair_codes, std::size_t{1} << 16) &&
-           allocate_zeroed(dictionary.content_hashes, std::size_t{1} << max_bits) &&
            allocate_slots(dictionary, initial_slot_bits);
+}
+
+bool make_room_for_code(Dictionary& dictionary, std::uint32_t code) {
+    return resize_hashes(dictionary, std::max<std::size_t>(std::size_t{code} + 1,
+                                                           2 * dictionary.content_hashes.size));
 }
 
 bool grow_dictionary(Dictionary& dictionary) {

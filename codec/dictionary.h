@@ -103,6 +103,10 @@ inline std::uint32_t code_at(const StringPlace& place) {
 // Doubles the slot table. False when memory runs out.
 bool grow_dictionary(Dictionary& dictionary);
 
+// Widens the per-code records to hold code, for codes given out of step
+// with the table (a parse never needs it). False when memory runs out.
+bool make_room_for_code(Dictionary& dictionary, std::uint32_t code);
+
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
 // place find_string gave. False when the table had to grow and memory ran out.
 inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::uint32_t prefix,
@@ -111,6 +115,8 @@ inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::ui
         *place.pair = code;
         return true;
     }
+    if (code >= dictionary.content_hashes.size && !make_room_for_code(dictionary, code))
+        return false;
     *place.slot = string_key(prefix, byte) << code_bits | code;
     dictionary.content_hashes[code] = hash;
     if (++dictionary.stored * 4 > (dictionary.mask + 1) * 3) return grow_dictionary(dictionary);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/wait.h>
 
 #include "test_support.h"
 
@@ -98,6 +99,32 @@ TEST(Faults, InterruptedRunsLeaveTheInputIntact) {
             ASSERT_TRUE(read_file(folder.path / "in") == input) << signal << " during " << step;
             ASSERT_TRUE(read_file(folder.path / "in.z") == stream) << signal << " during " << step;
         }
+    }
+}
+
+TEST(Faults, TablesThatCannotBeAllocatedFailCleanly) {
+#ifdef TARNWEL_SANITIZED
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit under a small address-space limit";
+#endif
+    ScratchFolder folder;
+    write_file(folder.path / "in", random_bytes(3000000, 56));
+    write_file(folder.path / "in.z", compress_bytes(text_like(100000, 56), 25));
+    write_file(folder.path / "bits.txt", bytes_of("25"));
+    // 30 MB of address space: the program loads, its tables do not fit.
+    for (const char* step : {"c in out", "d in.z out"}) {
+        std::string command = "cd '";
+        command += folder.path.string();
+        command += "' && (ulimit -v 30000; '" TARNWEL_EXECUTABLE "' ";
+        command += step;
+        command += " >.limited 2>&1)";
+        int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw)) << step;
+        EXPECT_EQ(WEXITSTATUS(raw), 2) << step;
+        Bytes said = read_file(folder.path / ".limited");
+        std::string text(said.begin(), said.end());
+        EXPECT_NE(text.find("tarnwel: not enough memory for the tables at BITS = "),
+                  std::string::npos)
+            << step << ": " << text;
     }
 }
 
