@@ -24,9 +24,9 @@ sample() { # name, bytes of input
     zeros) head -c "$2" /dev/zero ;;
     esac
 }
-for spec in text:2000 text:20000 random:9000 random:30000 zeros:100000; do
-    name=${spec%%:*}
-    size=${spec##*:}
+for sample_size in text:2000 text:20000 random:9000 random:30000 zeros:100000; do
+    name=${sample_size%%:*}
+    size=${sample_size##*:}
     sample "$name" "$size" >"$work/in"
     (cd "$work" && "$tarnwel" c in in.z >/dev/null)
     bits=$(cat "$work/bits.txt")
