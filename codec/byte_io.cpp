@@ -44,6 +44,20 @@ void drain_buffer(ByteWriter& writer) {
     writer.used = 0;
 }
 
+CodecResult pass_result(const ByteReader& reader, ByteWriter& writer) {
+    CodecResult result;
+    result.bytes_in = reader.consumed;
+    result.bytes_out = writer.written;
+    if (reader.error_number != 0) {
+        result.status = CodecStatus::read_failed;
+        result.error_number = reader.error_number;
+    } else if (!flush(writer)) {
+        result.status = CodecStatus::write_failed;
+        result.error_number = writer.error_number;
+    }
+    return result;
+}
+
 bool flush(ByteWriter& writer) {
     drain_buffer(writer);
     if (writer.error_number == 0) {

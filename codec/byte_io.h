@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "codec/codec_result.h"
+
 namespace tarnwel {
 
 inline constexpr std::size_t io_block_size = 1 << 16;
@@ -68,6 +70,11 @@ inline bool take_block(ByteReader& reader, const std::uint8_t*& begin, const std
 }
 
 void drain_buffer(ByteWriter& writer);
+
+// What a pass that read with reader and wrote with writer reports: the
+// sizes, and the first failure, with the writer flushed. A read error
+// outranks a write error.
+CodecResult pass_result(const ByteReader& reader, ByteWriter& writer);
 
 inline void write_byte(ByteWriter& writer, std::uint8_t byte) {
     if (writer.used == writer.buffer.size()) drain_buffer(writer);

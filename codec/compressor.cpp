@@ -7,18 +7,8 @@ namespace tarnwel {
 namespace {
 
 CodecResult finish(const ByteReader& reader, CodeWriter& writer, bool out_of_memory) {
-    CodecResult result;
-    result.bytes_in = reader.consumed;
-    result.bytes_out = writer.bytes.written;
-    if (out_of_memory) {
-        result.status = CodecStatus::out_of_memory;
-    } else if (reader.error_number != 0) {
-        result.status = CodecStatus::read_failed;
-        result.error_number = reader.error_number;
-    } else if (!flush(writer.bytes)) {
-        result.status = CodecStatus::write_failed;
-        result.error_number = writer.bytes.error_number;
-    }
+    CodecResult result = pass_result(reader, writer.bytes);
+    if (out_of_memory) result.status = CodecStatus::out_of_memory;
     return result;
 }
 

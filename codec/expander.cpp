@@ -104,8 +104,10 @@ CodecResult finish(CodeReader& reader, Output& out, CodecStatus status) {
 
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
-    if (!allocate(tables.occurrence, codes) || !allocate(tables.prefix_table, codes) ||
-        !allocate(tables.byte_table, codes) || !allocate(tables.window, 2 * codes + copy_slack)) {
+    if (!allocate_zeroed(tables.occurrence, codes) ||
+        !allocate_zeroed(tables.prefix_table, codes) ||
+        !allocate_zeroed(tables.byte_table, codes) ||
+        !allocate_zeroed(tables.window, 2 * codes + copy_slack)) {
         tables = ExpanderTables{};
         return false;
     }
@@ -128,7 +130,7 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t
 CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
                           ProgressHook progress) {
     CodeReader reader = make_code_reader(input, tables.bits, progress);
-    Output out{output, tables.window.begin(), tables.window.size - copy_slack,
+    Output out{output, tables.window.data(), tables.window.size - copy_slack,
                (tables.window.size - copy_slack) / 2};
     const std::uint32_t end = end_code(tables.bits);
     const std::uint32_t last = last_code(tables.bits);
@@ -169,10 +171,12 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             if (code == end) return finish(reader, out, CodecStatus::ok);
             if (code > free_code) return finish(reader, out, CodecStatus::corrupt_stream);
             std::uint32_t length = 1;
-            if (code >= 256) {
-                length = code < free_code
-                             ? static_cast<std::uint32_t>(tables.occurrence[code] & length_mask)
-                             : previous_length + 1;
+            std::uint64_t occurrence = 0;
+            if (code >= 256 && code < free_code) {
+                occurrence = tables.occurrence[code];
+                length = static_cast<std::uint32_t>(occurrence & length_mask);
+            } else if (code >= 256) {
+                length = previous_length + 1;
             }
             if (!make_room(out, length)) return finish(reader, out, CodecStatus::ok);
             std::uint8_t* target = out.window + out.used;
@@ -180,7 +184,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             if (code < 256) {
                 *target = static_cast<std::uint8_t>(code);
             } else if (code < free_code) {
-                std::uint64_t seen_at = tables.occurrence[code] >> length_bits;
+                std::uint64_t seen_at = occurrence >> length_bits;
                 if (seen_at >= out.base && seen_at != unknown_position) {
                     copy_string(target, out.window + (seen_at - out.base), length);
                 } else if (!unwind_code(tables, target + length - 1, code, length)) {

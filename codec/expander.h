@@ -21,7 +21,7 @@
 
 #include "codec/byte_io.h"
 #include "codec/codec_result.h"
-#include "codec/table.h"
+#include "codec/huge_array.h"
 
 namespace tarnwel {
 
@@ -29,13 +29,13 @@ struct ExpanderTables {
     int bits = 0;
     // Per code, where its string last appeared in the output and its length,
     // packed as position << 25 | length (see expander.cpp). Set before read.
-    Table<std::uint64_t> occurrence;
-    Table<std::int32_t> prefix_table; // per code; set before it is read
-    Table<std::uint8_t> byte_table;   // per code; set before it is read
+    HugeArray<std::uint64_t> occurrence;
+    HugeArray<std::int32_t> prefix_table; // per code; set before it is read
+    HugeArray<std::uint8_t> byte_table;   // per code; set before it is read
     // The window of recent output: twice the longest string a stream of this
     // width can carry (2^BITS - 256 bytes), so the previous string is always
     // inside it.
-    Table<std::uint8_t> window;
+    HugeArray<std::uint8_t> window;
 };
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.

@@ -1,6 +1,7 @@
-// Zero-filled arrays for the large tables, mapped straight from the system
-// so that a fresh table needs no clearing, and backed by 2 MiB pages where
-// the system offers them: a dictionary probe lands anywhere in hundreds of
+// Zero-filled arrays for the large tables, mapped straight from the system:
+// a fresh table needs no clearing, costs nothing until its pages are used
+// (a short input at BITS 25 starts at once), and is backed by 2 MiB pages
+// where the system offers them. A probe lands anywhere in hundreds of
 // megabytes, and with small pages nearly every probe would also miss the TLB.
 #pragma once
 
@@ -34,6 +35,7 @@ template <class T> struct HugeArray {
     }
     ~HugeArray() { unmap_huge(block); }
 
+    bool empty() const { return size == 0; }
     T* data() { return static_cast<T*>(block.memory); }
     const T* data() const { return static_cast<const T*>(block.memory); }
     T& operator[](std::size_t index) { return data()[index]; }

@@ -4,24 +4,6 @@
 
 namespace tarnwel::reference {
 
-namespace {
-
-CodecResult finish(const ByteReader& reader, CodeWriter& writer) {
-    CodecResult result;
-    result.bytes_in = reader.consumed;
-    result.bytes_out = writer.bytes.written;
-    if (reader.error_number != 0) {
-        result.status = CodecStatus::read_failed;
-        result.error_number = reader.error_number;
-    } else if (!flush(writer.bytes)) {
-        result.status = CodecStatus::write_failed;
-        result.error_number = writer.bytes.error_number;
-    }
-    return result;
-}
-
-} // namespace
-
 CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
                             ProgressHook progress) {
     clear_dictionary(dictionary);
@@ -32,10 +14,11 @@ CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE*
     std::int32_t current = read_byte(reader);
     if (current >= 0) {
         // Block by block, so that a failed write stops the pass within one block.
-        while (writer.bytes.error_number == 0 && (reader.position < reader.end || refill(reader))) {
-            reader.consumed += reader.end - reader.position;
-            for (; reader.position < reader.end; ++reader.position) {
-                std::int32_t byte = reader.buffer[reader.position];
+        const std::uint8_t* next;
+        const std::uint8_t* end;
+        while (writer.bytes.error_number == 0 && take_block(reader, next, end)) {
+            for (; next < end; ++next) {
+                std::int32_t byte = *next;
                 std::int32_t slot = probe_slot(dictionary, current, byte);
                 if (dictionary.code_table[slot] != empty_slot) {
                     current = dictionary.code_table[slot];
@@ -51,7 +34,7 @@ CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE*
         put_code(writer, current);
         put_code(writer, static_cast<std::int32_t>(end_code(dictionary.bits)));
     }
-    return finish(reader, writer);
+    return pass_result(reader, writer.bytes);
 }
 
 } // namespace tarnwel::reference

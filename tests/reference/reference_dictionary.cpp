@@ -7,8 +7,9 @@ namespace tarnwel::reference {
 bool allocate_tables(Dictionary& dictionary, int bits) {
     std::size_t slots = static_cast<std::size_t>(TABLESIZE[static_cast<std::size_t>(bits)]);
     dictionary.slot_count = 0;
-    if (!allocate(dictionary.code_table, slots) || !allocate(dictionary.prefix_table, slots) ||
-        !allocate(dictionary.byte_table, slots)) {
+    if (!allocate_zeroed(dictionary.code_table, slots) ||
+        !allocate_zeroed(dictionary.prefix_table, slots) ||
+        !allocate_zeroed(dictionary.byte_table, slots)) {
         dictionary = Dictionary{};
         return false;
     }
@@ -20,7 +21,7 @@ bool allocate_tables(Dictionary& dictionary, int bits) {
 void clear_dictionary(Dictionary& dictionary) {
     // empty_slot is all one bits, so a byte fill sets it in every slot.
     static_assert(empty_slot == -1);
-    std::memset(dictionary.code_table.begin(), 0xFF,
+    std::memset(dictionary.code_table.data(), 0xFF,
                 dictionary.code_table.size * sizeof(dictionary.code_table[0]));
     dictionary.free_code = first_free_code;
 }

@@ -14,7 +14,7 @@
 #include <array>
 #include <cstdint>
 
-#include "codec/table.h"
+#include "codec/huge_array.h"
 
 #include "codec/widths.h"
 
@@ -30,9 +30,9 @@ inline constexpr std::int32_t empty_slot = -1;
 struct Dictionary {
     int bits = default_bits;
     std::int32_t slot_count = 0;
-    Table<std::int32_t> code_table;   // code stored in a slot, or empty_slot
-    Table<std::int32_t> prefix_table; // the string's code without its last byte; set with
-    Table<std::uint8_t> byte_table;   // the string's last byte; set with the code
+    HugeArray<std::int32_t> code_table;   // code stored in a slot, or empty_slot
+    HugeArray<std::int32_t> prefix_table; // the string's code without its last byte; set with
+    HugeArray<std::uint8_t> byte_table;   // the string's last byte; set with the code
     std::uint32_t free_code = first_free_code;
 };
 

@@ -7,8 +7,9 @@ namespace tarnwel::reference {
 
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
-    if (!allocate(tables.prefix_table, codes) || !allocate(tables.byte_table, codes) ||
-        !allocate(tables.unwind_stack, codes - first_free_code)) {
+    if (!allocate_zeroed(tables.prefix_table, codes) ||
+        !allocate_zeroed(tables.byte_table, codes) ||
+        !allocate_zeroed(tables.unwind_stack, codes - first_free_code)) {
         tables = ExpanderTables{};
         return false;
     }

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "codec/table.h"
+#include "codec/huge_array.h"
 
 #include "codec/byte_io.h"
 #include "codec/codec_result.h"
@@ -23,12 +23,12 @@ namespace tarnwel::reference {
 
 struct ExpanderTables {
     int bits = 12;
-    Table<std::int32_t> prefix_table; // indexed by code; set before it is read
-    Table<std::uint8_t> byte_table;   // indexed by code; set before it is read
+    HugeArray<std::int32_t> prefix_table; // indexed by code; set before it is read
+    HugeArray<std::uint8_t> byte_table;   // indexed by code; set before it is read
     // Holds one string spelled backwards. The longest string a valid stream
     // carries at BITS is 2^BITS - 256 bytes (the code one below last_code,
     // extended by its own first byte), so this never has to grow.
-    Table<std::uint8_t> unwind_stack;
+    HugeArray<std::uint8_t> unwind_stack;
 };
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.

@@ -10,10 +10,11 @@ bool trial_fills(Dictionary& dictionary, ByteReader& reader) {
     clear_dictionary(dictionary);
     std::int32_t current = read_byte(reader);
     if (current < 0) return false;
-    while (reader.position < reader.end || refill(reader)) {
-        reader.consumed += reader.end - reader.position;
-        for (; reader.position < reader.end; ++reader.position) {
-            std::int32_t byte = reader.buffer[reader.position];
+    const std::uint8_t* next;
+    const std::uint8_t* end;
+    while (take_block(reader, next, end)) {
+        for (; next < end; ++next) {
+            std::int32_t byte = *next;
             std::int32_t slot = probe_slot(dictionary, current, byte);
             if (dictionary.code_table[slot] != empty_slot) {
                 current = dictionary.code_table[slot];
