@@ -215,8 +215,7 @@ int run(int argc, char** argv) {
         return exit_failure;
     }
     errno = 0;
-    // Read access too: the compressor completes the stream's middle in place.
-    state.output = std::fopen(state.output_path, "w+b");
+    state.output = std::fopen(state.output_path, "wb");
     if (state.output == nullptr) {
         report_file_error("cannot create output", state.output_path, errno);
         close_files(state);

@@ -24,6 +24,10 @@ struct FrozenParse {
     Cursor cursor;                // the string being matched
     std::size_t shared = 0;       // codes of the unbounded parse that precede this stream
     std::uint64_t start_byte = 0; // where this stream's first byte goes in the file
+    // That first byte, kept so the shared codes' last bits can be ORed into
+    // it without reading the output back.
+    bool first_known = false;
+    std::uint8_t first_byte = 0;
     CodeWriter writer;
 };
 
@@ -60,6 +64,7 @@ void restart_frozen(Pass& pass, int bits, const std::uint8_t* at, const std::uin
         frozen.writer = make_code_writer(pass.frozen_file, bits);
     drain_buffer(frozen.writer.bytes);
     frozen.writer.bytes.written = 0;
+    frozen.first_known = false;
     frozen.writer.bits = bits;
     // The bits in front belong to the last shared code; they are ORed in at the end.
     frozen.writer.write_buffer = 0;
@@ -71,6 +76,16 @@ void restart_frozen(Pass& pass, int bits, const std::uint8_t* at, const std::uin
     if (std::fseek(pass.frozen_file, offset, SEEK_SET) != 0 &&
         frozen.writer.bytes.error_number == 0)
         frozen.writer.bytes.error_number = error_or(EIO);
+}
+
+// Writes a code of the frozen stream, noting the stream's first byte once it
+// is complete (it is still at the front of the writer's buffer then).
+inline void put_frozen_code(FrozenParse& frozen, std::uint32_t code) {
+    put_code(frozen.writer, static_cast<std::int32_t>(code));
+    if (!frozen.first_known && frozen.writer.bytes.written > 0) {
+        frozen.first_byte = frozen.writer.bytes.buffer[0];
+        frozen.first_known = true;
+    }
 }
 
 // A new string met by the unbounded parse at the byte at `at`: its current
@@ -120,7 +135,7 @@ void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const st
                 if (code != absent && code < frozen.limit) {
                     continue_string(cursor, dictionary, code, hash, next, end);
                 } else {
-                    put_code(frozen.writer, static_cast<std::int32_t>(cursor.code));
+                    put_frozen_code(frozen, cursor.code);
                     start_string(cursor, dictionary, next, end);
                 }
             }
@@ -214,8 +229,8 @@ void finish_stream(Pass& pass, std::FILE* output) {
     FrozenParse& frozen = pass.frozen;
     bool frozen_stream = frozen.active && frozen.bits == bits;
     if (frozen_stream) {
-        put_code(frozen.writer, static_cast<std::int32_t>(frozen.cursor.code));
-        put_code(frozen.writer, static_cast<std::int32_t>(end_code(bits)));
+        put_frozen_code(frozen, frozen.cursor.code);
+        put_frozen_code(frozen, end_code(bits));
         flush(frozen.writer.bytes);
         if (frozen.writer.bytes.error_number != 0) {
             pass.choice =
@@ -243,13 +258,7 @@ void finish_stream(Pass& pass, std::FILE* output) {
         if (pass.frozen_file == output) {
             // The frozen stream is already in place; its first byte still
             // lacks the shared codes' last bits.
-            flush(writer.bytes);
-            std::uint8_t first = 0;
-            errno = 0;
-            copied = std::fseek(output, static_cast<long>(frozen.start_byte), SEEK_SET) == 0 &&
-                     std::fread(&first, 1, 1, output) == 1 &&
-                     std::fseek(output, static_cast<long>(frozen.start_byte), SEEK_SET) == 0;
-            if (copied) write_byte(writer.bytes, static_cast<std::uint8_t>(first | partial));
+            write_byte(writer.bytes, static_cast<std::uint8_t>(frozen.first_byte | partial));
             size = frozen.start_byte + frozen.writer.bytes.written;
         } else {
             copied = append_frozen(pass.frozen_file, frozen.writer.bytes.written, writer, partial);

@@ -57,7 +57,7 @@ WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks h
                          int cap = max_bits);
 
 // The search, and the input compressed at the chosen width into output,
-// which must be empty and, if it is a regular file, open for reading too.
+// which must be empty.
 WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks hooks = {},
                                 int cap = max_bits);
 
