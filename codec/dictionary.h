@@ -10,7 +10,9 @@
 // a hash of its bytes (see extend_hash), so the parse can ask for the slots
 // of the levels ahead of it. The table starts small and doubles as strings
 // arrive, staying at most three quarters full: its size follows what the
-// input needs, not the widest code.
+// input needs, not the widest code. Every growth moves every entry, so the
+// parse plans the final size from the rate it meets new strings, and the
+// table grows to that in few steps.
 //
 // Only the set of (prefix, byte) -> code entries decides the output, so the
 // compress pass can reuse the dictionary the width search grew from the same
@@ -38,6 +40,9 @@ struct Dictionary {
     std::size_t mask = 0;                    // slot count - 1, a power of two less one
     int shift = 64;                          // 64 - log2(slot count), for the hash
     std::size_t stored = 0;                  // entries in slots
+    // Entries the table is expected to hold by the end of the input, as the
+    // parse foresees them; growing goes straight to a size that holds them.
+    std::size_t planned = 0;
 };
 
 // Makes an empty dictionary. False when memory runs out.
@@ -100,7 +105,8 @@ inline std::uint32_t code_at(const StringPlace& place) {
                                  : static_cast<std::uint32_t>(*place.slot & code_mask);
 }
 
-// Doubles the slot table. False when memory runs out.
+// Doubles the slot table, or more when the planned entries need it. False
+// when memory runs out.
 bool grow_dictionary(Dictionary& dictionary);
 
 // Widens the per-code records to hold code, for codes given out of step

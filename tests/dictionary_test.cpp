@@ -3,6 +3,7 @@
 
 #include <map>
 #include <random>
+#include <vector>
 
 #include "codec/dictionary.h"
 #include "reference/reference_dictionary.h"
@@ -106,20 +107,20 @@ TEST(Dictionary, TwoByteStringsLiveInThePairTable) {
     EXPECT_EQ(dictionary.stored, 0u); // the slot table is untouched
 }
 
-TEST(Dictionary, LongerStringsSurviveEveryGrowth) {
-    Dictionary dictionary;
-    ASSERT_TRUE(init_dictionary(dictionary));
+// Adds random strings of three bytes and more, recording each growth's slot
+// count, and checks that every one is still found afterwards.
+void fill_and_check(Dictionary& dictionary, std::vector<std::size_t>& sizes) {
     std::mt19937 generator(5);
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> stored;
-    std::size_t first_slots = dictionary.mask + 1;
+    sizes.assign(1, dictionary.mask + 1);
     for (std::uint32_t code = 256; code < 256 + 300000; ++code) {
         std::uint32_t prefix = 256 + generator() % (code - 255);
         std::uint32_t byte = generator() % 256;
         if (code_at(place_of(dictionary, prefix, byte)) != absent) continue;
         ASSERT_TRUE(add(dictionary, prefix, byte, code));
+        if (dictionary.mask + 1 != sizes.back()) sizes.push_back(dictionary.mask + 1);
         stored[{prefix, byte}] = code;
     }
-    EXPECT_GT(dictionary.mask + 1, 8 * first_slots);
     EXPECT_EQ(dictionary.stored, stored.size());
     // Never more than three quarters full, so every probe ends.
     EXPECT_LE(dictionary.stored * 4, (dictionary.mask + 1) * 3);
@@ -129,6 +130,27 @@ TEST(Dictionary, LongerStringsSurviveEveryGrowth) {
         std::uint32_t prefix = (1u << 24) + static_cast<std::uint32_t>(i);
         EXPECT_EQ(code_at(place_of(dictionary, prefix, 7)), absent);
     }
+}
+
+TEST(Dictionary, LongerStringsSurviveEveryGrowth) {
+    Dictionary dictionary;
+    ASSERT_TRUE(init_dictionary(dictionary));
+    std::vector<std::size_t> sizes;
+    fill_and_check(dictionary, sizes);
+    ASSERT_GE(sizes.size(), 4u);
+    for (std::size_t i = 1; i < sizes.size(); ++i)
+        EXPECT_EQ(sizes[i], 2 * sizes[i - 1]);
+}
+
+TEST(Dictionary, APlannedSizeIsReachedInStepsOfAtMostSixteen) {
+    Dictionary dictionary;
+    ASSERT_TRUE(init_dictionary(dictionary));
+    dictionary.planned = 3000000; // wants 2^22 slots
+    std::vector<std::size_t> sizes;
+    fill_and_check(dictionary, sizes);
+    ASSERT_EQ(sizes.size(), 3u);
+    EXPECT_EQ(sizes[1], 16 * sizes[0]);
+    EXPECT_EQ(sizes[2], std::size_t{1} << 22);
 }
 
 TEST(Dictionary, StringsSharingAHashAreToldApartByTheirPair) {

@@ -1,5 +1,6 @@
 #include "width/width_search.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,9 @@ struct Pass {
     std::FILE* output = nullptr;
     std::FILE* frozen_file = nullptr; // where the frozen stream is written
     FrozenParse frozen;
+    std::uint64_t input_bytes = 0;       // the input's size, when it tells
+    std::uint64_t consumed_at_block = 0; // input read when the table was last planned
+    std::size_t stored_at_block = 0;     // the table's entries then
 };
 
 void restart_frozen(Pass& pass, int bits, const std::uint8_t* at, const std::uint8_t* end) {
@@ -116,6 +120,24 @@ bool new_string(Pass& pass, const StringPlace& place, const std::uint8_t* at,
     return true;
 }
 
+// Foresees how many strings the table will hold by the end of the input,
+// from the rate the parse met them over the last block, so that growing
+// the table goes straight to its final size instead of doubling (and
+// moving every entry) step by step. Most inputs meet new strings ever more
+// rarely as the dictionary learns them, so the rate of the latest block
+// overestimates less than the overall one.
+void plan_table(Pass& pass, std::uint64_t consumed) {
+    Dictionary& dictionary = pass.dictionary;
+    std::uint64_t block = consumed - pass.consumed_at_block;
+    if (block == 0 || consumed >= pass.input_bytes) return;
+    std::uint64_t met = dictionary.stored - std::min(dictionary.stored, pass.stored_at_block);
+    std::uint64_t ahead = met * (pass.input_bytes - consumed) / block;
+    std::uint64_t most = (std::uint64_t{1} << pass.cap) - first_free_code;
+    dictionary.planned = static_cast<std::size_t>(std::min(dictionary.stored + ahead, most));
+    pass.consumed_at_block = consumed;
+    pass.stored_at_block = dictionary.stored;
+}
+
 // The whole input, one block at a time, from next in the first block. The
 // frozen parse's step for a byte comes first and is finished before the
 // unbounded parse may grow the table.
@@ -151,6 +173,7 @@ void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const st
             }
         }
         if (compressing && frozen.writer.bytes.error_number != 0) return;
+        if (searching) plan_table(pass, reader.consumed);
         if (!take_block(reader, next, end)) return;
         // The lookaheads pointed into the block just used up.
         pass.cursor.ahead = frozen.cursor.ahead = nullptr;
@@ -176,6 +199,9 @@ void search(Pass& pass, std::FILE* input) {
         choice = failed(choice, CodecStatus::read_failed, error_or(ESPIPE));
         return;
     }
+    struct stat info {};
+    if (fstat(fileno(input), &info) == 0 && S_ISREG(info.st_mode))
+        pass.input_bytes = static_cast<std::uint64_t>(info.st_size);
     ByteReader reader = make_reader(input, {pass.hooks.progress, pass.hooks.context});
     if (pass.hooks.trial_started != nullptr)
         pass.hooks.trial_started(choice.last_trial_bits, pass.hooks.context);
