@@ -46,13 +46,31 @@ inline void put_code(CodeWriter& writer, std::int32_t code) {
     }
 }
 
-inline std::uint32_t get_code(CodeReader& reader) {
+// Fills the accumulator with whole bytes, with one load when four bytes are
+// at hand in the buffer.
+inline void top_up(CodeReader& reader) {
+    ByteReader& bytes = reader.bytes;
+    if (bytes.end - bytes.position >= 4) {
+        const std::uint8_t* at = bytes.buffer.data() + bytes.position;
+        std::uint32_t word = std::uint32_t{at[0]} << 24 | std::uint32_t{at[1]} << 16 |
+                             std::uint32_t{at[2]} << 8 | at[3];
+        int take = (32 - reader.read_count) / 8; // 1 to 4 bytes; 0 to 7 bits stay free
+        reader.read_buffer |= word >> (32 - 8 * take) << (32 - reader.read_count - 8 * take);
+        reader.read_count += 8 * take;
+        bytes.position += static_cast<std::size_t>(take);
+        bytes.consumed += static_cast<std::uint64_t>(take);
+        return;
+    }
     while (reader.read_count <= 24) {
-        int byte = read_byte(reader.bytes);
+        int byte = read_byte(bytes);
         std::uint32_t value = byte < 0 ? 0xFFu : static_cast<std::uint32_t>(byte);
         reader.read_buffer |= value << (24 - reader.read_count);
         reader.read_count += 8;
     }
+}
+
+inline std::uint32_t get_code(CodeReader& reader) {
+    if (reader.read_count <= 24) top_up(reader);
     std::uint32_t code = reader.read_buffer >> (32 - reader.bits);
     reader.read_buffer <<= reader.bits;
     reader.read_count -= reader.bits;

@@ -58,7 +58,7 @@ TEST(CodeStream, PackingMatchesBitByBitReferenceAtEveryWidth) {
     for (int bits = 9; bits <= 25; ++bits) {
         Codes codes;
         std::uint32_t state = 12345;
-        for (int i = 0; i < 301; ++i) {
+        for (int i = 0; i < 30001; ++i) { // past one 64 KiB read block
             state = state * 1103515245u + 12345u;
             codes.push_back(state >> (32 - bits));
         }
