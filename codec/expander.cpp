@@ -22,6 +22,18 @@ std::uint64_t pack_occurrence(std::uint64_t position, std::uint32_t length) {
     return position << length_bits | length;
 }
 
+// A string of up to four bytes is kept in its record in place of the
+// position: most codes of random and binary data are that short, and their
+// strings then need neither the window nor the prefix links.
+constexpr std::uint32_t inline_length = 4;
+
+// Reads four bytes; only the string's first length count.
+std::uint64_t pack_string(const std::uint8_t* string, std::uint32_t length) {
+    std::uint32_t bytes;
+    std::memcpy(&bytes, string, sizeof bytes);
+    return std::uint64_t{bytes} << length_bits | length;
+}
+
 // Codes decoded ahead of the one being expanded, and how far ahead the
 // occurrence table and then the window are asked for.
 constexpr std::size_t code_batch = 512;
@@ -155,8 +167,10 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 __builtin_prefetch(&tables.occurrence[batch[i + occurrence_ahead]]);
             if (i + window_ahead < count) {
                 std::uint32_t later = batch[i + window_ahead];
-                if (later >= 256 && later < free_code) {
-                    std::uint64_t seen_at = tables.occurrence[later] >> length_bits;
+                std::uint64_t record =
+                    later >= 256 && later < free_code ? tables.occurrence[later] : 0;
+                if ((record & length_mask) > inline_length) {
+                    std::uint64_t seen_at = record >> length_bits;
                     if (seen_at >= out.base && seen_at < out.base + out.used) {
                         __builtin_prefetch(out.window + (seen_at - out.base));
                     } else {
@@ -183,6 +197,9 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             const std::uint64_t at = out.base + out.used;
             if (code < 256) {
                 *target = static_cast<std::uint8_t>(code);
+            } else if (code < free_code && length <= inline_length) {
+                auto bytes = static_cast<std::uint32_t>(occurrence >> length_bits);
+                std::memcpy(target, &bytes, sizeof bytes);
             } else if (code < free_code) {
                 std::uint64_t seen_at = occurrence >> length_bits;
                 if (seen_at >= out.base && seen_at != unknown_position) {
@@ -199,13 +216,18 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             }
             out.used += length;
             if (free_code <= last) {
-                tables.occurrence[free_code] = pack_occurrence(previous_at, previous_length + 1);
+                // The new code's string, the previous one and this one's
+                // first byte, lies in the window where the previous began.
+                tables.occurrence[free_code] =
+                    previous_length + 1 <= inline_length
+                        ? pack_string(out.window + (previous_at - out.base), previous_length + 1)
+                        : pack_occurrence(previous_at, previous_length + 1);
                 tables.prefix_table[free_code] = static_cast<std::int32_t>(previous);
                 tables.byte_table[free_code] = *target;
                 ++free_code;
             }
             // The latest spot is the likeliest to still be in the window next time.
-            if (code >= 256) tables.occurrence[code] = pack_occurrence(at, length);
+            if (length > inline_length) tables.occurrence[code] = pack_occurrence(at, length);
             previous = code;
             previous_at = at;
             previous_length = length;
