@@ -10,28 +10,43 @@ namespace tarnwel {
 
 namespace {
 
-// An occurrence packs a 39-bit output position over a 25-bit length (the
-// longest string, 2^25 - 256 bytes, fits). Output past 512 GiB is recorded
-// as unknown, and such strings are unwound instead of copied.
+// Each code's record says where its string can be found. A string of up to
+// seven bytes is kept in the record itself: most codes of random and binary
+// data are that short, and their strings then need neither the window nor
+// the prefix links. Longer ones record the output position where the string
+// last appeared, over its 25-bit length (the longest string, 2^25 - 256
+// bytes, fits); output past 256 GiB is recorded as unknown, and such strings
+// are unwound instead of copied. The lowest bit tells the two apart:
+//   bytes (7 x 8) | length (3) << 1 | 1
+//   position (38) | length (25) << 1 | 0
 constexpr int length_bits = 25;
 constexpr std::uint64_t length_mask = (std::uint64_t{1} << length_bits) - 1;
-constexpr std::uint64_t unknown_position = (std::uint64_t{1} << (64 - length_bits)) - 1;
+constexpr int position_shift = length_bits + 1;
+constexpr std::uint64_t unknown_position = (std::uint64_t{1} << (64 - position_shift)) - 1;
+constexpr std::uint32_t inline_length = 7;
 
 std::uint64_t pack_occurrence(std::uint64_t position, std::uint32_t length) {
     if (position > unknown_position) position = unknown_position;
-    return position << length_bits | length;
+    return position << position_shift | std::uint64_t{length} << 1;
 }
 
-// A string of up to four bytes is kept in its record in place of the
-// position: most codes of random and binary data are that short, and their
-// strings then need neither the window nor the prefix links.
-constexpr std::uint32_t inline_length = 4;
-
-// Reads four bytes; only the string's first length count.
+// Reads eight bytes; only the string's first length count.
 std::uint64_t pack_string(const std::uint8_t* string, std::uint32_t length) {
-    std::uint32_t bytes;
+    std::uint64_t bytes;
     std::memcpy(&bytes, string, sizeof bytes);
-    return std::uint64_t{bytes} << length_bits | length;
+    return bytes << 8 | length << 1 | 1;
+}
+
+bool is_inline(std::uint64_t record) {
+    return (record & 1) != 0;
+}
+
+std::uint32_t record_length(std::uint64_t record) {
+    return static_cast<std::uint32_t>(record >> 1 & (is_inline(record) ? 7 : length_mask));
+}
+
+std::uint64_t record_position(std::uint64_t record) {
+    return record >> position_shift;
 }
 
 // Codes decoded ahead of the one being expanded, and how far ahead the
@@ -162,6 +177,10 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
         std::size_t count = 0;
         while (count < code_batch && (count == 0 || batch[count - 1] != end))
             batch[count++] = get_code(reader);
+        // The loop below asks for records a fixed distance ahead; the first
+        // ones of a batch are asked for here.
+        for (std::size_t i = 0; i < occurrence_ahead && i < count; ++i)
+            if (batch[i] >= 256) __builtin_prefetch(&tables.occurrence[batch[i]]);
         for (std::size_t i = 0; i < count; ++i) {
             if (i + occurrence_ahead < count && batch[i + occurrence_ahead] >= 256)
                 __builtin_prefetch(&tables.occurrence[batch[i + occurrence_ahead]]);
@@ -169,8 +188,8 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 std::uint32_t later = batch[i + window_ahead];
                 std::uint64_t record =
                     later >= 256 && later < free_code ? tables.occurrence[later] : 0;
-                if ((record & length_mask) > inline_length) {
-                    std::uint64_t seen_at = record >> length_bits;
+                if (record != 0 && !is_inline(record)) {
+                    std::uint64_t seen_at = record_position(record);
                     if (seen_at >= out.base && seen_at < out.base + out.used) {
                         __builtin_prefetch(out.window + (seen_at - out.base));
                     } else {
@@ -188,7 +207,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             std::uint64_t occurrence = 0;
             if (code >= 256 && code < free_code) {
                 occurrence = tables.occurrence[code];
-                length = static_cast<std::uint32_t>(occurrence & length_mask);
+                length = record_length(occurrence);
             } else if (code >= 256) {
                 length = previous_length + 1;
             }
@@ -197,11 +216,11 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             const std::uint64_t at = out.base + out.used;
             if (code < 256) {
                 *target = static_cast<std::uint8_t>(code);
-            } else if (code < free_code && length <= inline_length) {
-                auto bytes = static_cast<std::uint32_t>(occurrence >> length_bits);
+            } else if (code < free_code && is_inline(occurrence)) {
+                std::uint64_t bytes = occurrence >> 8;
                 std::memcpy(target, &bytes, sizeof bytes);
             } else if (code < free_code) {
-                std::uint64_t seen_at = occurrence >> length_bits;
+                std::uint64_t seen_at = record_position(occurrence);
                 if (seen_at >= out.base && seen_at != unknown_position) {
                     copy_string(target, out.window + (seen_at - out.base), length);
                 } else if (!unwind_code(tables, target + length - 1, code, length)) {

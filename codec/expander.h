@@ -4,10 +4,11 @@
 // Every string in the dictionary has already been written out once: code k
 // is the string of the code before it followed by one byte, and that string
 // sits in the output where the two codes were expanded. So rather than
-// spelling a string backwards link by link, the expander remembers where
-// each code's string last appeared and copies it from there, as long as
-// that spot is still in the window of recent output it keeps. Older spots
-// fall back to following the prefix links, which are kept as well.
+// spelling a string backwards link by link, the expander keeps short
+// strings whole in their code's record, remembers where each longer one
+// last appeared and copies it from there, as long as that spot is still in
+// the window of recent output it keeps. Older spots fall back to following
+// the prefix links, which are kept as well.
 //
 // Entries are only ever added in code order, each one's prefix below its own
 // code, so any code below free_code has a fully defined chain that ends in a
@@ -27,8 +28,9 @@ namespace tarnwel {
 
 struct ExpanderTables {
     int bits = 0;
-    // Per code, where its string last appeared in the output and its length,
-    // packed as position << 25 | length (see expander.cpp). Set before read.
+    // Per code, its string when it has up to seven bytes, else where it last
+    // appeared in the output, with its length (see expander.cpp). Set
+    // before it is read.
     HugeArray<std::uint64_t> occurrence;
     HugeArray<std::int32_t> prefix_table; // per code; set before it is read
     HugeArray<std::uint8_t> byte_table;   // per code; set before it is read
