@@ -9,27 +9,27 @@ namespace {
 constexpr int initial_slot_bits = 14;
 
 // Codes run ahead of the slot table by at most the 256 bytes and the 64 Ki
-// pairs, which are not in it, so the content hashes fit in this many.
+// pairs, which are not in it, so the placements fit in this many.
 std::size_t hash_count(int slot_bits) {
     return (std::size_t{1} << slot_bits) + 256 + (1 << 16);
 }
 
-// Moves the content hashes to an array of count entries.
-bool resize_hashes(Dictionary& dictionary, std::size_t count) {
-    HugeArray<std::uint64_t> hashes;
-    if (!allocate_zeroed(hashes, count)) return false;
-    std::uint64_t* old = dictionary.content_hashes.data();
-    for (std::size_t code = 0; code < dictionary.content_hashes.size && code < count; ++code)
-        hashes[code] = old[code];
-    dictionary.content_hashes = std::move(hashes);
+// Moves the placements to an array of count entries.
+bool resize_placements(Dictionary& dictionary, std::size_t count) {
+    HugeArray<std::uint32_t> placements;
+    if (!allocate_zeroed(placements, count)) return false;
+    std::uint32_t* old = dictionary.placements.data();
+    for (std::size_t code = 0; code < dictionary.placements.size && code < count; ++code)
+        placements[code] = old[code];
+    dictionary.placements = std::move(placements);
     return true;
 }
 
 bool allocate_slots(Dictionary& dictionary, int slot_bits) {
-    // The content hashes grow alongside the table, so that a small input
+    // The placements grow alongside the table, so that a small input
     // reserves little address space.
-    if (dictionary.content_hashes.size < hash_count(slot_bits) &&
-        !resize_hashes(dictionary, hash_count(slot_bits)))
+    if (dictionary.placements.size < hash_count(slot_bits) &&
+        !resize_placements(dictionary, hash_count(slot_bits)))
         return false;
     if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
     dictionary.mask = (std::size_t{1} << slot_bits) - 1;
@@ -47,8 +47,8 @@ bool init_dictionary(Dictionary& dictionary) {
 }
 
 bool make_room_for_code(Dictionary& dictionary, std::uint32_t code) {
-    return resize_hashes(dictionary, std::max<std::size_t>(std::size_t{code} + 1,
-                                                           2 * dictionary.content_hashes.size));
+    return resize_placements(
+        dictionary, std::max<std::size_t>(std::size_t{code} + 1, 2 * dictionary.placements.size));
 }
 
 bool grow_dictionary(Dictionary& dictionary) {
@@ -61,19 +61,22 @@ bool grow_dictionary(Dictionary& dictionary) {
     while (slot_bits < most_bits && dictionary.planned * 4 > (std::size_t{3} << slot_bits))
         ++slot_bits;
     if (!allocate_slots(dictionary, slot_bits)) return false;
-    // Every move reads a content hash and writes a slot at random: asking
-    // for both well ahead keeps many of them in flight at once.
-    constexpr std::size_t hash_ahead = 32;
+    // Every move reads a placement and writes a slot at random: asking for
+    // both well ahead keeps many of them in flight at once.
+    constexpr std::size_t placement_ahead = 32;
     constexpr std::size_t slot_ahead = 16;
+    const std::uint32_t* placements = dictionary.placements.data();
     for (std::size_t i = 0; i < old_count; ++i) {
-        if (i + hash_ahead < old_count && old[i + hash_ahead] != 0)
-            __builtin_prefetch(&dictionary.content_hashes[old[i + hash_ahead] & code_mask]);
+        if (i + placement_ahead < old_count && old[i + placement_ahead] != 0)
+            __builtin_prefetch(&placements[old[i + placement_ahead] & code_mask]);
         if (i + slot_ahead < old_count && old[i + slot_ahead] != 0)
-            prefetch_string(dictionary, dictionary.content_hashes[old[i + slot_ahead] & code_mask]);
+            __builtin_prefetch(
+                &dictionary
+                     .slots[home_slot(dictionary, placements[old[i + slot_ahead] & code_mask])]);
         std::uint64_t entry = old[i];
         if (entry == 0) continue;
-        std::uint64_t hash = dictionary.content_hashes[entry & code_mask];
-        dictionary.slots[probe_slot(dictionary, entry >> code_bits, hash)] = entry;
+        std::size_t home = home_slot(dictionary, placements[entry & code_mask]);
+        dictionary.slots[probe_from(dictionary, entry >> code_bits, home)] = entry;
         ++dictionary.stored;
     }
     return true;

@@ -34,12 +34,12 @@ inline constexpr std::uint64_t code_mask = (std::uint64_t{1} << code_bits) - 1;
 inline constexpr std::uint32_t absent = 0;
 
 struct Dictionary {
-    HugeArray<std::uint32_t> pair_codes;     // [first byte << 8 | second byte] -> code, or absent
-    HugeArray<std::uint64_t> slots;          // strings of three bytes and more
-    HugeArray<std::uint64_t> content_hashes; // by code: where its entry belongs, for growing
-    std::size_t mask = 0;                    // slot count - 1, a power of two less one
-    int shift = 64;                          // 64 - log2(slot count), for the hash
-    std::size_t stored = 0;                  // entries in slots
+    HugeArray<std::uint32_t> pair_codes; // [first byte << 8 | second byte] -> code, or absent
+    HugeArray<std::uint64_t> slots;      // strings of three bytes and more
+    HugeArray<std::uint32_t> placements; // by code: placement(hash), for growing
+    std::size_t mask = 0;                // slot count - 1, a power of two less one
+    int shift = 64;                      // 64 - log2(slot count), for the hash
+    std::size_t stored = 0;              // entries in slots
     // Entries the table is expected to hold by the end of the input, as the
     // parse foresees them; growing goes straight to a size that holds them.
     std::size_t planned = 0;
@@ -62,19 +62,23 @@ inline std::uint64_t extend_hash(std::uint64_t hash, std::uint32_t byte) {
 }
 
 // The running hash is a polynomial in the bytes, so the hashes of similar
-// strings lie on a lattice; mixing before taking the top bits scatters them,
-// which keeps linear probing's runs short.
-inline std::size_t home_slot(const Dictionary& dictionary, std::uint64_t hash) {
+// strings lie on a lattice; mixing scatters them, which keeps linear
+// probing's runs short. A string's home slot is the top bits of the mixed
+// hash, and the top 32 of them, kept per code, let the table grow without
+// the string's bytes.
+inline std::uint32_t placement(std::uint64_t hash) {
     hash ^= hash >> 31;
     hash *= 0xBF58476D1CE4E5B9ull;
     hash ^= hash >> 29;
-    return static_cast<std::size_t>(hash >> dictionary.shift);
+    return static_cast<std::uint32_t>(hash >> 32);
 }
 
-// The slot that holds key, or the empty slot where it belongs; hash is the
-// content hash of the string key stands for.
-inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key, std::uint64_t hash) {
-    std::size_t slot = home_slot(dictionary, hash);
+inline std::size_t home_slot(const Dictionary& dictionary, std::uint32_t placement) {
+    return placement >> (dictionary.shift - 32);
+}
+
+// The slot that holds key, or the empty slot where it belongs.
+inline std::size_t probe_from(const Dictionary& dictionary, std::uint64_t key, std::size_t slot) {
     for (;;) {
         std::uint64_t entry = dictionary.slots[slot];
         if (entry == 0 || entry >> code_bits == key) return slot;
@@ -82,8 +86,13 @@ inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key, s
     }
 }
 
+// hash is the content hash of the string key stands for.
+inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key, std::uint64_t hash) {
+    return probe_from(dictionary, key, home_slot(dictionary, placement(hash)));
+}
+
 inline void prefetch_string(const Dictionary& dictionary, std::uint64_t hash) {
-    __builtin_prefetch(&dictionary.slots[home_slot(dictionary, hash)]);
+    __builtin_prefetch(&dictionary.slots[home_slot(dictionary, placement(hash))]);
 }
 
 // Where the code of (prefix, byte) is kept, or where it is to go. For a
@@ -121,10 +130,9 @@ inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::ui
         *place.pair = code;
         return true;
     }
-    if (code >= dictionary.content_hashes.size && !make_room_for_code(dictionary, code))
-        return false;
+    if (code >= dictionary.placements.size && !make_room_for_code(dictionary, code)) return false;
     *place.slot = string_key(prefix, byte) << code_bits | code;
-    dictionary.content_hashes[code] = hash;
+    dictionary.placements[code] = placement(hash);
     if (++dictionary.stored * 4 > (dictionary.mask + 1) * 3) return grow_dictionary(dictionary);
     return true;
 }
