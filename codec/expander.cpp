@@ -1,7 +1,9 @@
 #include "codec/expander.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "codec/code_stream.h"
 #include "codec/widths.h"
@@ -75,16 +77,33 @@ inline void copy_string(std::uint8_t* target, const std::uint8_t* source, std::s
 
 // The output as it is written: window[0] is output byte `base`; bytes below
 // `flushed` have been handed to the file.
+struct PendingString {
+    std::size_t offset; // in the window
+    std::uint32_t code;
+    std::uint32_t length;
+};
+
 struct Output {
-    std::FILE* file;
-    std::uint8_t* window;
-    std::size_t capacity;
-    std::size_t keep; // bytes of history kept when the window is emptied
+    std::FILE* file = nullptr;
+    std::uint8_t* window = nullptr;
+    std::size_t capacity = 0;
+    std::size_t keep = 0; // bytes of history kept when the window is emptied
     std::size_t used = 0;
     std::size_t flushed = 0;
     std::uint64_t base = 0;
     int error_number = 0;
+    // Strings gone from the window, their places in it reserved, waiting to
+    // be spelled from their prefix links together (see spell_pending), in
+    // output order. Only once the dictionary is full: before that, the next
+    // code's entry needs each string's first byte at once.
+    std::vector<PendingString> pending;
 };
+
+// Strings gone from the window are spelled together once this many wait.
+constexpr std::size_t pending_limit = 128;
+// Chains followed side by side: each one's next link waits for a cache miss,
+// and this many misses are in flight at once.
+constexpr std::size_t unwind_lanes = 16;
 
 bool write_out(Output& out) {
     if (out.used > out.flushed && out.error_number == 0) {
@@ -108,7 +127,62 @@ bool make_room(Output& out, std::size_t length) {
     return true;
 }
 
-CodecResult finish(CodeReader& reader, Output& out, CodecStatus status) {
+// Spells the pending strings, following several chains side by side. False,
+// with the output cut back to the first string that failed, for a chain
+// that does not end in a byte at its recorded length.
+bool spell_pending(Output& out, const ExpanderTables& tables) {
+    struct Lane {
+        std::uint8_t* last;
+        std::uint32_t code;
+        std::uint32_t left;
+        std::size_t offset;
+    };
+    Lane lanes[unwind_lanes];
+    const std::vector<PendingString>& pending = out.pending;
+    std::size_t next = 0;
+    auto take_next = [&](Lane& lane) {
+        const PendingString& string = pending[next++];
+        lane = {out.window + string.offset + string.length - 1, string.code, string.length,
+                string.offset};
+    };
+    std::size_t active = 0;
+    while (active < unwind_lanes && next < pending.size())
+        take_next(lanes[active++]);
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::size_t failed = none;
+    while (active > 0) {
+        for (std::size_t j = 0; j < active;) {
+            Lane& lane = lanes[j];
+            if (lane.left > inline_length && lane.code >= 256) {
+                *lane.last-- = tables.byte_table[lane.code];
+                lane.code = static_cast<std::uint32_t>(tables.prefix_table[lane.code]);
+                --lane.left;
+                __builtin_prefetch(&tables.prefix_table[lane.code]);
+                __builtin_prefetch(&tables.byte_table[lane.code]);
+                if (lane.left <= inline_length) __builtin_prefetch(&tables.occurrence[lane.code]);
+                ++j;
+                continue;
+            }
+            if (!unwind_code(tables, lane.last, lane.code, lane.left))
+                failed = std::min(failed, lane.offset);
+            if (next < pending.size()) {
+                take_next(lane);
+                ++j;
+            } else {
+                lane = lanes[--active];
+            }
+        }
+    }
+    out.pending.clear();
+    if (failed == none) return true;
+    out.used = failed;
+    return false;
+}
+
+CodecResult finish(CodeReader& reader, Output& out, const ExpanderTables& tables,
+                   CodecStatus status) {
+    if (!out.pending.empty() && !spell_pending(out, tables) && status == CodecStatus::ok)
+        status = CodecStatus::corrupt_stream;
     CodecResult result;
     result.status = status;
     result.bytes_in = reader.bytes.consumed;
@@ -172,15 +246,19 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t
 CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
                           ProgressHook progress) {
     CodeReader reader = make_code_reader(input, tables.bits, progress);
-    Output out{output, tables.window.data(), tables.window.size - copy_slack,
-               (tables.window.size - copy_slack) / 2};
+    Output out;
+    out.file = output;
+    out.window = tables.window.data();
+    out.capacity = tables.window.size - copy_slack;
+    out.keep = out.capacity / 2;
+    out.pending.reserve(pending_limit);
     const std::uint32_t end = end_code(tables.bits);
     const std::uint32_t last = last_code(tables.bits);
     std::uint32_t free_code = first_free_code;
 
     std::uint32_t previous = get_code(reader);
-    if (previous == end) return finish(reader, out, CodecStatus::ok);
-    if (previous > 255) return finish(reader, out, CodecStatus::corrupt_stream);
+    if (previous == end) return finish(reader, out, tables, CodecStatus::ok);
+    if (previous > 255) return finish(reader, out, tables, CodecStatus::corrupt_stream);
     out.window[out.used++] = static_cast<std::uint8_t>(previous);
     std::uint64_t previous_at = 0; // output position of the previous string
     std::uint32_t previous_length = 1;
@@ -216,8 +294,8 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             }
 
             std::uint32_t code = batch[i];
-            if (code == end) return finish(reader, out, CodecStatus::ok);
-            if (code > free_code) return finish(reader, out, CodecStatus::corrupt_stream);
+            if (code == end) return finish(reader, out, tables, CodecStatus::ok);
+            if (code > free_code) return finish(reader, out, tables, CodecStatus::corrupt_stream);
             std::uint32_t length = 1;
             std::uint64_t occurrence = 0;
             if (code >= 256 && code < free_code) {
@@ -226,7 +304,11 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             } else if (code >= 256) {
                 length = previous_length + 1;
             }
-            if (!make_room(out, length)) return finish(reader, out, CodecStatus::ok);
+            // Emptying the window moves it: what waits in it is spelled first.
+            if (out.used + length > out.capacity && !out.pending.empty() &&
+                !spell_pending(out, tables))
+                return finish(reader, out, tables, CodecStatus::corrupt_stream);
+            if (!make_room(out, length)) return finish(reader, out, tables, CodecStatus::ok);
             std::uint8_t* target = out.window + out.used;
             const std::uint64_t at = out.base + out.used;
             if (code < 256) {
@@ -237,9 +319,17 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             } else if (code < free_code) {
                 std::uint64_t seen_at = record_position(occurrence);
                 if (seen_at >= out.base && seen_at != unknown_position) {
-                    copy_string(target, out.window + (seen_at - out.base), length);
+                    std::size_t from = seen_at - out.base;
+                    if (!out.pending.empty() && from + length > out.pending.front().offset &&
+                        !spell_pending(out, tables))
+                        return finish(reader, out, tables, CodecStatus::corrupt_stream);
+                    copy_string(target, out.window + from, length);
+                } else if (free_code > last) {
+                    out.pending.push_back({out.used, code, length});
+                    if (out.pending.size() == pending_limit && !spell_pending(out, tables))
+                        return finish(reader, out, tables, CodecStatus::corrupt_stream);
                 } else if (!unwind_code(tables, target + length - 1, code, length)) {
-                    return finish(reader, out, CodecStatus::corrupt_stream);
+                    return finish(reader, out, tables, CodecStatus::corrupt_stream);
                 }
             } else {
                 // The code being defined: the previous string and its own

@@ -110,6 +110,19 @@ TEST(Expander, StringsOutsideTheWindowAreUnwound) {
     expect_round_trip(input, 16);
 }
 
+TEST(Expander, RepeatsLongerThanTheWindowComeBackOnceTheDictionaryIsFull) {
+    // Text repeated with a period of 40 KB: at these widths the dictionary
+    // fills within the first period and the window keeps less than one, so
+    // the long strings of each repeat are spelled from the prefix links,
+    // many chains at a time.
+    Bytes period = text_like(40000, 31);
+    Bytes input;
+    for (int i = 0; i < 6; ++i)
+        input.insert(input.end(), period.begin(), period.end());
+    for (int bits : {11, 12, 13, 14})
+        expect_round_trip(input, bits);
+}
+
 TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {
     Bytes input = text_like(3000, 25);
     for (int bits : {11, 12, 16, 25}) {
