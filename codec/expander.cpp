@@ -75,14 +75,24 @@ inline void copy_string(std::uint8_t* target, const std::uint8_t* source, std::s
     }
 }
 
-// The output as it is written: window[0] is output byte `base`; bytes below
-// `flushed` have been handed to the file.
+constexpr std::uint32_t no_code = static_cast<std::uint32_t>(-1);
+
 struct PendingString {
     std::size_t offset; // in the window
     std::uint32_t code;
     std::uint32_t length;
 };
 
+// A new code whose last byte is the first of a pending string, completed
+// once that string is spelled.
+struct PendingEntry {
+    std::uint32_t code;
+    std::uint32_t length;
+    std::size_t offset; // of its string in the window, the pending one's first byte at its end
+};
+
+// The output as it is written: window[0] is output byte `base`; bytes below
+// `flushed` have been handed to the file.
 struct Output {
     std::FILE* file = nullptr;
     std::uint8_t* window = nullptr;
@@ -94,9 +104,12 @@ struct Output {
     int error_number = 0;
     // Strings gone from the window, their places in it reserved, waiting to
     // be spelled from their prefix links together (see spell_pending), in
-    // output order. Only once the dictionary is full: before that, the next
-    // code's entry needs each string's first byte at once.
+    // output order; and the entries that wait for them. A code from the
+    // first waiting entry on is only read once they are complete, so no
+    // pending string's chain passes through one.
     std::vector<PendingString> pending;
+    std::vector<PendingEntry> entries;
+    std::uint32_t first_waiting_code = no_code;
 };
 
 // Strings gone from the window are spelled together once this many wait.
@@ -130,7 +143,7 @@ bool make_room(Output& out, std::size_t length) {
 // Spells the pending strings, following several chains side by side. False,
 // with the output cut back to the first string that failed, for a chain
 // that does not end in a byte at its recorded length.
-bool spell_pending(Output& out, const ExpanderTables& tables) {
+bool spell_pending(Output& out, ExpanderTables& tables) {
     struct Lane {
         std::uint8_t* last;
         std::uint32_t code;
@@ -174,13 +187,20 @@ bool spell_pending(Output& out, const ExpanderTables& tables) {
         }
     }
     out.pending.clear();
+    for (const PendingEntry& entry : out.entries) {
+        const std::uint8_t* string = out.window + entry.offset;
+        tables.byte_table[entry.code] = string[entry.length - 1];
+        if (entry.length <= inline_length)
+            tables.occurrence[entry.code] = pack_string(string, entry.length);
+    }
+    out.entries.clear();
+    out.first_waiting_code = no_code;
     if (failed == none) return true;
     out.used = failed;
     return false;
 }
 
-CodecResult finish(CodeReader& reader, Output& out, const ExpanderTables& tables,
-                   CodecStatus status) {
+CodecResult finish(CodeReader& reader, Output& out, ExpanderTables& tables, CodecStatus status) {
     if (!out.pending.empty() && !spell_pending(out, tables) && status == CodecStatus::ok)
         status = CodecStatus::corrupt_stream;
     CodecResult result;
@@ -252,6 +272,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     out.capacity = tables.window.size - copy_slack;
     out.keep = out.capacity / 2;
     out.pending.reserve(pending_limit);
+    out.entries.reserve(pending_limit);
     const std::uint32_t end = end_code(tables.bits);
     const std::uint32_t last = last_code(tables.bits);
     std::uint32_t free_code = first_free_code;
@@ -296,6 +317,8 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             std::uint32_t code = batch[i];
             if (code == end) return finish(reader, out, tables, CodecStatus::ok);
             if (code > free_code) return finish(reader, out, tables, CodecStatus::corrupt_stream);
+            if (code >= out.first_waiting_code && !spell_pending(out, tables))
+                return finish(reader, out, tables, CodecStatus::corrupt_stream);
             std::uint32_t length = 1;
             std::uint64_t occurrence = 0;
             if (code >= 256 && code < free_code) {
@@ -324,12 +347,10 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                         !spell_pending(out, tables))
                         return finish(reader, out, tables, CodecStatus::corrupt_stream);
                     copy_string(target, out.window + from, length);
-                } else if (free_code > last) {
+                } else {
                     out.pending.push_back({out.used, code, length});
                     if (out.pending.size() == pending_limit && !spell_pending(out, tables))
                         return finish(reader, out, tables, CodecStatus::corrupt_stream);
-                } else if (!unwind_code(tables, target + length - 1, code, length)) {
-                    return finish(reader, out, tables, CodecStatus::corrupt_stream);
                 }
             } else {
                 // The code being defined: the previous string and its own
@@ -342,12 +363,20 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             if (free_code <= last) {
                 // The new code's string, the previous one and this one's
                 // first byte, lies in the window where the previous began.
-                tables.occurrence[free_code] =
-                    previous_length + 1 <= inline_length
-                        ? pack_string(out.window + (previous_at - out.base), previous_length + 1)
-                        : pack_occurrence(previous_at, previous_length + 1);
+                const std::uint32_t new_length = previous_length + 1;
+                const std::size_t offset = previous_at - out.base;
                 tables.prefix_table[free_code] = static_cast<std::int32_t>(previous);
-                tables.byte_table[free_code] = *target;
+                if (new_length > inline_length)
+                    tables.occurrence[free_code] = pack_occurrence(previous_at, new_length);
+                if (!out.pending.empty() && out.pending.back().offset == offset + previous_length) {
+                    // This string waits to be spelled: so does the entry.
+                    out.entries.push_back({free_code, new_length, offset});
+                    out.first_waiting_code = std::min(out.first_waiting_code, free_code);
+                } else {
+                    tables.byte_table[free_code] = *target;
+                    if (new_length <= inline_length)
+                        tables.occurrence[free_code] = pack_string(out.window + offset, new_length);
+                }
                 ++free_code;
             }
             // The latest spot is the likeliest to still be in the window next time.

@@ -9,9 +9,9 @@
 // last appeared and copies it from there, as long as that spot is still in
 // the window of recent output it keeps. Older spots fall back to following
 // the prefix links, which are kept as well. Each link waits for a cache miss,
-// so once the dictionary is full (when no new entry needs a string's bytes
-// at once) such strings get their place in the window reserved and are
-// spelled a batch at a time, many chains side by side.
+// so such strings get their place in the window reserved and are spelled a
+// batch at a time, many chains side by side; a new entry that needs such a
+// string's first byte waits with it.
 //
 // Entries are only ever added in code order, each one's prefix below its own
 // code, so any code below free_code has a fully defined chain that ends in a

@@ -110,11 +110,12 @@ TEST(Expander, StringsOutsideTheWindowAreUnwound) {
     expect_round_trip(input, 16);
 }
 
-TEST(Expander, RepeatsLongerThanTheWindowComeBackOnceTheDictionaryIsFull) {
-    // Text repeated with a period of 40 KB: at these widths the dictionary
-    // fills within the first period and the window keeps less than one, so
-    // the long strings of each repeat are spelled from the prefix links,
-    // many chains at a time.
+TEST(Expander, RepeatsLongerThanTheWindowComeBack) {
+    // Text repeated with a period of 40 KB, longer than the window keeps at
+    // these widths: the long strings of each repeat are spelled from the
+    // prefix links, many chains at a time, at 11 and 12 with the dictionary
+    // full and at 13 and 14 while it still grows, with new entries waiting
+    // for the strings that end them.
     Bytes period = text_like(40000, 31);
     Bytes input;
     for (int i = 0; i < 6; ++i)
