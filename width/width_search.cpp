@@ -131,9 +131,11 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     std::uint64_t block = consumed - pass.consumed_at_block;
     if (block == 0 || consumed >= pass.input_bytes) return;
     std::uint64_t met = dictionary.stored - std::min(dictionary.stored, pass.stored_at_block);
-    std::uint64_t ahead = met * (pass.input_bytes - consumed) / block;
-    std::uint64_t most = (std::uint64_t{1} << pass.cap) - first_free_code;
-    dictionary.planned = static_cast<std::size_t>(std::min(dictionary.stored + ahead, most));
+    double ahead = static_cast<double>(met) * static_cast<double>(pass.input_bytes - consumed) /
+                   static_cast<double>(block);
+    double most = static_cast<double>((std::uint64_t{1} << pass.cap) - first_free_code);
+    dictionary.planned =
+        static_cast<std::size_t>(std::min(static_cast<double>(dictionary.stored) + ahead, most));
     pass.consumed_at_block = consumed;
     pass.stored_at_block = dictionary.stored;
 }
