@@ -10,7 +10,7 @@ constexpr int initial_slot_bits = 14;
 
 // Codes run ahead of the slot table by at most the 256 bytes and the 64 Ki
 // pairs, which are not in it, so the placements fit in this many.
-std::size_t hash_count(int slot_bits) {
+std::size_t placement_count(int slot_bits) {
     return (std::size_t{1} << slot_bits) + 256 + (1 << 16);
 }
 
@@ -28,8 +28,8 @@ bool resize_placements(Dictionary& dictionary, std::size_t count) {
 bool allocate_slots(Dictionary& dictionary, int slot_bits) {
     // The placements grow alongside the table, so that a small input
     // reserves little address space.
-    if (dictionary.placements.size < hash_count(slot_bits) &&
-        !resize_placements(dictionary, hash_count(slot_bits)))
+    if (dictionary.placements.size < placement_count(slot_bits) &&
+        !resize_placements(dictionary, placement_count(slot_bits)))
         return false;
     if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
     dictionary.mask = (std::size_t{1} << slot_bits) - 1;

@@ -8,7 +8,7 @@
 // with key and code packed together, so a probe reads one entry and, with
 // linear probing, nearly always one cache line. A string's slot is placed by
 // a hash of its bytes (see extend_hash), so the parse can ask for the slots
-// of the levels ahead of it. The table starts small and doubles as strings
+// of the levels ahead of it. The table starts small and grows as strings
 // arrive, staying at most three quarters full: its size follows what the
 // input needs, not the widest code. Every growth moves every entry, so the
 // parse plans the final size from the rate it meets new strings, and the

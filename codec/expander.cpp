@@ -238,22 +238,17 @@ bool allocate_expander(ExpanderTables& tables, int bits) {
 
 bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t code,
                  std::uint32_t length) {
-    // Each link is a cache miss that waits for the one before; the last
-    // seven bytes are usually the prefix's record, read in one.
-    for (; length > inline_length; --length) {
-        if (code < 256) return false;
-        *last-- = tables.byte_table[code];
-        code = static_cast<std::uint32_t>(tables.prefix_table[code]);
-    }
-    if (code >= 256) {
-        std::uint64_t record = tables.occurrence[code];
-        if (is_inline(record) && record_length(record) == length) {
-            std::uint64_t bytes = record >> 8;
-            std::memcpy(last + 1 - length, &bytes, length);
-            return true;
-        }
-    }
     for (; length > 1; --length) {
+        // Each link is a cache miss that waits for the one before; the last
+        // seven bytes are usually a prefix's record, read in one.
+        if (length <= inline_length && code >= 256) {
+            std::uint64_t record = tables.occurrence[code];
+            if (is_inline(record) && record_length(record) == length) {
+                std::uint64_t bytes = record >> 8;
+                std::memcpy(last + 1 - length, &bytes, length);
+                return true;
+            }
+        }
         if (code < 256) return false;
         *last-- = tables.byte_table[code];
         code = static_cast<std::uint32_t>(tables.prefix_table[code]);
