@@ -1,6 +1,7 @@
 #include "codec/byte_io.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace tarnwel {
 
@@ -42,6 +43,12 @@ void drain_buffer(ByteWriter& writer) {
             writer.error_number = errno != 0 ? errno : EIO;
     }
     writer.used = 0;
+}
+
+std::uint64_t regular_file_size(std::FILE* file) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
 }
 
 CodecResult pass_result(const ByteReader& reader, ByteWriter& writer) {

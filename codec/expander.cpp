@@ -140,6 +140,14 @@ bool make_room(Output& out, std::size_t length) {
     return true;
 }
 
+// One link of a chain: writes the code's last byte at last, moving last back,
+// and gives the code's prefix.
+inline std::uint32_t follow_link(const ExpanderTables& tables, std::uint8_t*& last,
+                                 std::uint32_t code) {
+    *last-- = tables.byte_table[code];
+    return static_cast<std::uint32_t>(tables.prefix_table[code]);
+}
+
 // Spells the pending strings, following several chains side by side. False,
 // with the output cut back to the first string that failed, for a chain
 // that does not end in a byte at its recorded length.
@@ -167,8 +175,7 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
         for (std::size_t j = 0; j < active;) {
             Lane& lane = lanes[j];
             if (lane.left > inline_length && lane.code >= 256) {
-                *lane.last-- = tables.byte_table[lane.code];
-                lane.code = static_cast<std::uint32_t>(tables.prefix_table[lane.code]);
+                lane.code = follow_link(tables, lane.last, lane.code);
                 --lane.left;
                 __builtin_prefetch(&tables.prefix_table[lane.code]);
                 __builtin_prefetch(&tables.byte_table[lane.code]);
@@ -250,8 +257,7 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t
             }
         }
         if (code < 256) return false;
-        *last-- = tables.byte_table[code];
-        code = static_cast<std::uint32_t>(tables.prefix_table[code]);
+        code = follow_link(tables, last, code);
     }
     if (code > 255) return false;
     *last = static_cast<std::uint8_t>(code);

@@ -23,12 +23,6 @@ std::FILE* open_input(const char* path) {
     return file;
 }
 
-std::uint64_t input_size(std::FILE* file) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
 bool is_same_file(std::FILE* file, const char* path) {
     struct stat open_info;
     struct stat path_info;

@@ -3,7 +3,6 @@
 // leaves every file as it was.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 
 namespace tarnwel {
@@ -12,9 +11,6 @@ namespace tarnwel {
 // stdio would open them and fail only on the first read. nullptr on failure,
 // with errno set.
 std::FILE* open_input(const char* path);
-
-// The size of a regular file; 0 for anything else (a pipe, a device).
-std::uint64_t input_size(std::FILE* file);
 
 // True when path exists and is the very file open as file, whatever the
 // spelling of the path, through links included.

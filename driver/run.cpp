@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "codec/byte_io.h"
 #include "codec/expander.h"
 #include "driver/console.h"
 #include "driver/data_files.h"
@@ -203,7 +204,7 @@ int run(int argc, char** argv) {
         report_file_error("cannot open input", state.input_path, errno);
         return exit_failure;
     }
-    state.progress = make_progress_line(input_size(state.input));
+    state.progress = make_progress_line(regular_file_size(state.input));
     if (!files_are_distinct(state, compressing)) {
         close_files(state);
         return exit_failure;

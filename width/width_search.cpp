@@ -201,9 +201,7 @@ void search(Pass& pass, std::FILE* input) {
         choice = failed(choice, CodecStatus::read_failed, error_or(ESPIPE));
         return;
     }
-    struct stat info {};
-    if (fstat(fileno(input), &info) == 0 && S_ISREG(info.st_mode))
-        pass.input_bytes = static_cast<std::uint64_t>(info.st_size);
+    pass.input_bytes = regular_file_size(input);
     ByteReader reader = make_reader(input, {pass.hooks.progress, pass.hooks.context});
     if (pass.hooks.trial_started != nullptr)
         pass.hooks.trial_started(choice.last_trial_bits, pass.hooks.context);
