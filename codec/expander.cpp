@@ -144,8 +144,10 @@ bool make_room(Output& out, std::size_t length) {
 // and gives the code's prefix.
 inline std::uint32_t follow_link(const ExpanderTables& tables, std::uint8_t*& last,
                                  std::uint32_t code) {
-    *last-- = tables.byte_table[code];
-    return static_cast<std::uint32_t>(tables.prefix_table[code]);
+    const std::uint8_t* link = &tables.links[code * link_size];
+    *last-- = link[0];
+    return std::uint32_t{link[1]} | std::uint32_t{link[2]} << 8 | std::uint32_t{link[3]} << 16 |
+           std::uint32_t{link[4]} << 24;
 }
 
 // Spells the pending strings, following several chains side by side. False,
@@ -169,22 +171,41 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
     std::size_t active = 0;
     while (active < unwind_lanes && next < pending.size())
         take_next(lanes[active++]);
+    // A chain passes through the prefixes of its string, which are written
+    // out with it. A prefix that has appeared again since, in the part of the
+    // window before the first place still waiting, gives the rest of the
+    // string in one copy. And each prefix passed is recorded at this new
+    // spot: strings of the same text share prefixes, and the next chain
+    // through one of them can stop there.
+    const std::size_t settled = pending.front().offset;
+    auto copy_from_window = [&](Lane& lane) {
+        std::uint64_t record = tables.occurrence[lane.code];
+        if (is_inline(record) || record_length(record) != lane.left) return false;
+        std::uint64_t seen_at = record_position(record);
+        if (seen_at < out.base || seen_at == unknown_position ||
+            seen_at - out.base + lane.left > settled)
+            return false;
+        std::memcpy(lane.last + 1 - lane.left, out.window + (seen_at - out.base), lane.left);
+        return true;
+    };
     constexpr std::size_t none = static_cast<std::size_t>(-1);
     std::size_t failed = none;
     while (active > 0) {
         for (std::size_t j = 0; j < active;) {
             Lane& lane = lanes[j];
-            if (lane.left > inline_length && lane.code >= 256) {
+            if (lane.left > inline_length && lane.code >= 256 && !copy_from_window(lane)) {
+                tables.occurrence[lane.code] = pack_occurrence(out.base + lane.offset, lane.left);
                 lane.code = follow_link(tables, lane.last, lane.code);
                 --lane.left;
-                __builtin_prefetch(&tables.prefix_table[lane.code]);
-                __builtin_prefetch(&tables.byte_table[lane.code]);
-                if (lane.left <= inline_length) __builtin_prefetch(&tables.occurrence[lane.code]);
+                __builtin_prefetch(&tables.links[lane.code * link_size]);
+                __builtin_prefetch(&tables.occurrence[lane.code]);
                 ++j;
                 continue;
             }
-            if (!unwind_code(tables, lane.last, lane.code, lane.left))
-                failed = std::min(failed, lane.offset);
+            if (lane.left <= inline_length || lane.code < 256) {
+                if (!unwind_code(tables, lane.last, lane.code, lane.left))
+                    failed = std::min(failed, lane.offset);
+            }
             if (next < pending.size()) {
                 take_next(lane);
                 ++j;
@@ -196,7 +217,7 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
     out.pending.clear();
     for (const PendingEntry& entry : out.entries) {
         const std::uint8_t* string = out.window + entry.offset;
-        tables.byte_table[entry.code] = string[entry.length - 1];
+        set_last_byte(tables, entry.code, string[entry.length - 1]);
         if (entry.length <= inline_length)
             tables.occurrence[entry.code] = pack_string(string, entry.length);
     }
@@ -233,8 +254,7 @@ CodecResult finish(CodeReader& reader, Output& out, ExpanderTables& tables, Code
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
     if (!allocate_zeroed(tables.occurrence, codes) ||
-        !allocate_zeroed(tables.prefix_table, codes) ||
-        !allocate_zeroed(tables.byte_table, codes) ||
+        !allocate_zeroed(tables.links, codes * link_size) ||
         !allocate_zeroed(tables.window, 2 * codes + copy_slack)) {
         tables = ExpanderTables{};
         return false;
@@ -309,8 +329,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                         __builtin_prefetch(out.window + (seen_at - out.base));
                     } else {
                         // Gone from the window: it will be unwound.
-                        __builtin_prefetch(&tables.prefix_table[later]);
-                        __builtin_prefetch(&tables.byte_table[later]);
+                        __builtin_prefetch(&tables.links[later * link_size]);
                     }
                 }
             }
@@ -366,7 +385,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 // first byte, lies in the window where the previous began.
                 const std::uint32_t new_length = previous_length + 1;
                 const std::size_t offset = previous_at - out.base;
-                tables.prefix_table[free_code] = static_cast<std::int32_t>(previous);
+                set_prefix(tables, free_code, previous);
                 if (new_length > inline_length)
                     tables.occurrence[free_code] = pack_occurrence(previous_at, new_length);
                 if (!out.pending.empty() && out.pending.back().offset == offset + previous_length) {
@@ -374,7 +393,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                     out.entries.push_back({free_code, new_length, offset});
                     out.first_waiting_code = std::min(out.first_waiting_code, free_code);
                 } else {
-                    tables.byte_table[free_code] = *target;
+                    set_last_byte(tables, free_code, *target);
                     if (new_length <= inline_length)
                         tables.occurrence[free_code] = pack_string(out.window + offset, new_length);
                 }

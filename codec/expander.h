@@ -35,13 +35,27 @@ struct ExpanderTables {
     // appeared in the output, with its length (see expander.cpp). Set
     // before it is read.
     HugeArray<std::uint64_t> occurrence;
-    HugeArray<std::int32_t> prefix_table; // per code; set before it is read
-    HugeArray<std::uint8_t> byte_table;   // per code; set before it is read
+    // Per code, five bytes: its string's last byte, then its prefix's code
+    // (low byte first). Side by side, following a link waits for one cache
+    // miss rather than two. Set before it is read.
+    HugeArray<std::uint8_t> links;
     // The window of recent output: twice the longest string a stream of this
     // width can carry (2^BITS - 256 bytes), so the previous string is always
     // inside it.
     HugeArray<std::uint8_t> window;
 };
+
+constexpr std::size_t link_size = 5;
+
+inline void set_last_byte(ExpanderTables& tables, std::uint32_t code, std::uint8_t byte) {
+    tables.links[code * link_size] = byte;
+}
+
+inline void set_prefix(ExpanderTables& tables, std::uint32_t code, std::uint32_t prefix) {
+    std::uint8_t* link = &tables.links[code * link_size + 1];
+    for (int i = 0; i < 4; ++i)
+        link[i] = static_cast<std::uint8_t>(prefix >> 8 * i);
+}
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.
 bool allocate_expander(ExpanderTables& tables, int bits);

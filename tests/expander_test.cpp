@@ -85,12 +85,12 @@ TEST(Expander, ChainsThatDoNotEndInAByteAtTheirLengthAreCorrupt) {
     ExpanderTables tables;
     ASSERT_TRUE(allocate_expander(tables, 11));
     std::uint8_t spelled[4] = {0, 0, 0, 0};
-    tables.prefix_table[300] = 301;
-    tables.prefix_table[301] = 300;
-    tables.byte_table[300] = 'x';
-    tables.byte_table[301] = 'y';
+    set_prefix(tables, 300, 301);
+    set_prefix(tables, 301, 300);
+    set_last_byte(tables, 300, 'x');
+    set_last_byte(tables, 301, 'y');
     EXPECT_FALSE(unwind_code(tables, spelled + 3, 300, 4)); // a cycle
-    tables.prefix_table[301] = 'q';
+    set_prefix(tables, 301, 'q');
     EXPECT_FALSE(unwind_code(tables, spelled + 3, 300, 4)); // shorter than its length
     EXPECT_FALSE(unwind_code(tables, spelled + 1, 300, 2)); // longer than its length
     ASSERT_TRUE(unwind_code(tables, spelled + 2, 300, 3));
