@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include "codec/prefault.h"
+
 namespace tarnwel {
 
 namespace {
 
 constexpr int initial_slot_bits = 14;
+constexpr int populated_slot_bits = 20;
 
 // Codes run ahead of the slot table by at most the 256 bytes and the 64 Ki
 // pairs, which are not in it, so the placements fit in this many.
@@ -32,6 +35,9 @@ bool allocate_slots(Dictionary& dictionary, int slot_bits) {
         !resize_placements(dictionary, placement_count(slot_bits)))
         return false;
     if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
+    // A large table is filled all over at once by the move that follows.
+    if (slot_bits >= populated_slot_bits)
+        populate_now(dictionary.slots.data(), dictionary.slots.size * sizeof(std::uint64_t));
     dictionary.mask = (std::size_t{1} << slot_bits) - 1;
     dictionary.shift = 64 - slot_bits;
     dictionary.stored = 0;

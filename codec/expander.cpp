@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/code_stream.h"
+#include "codec/prefault.h"
 #include "codec/widths.h"
 
 namespace tarnwel {
@@ -56,6 +57,10 @@ std::uint64_t record_position(std::uint64_t record) {
 constexpr std::size_t code_batch = 512;
 constexpr std::size_t occurrence_ahead = 32;
 constexpr std::size_t window_ahead = 12;
+// How far ahead of the codes the tables' pages are faulted in, from the
+// width where the tables take a few megabytes.
+constexpr std::size_t prefault_ahead = std::size_t{4} << 20;
+constexpr int prefault_bits = 18;
 
 // Short strings are copied sixteen bytes at a time, reading and writing up
 // to this many bytes past their end; the window has that much to spare.
@@ -298,6 +303,16 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     const std::uint32_t last = last_code(tables.bits);
     std::uint32_t free_code = first_free_code;
 
+    // The tables and the window fill from the front: their fresh pages are
+    // faulted in on the other core, ahead of the codes that fill them.
+    Prefaulter prefaulter;
+    add_prefault_track(prefaulter, tables.occurrence.data(),
+                       tables.occurrence.size * sizeof(std::uint64_t));
+    add_prefault_track(prefaulter, tables.links.data(), tables.links.size);
+    add_prefault_track(prefaulter, tables.window.data(), tables.window.size);
+    if (tables.bits >= prefault_bits) start_prefault(prefaulter, prefault_ahead);
+    std::size_t window_reached = 0;
+
     std::uint32_t previous = get_code(reader);
     if (previous == end) return finish(reader, out, tables, CodecStatus::ok);
     if (previous > 255) return finish(reader, out, tables, CodecStatus::corrupt_stream);
@@ -309,6 +324,11 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     // asked for what later codes need while earlier ones are copied.
     std::uint32_t batch[code_batch];
     for (;;) {
+        report_reached(prefaulter, 0, std::size_t{free_code} * sizeof(std::uint64_t));
+        report_reached(prefaulter, 1, std::size_t{free_code} * link_size);
+        window_reached = std::max(window_reached, out.used);
+        report_reached(prefaulter, 2, window_reached);
+        wake_prefault(prefaulter);
         std::size_t count = 0;
         while (count < code_batch && (count == 0 || batch[count - 1] != end))
             batch[count++] = get_code(reader);
