@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/background_writer.h"
 #include "codec/code_stream.h"
 #include "codec/prefault.h"
 #include "codec/widths.h"
@@ -57,10 +58,12 @@ std::uint64_t record_position(std::uint64_t record) {
 constexpr std::size_t code_batch = 512;
 constexpr std::size_t occurrence_ahead = 32;
 constexpr std::size_t window_ahead = 12;
-// How far ahead of the codes the tables' pages are faulted in, from the
-// width where the tables take a few megabytes.
+// From the width where the tables take a few megabytes, the other core
+// faults their pages in this far ahead of the codes, and writes the output
+// in stretches of about this size.
+constexpr int helper_bits = 18;
 constexpr std::size_t prefault_ahead = std::size_t{4} << 20;
-constexpr int prefault_bits = 18;
+constexpr std::size_t handoff_size = std::size_t{1} << 20;
 
 // Short strings are copied sixteen bytes at a time, reading and writing up
 // to this many bytes past their end; the window has that much to spare.
@@ -97,9 +100,11 @@ struct PendingEntry {
 };
 
 // The output as it is written: window[0] is output byte `base`; bytes below
-// `flushed` have been handed to the file.
+// `flushed` have been handed to the file, or to the background writer.
 struct Output {
     std::FILE* file = nullptr;
+    BackgroundWriter* background = nullptr; // when one runs
+    std::size_t handoff = 0;                // least stretch handed to it
     std::uint8_t* window = nullptr;
     std::size_t capacity = 0;
     std::size_t keep = 0; // bytes of history kept when the window is emptied
@@ -123,7 +128,13 @@ constexpr std::size_t pending_limit = 128;
 // and this many misses are in flight at once.
 constexpr std::size_t unwind_lanes = 16;
 
+void note_background_error(Output& out) {
+    int error_number = wait_for_writer(*out.background);
+    if (out.error_number == 0) out.error_number = error_number;
+}
+
 bool write_out(Output& out) {
+    if (out.background != nullptr) note_background_error(out);
     if (out.used > out.flushed && out.error_number == 0) {
         errno = 0;
         std::size_t count = out.used - out.flushed;
@@ -132,6 +143,20 @@ bool write_out(Output& out) {
     }
     out.flushed = out.used;
     return out.error_number == 0;
+}
+
+// Hands the settled output (up to the first place still waiting to be
+// spelled) to the background writer, when there is enough of it and the
+// writer is free. Those bytes stay as they are until it is done: the window
+// only changes above them, or after write_out has waited for it.
+void hand_out(Output& out) {
+    if (out.background == nullptr) return;
+    std::size_t settled = out.pending.empty() ? out.used : out.pending.front().offset;
+    if (settled < out.flushed + out.handoff || !writer_idle(*out.background)) return;
+    note_background_error(out);
+    if (out.error_number != 0) return;
+    hand_to_writer(*out.background, out.window + out.flushed, settled - out.flushed);
+    out.flushed = settled;
 }
 
 // Makes room for length more bytes, keeping the last `keep` bytes as history.
@@ -310,7 +335,14 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                        tables.occurrence.size * sizeof(std::uint64_t));
     add_prefault_track(prefaulter, tables.links.data(), tables.links.size);
     add_prefault_track(prefaulter, tables.window.data(), tables.window.size);
-    if (tables.bits >= prefault_bits) start_prefault(prefaulter, prefault_ahead);
+    BackgroundWriter background;
+    if (tables.bits >= helper_bits) {
+        start_prefault(prefaulter, prefault_ahead);
+        if (start_writer(background, output)) {
+            out.background = &background;
+            out.handoff = std::min(handoff_size, out.keep / 4);
+        }
+    }
     std::size_t window_reached = 0;
 
     std::uint32_t previous = get_code(reader);
@@ -329,6 +361,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
         window_reached = std::max(window_reached, out.used);
         report_reached(prefaulter, 2, window_reached);
         wake_prefault(prefaulter);
+        hand_out(out);
         std::size_t count = 0;
         while (count < code_batch && (count == 0 || batch[count - 1] != end))
             batch[count++] = get_code(reader);

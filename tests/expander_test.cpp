@@ -122,6 +122,13 @@ TEST(Expander, RepeatsLongerThanTheWindowComeBack) {
         input.insert(input.end(), period.begin(), period.end());
     for (int bits : {11, 12, 13, 14})
         expect_round_trip(input, bits);
+    // At 18 the window keeps 256 KiB, and settled output goes to a writer
+    // thread while places before it still wait to be spelled.
+    Bytes long_period = text_like(600000, 32);
+    Bytes repeated;
+    for (int i = 0; i < 3; ++i)
+        repeated.insert(repeated.end(), long_period.begin(), long_period.end());
+    expect_round_trip(repeated, 18);
 }
 
 TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {

@@ -1,0 +1,82 @@
+#include "codec/background_writer.h"
+
+#include <cerrno>
+#include <system_error>
+
+namespace tarnwel {
+
+namespace {
+
+void run_writer(BackgroundWriter* writer) {
+    std::unique_lock<std::mutex> held(writer->lock);
+    for (;;) {
+        writer->changed.wait(held, [&] { return writer->busy || writer->stopping; });
+        if (!writer->busy) return;
+        const std::uint8_t* data = writer->data;
+        std::size_t count = writer->count;
+        bool failed_before = writer->error_number != 0;
+        held.unlock();
+        int error_number = 0;
+        if (!failed_before) {
+            errno = 0;
+            if (std::fwrite(data, 1, count, writer->file) != count)
+                error_number = errno != 0 ? errno : EIO;
+        }
+        held.lock();
+        if (writer->error_number == 0) writer->error_number = error_number;
+        writer->busy = false;
+        writer->changed.notify_all();
+    }
+}
+
+} // namespace
+
+BackgroundWriter::~BackgroundWriter() {
+    stop_writer(*this);
+}
+
+bool start_writer(BackgroundWriter& writer, std::FILE* file) {
+    writer.file = file;
+    try {
+        writer.thread = std::thread(run_writer, &writer);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool writer_running(const BackgroundWriter& writer) {
+    return writer.thread.joinable();
+}
+
+bool writer_idle(BackgroundWriter& writer) {
+    std::lock_guard<std::mutex> held(writer.lock);
+    return !writer.busy;
+}
+
+void hand_to_writer(BackgroundWriter& writer, const std::uint8_t* data, std::size_t count) {
+    std::lock_guard<std::mutex> held(writer.lock);
+    writer.data = data;
+    writer.count = count;
+    writer.busy = true;
+    writer.changed.notify_all();
+}
+
+int wait_for_writer(BackgroundWriter& writer) {
+    std::unique_lock<std::mutex> held(writer.lock);
+    writer.changed.wait(held, [&] { return !writer.busy; });
+    return writer.error_number;
+}
+
+void stop_writer(BackgroundWriter& writer) {
+    if (!writer.thread.joinable()) return;
+    {
+        std::unique_lock<std::mutex> held(writer.lock);
+        writer.changed.wait(held, [&] { return !writer.busy; });
+        writer.stopping = true;
+        writer.changed.notify_all();
+    }
+    writer.thread.join();
+}
+
+} // namespace tarnwel

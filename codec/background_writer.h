@@ -1,0 +1,56 @@
+// Writing a large output costs the kernel a copy into fresh page-cache
+// pages, a good part of expanding (a fifth of a 1 GiB run). A background
+// writer takes one stretch of bytes at a time and writes it on the other
+// core while the caller goes on producing the next one.
+//
+// The caller must leave a stretch it has handed over untouched until the
+// writer is idle again. The first failed write is kept; later stretches are
+// dropped, and the caller learns of it from wait_for_writer.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace tarnwel {
+
+struct BackgroundWriter {
+    std::FILE* file = nullptr;
+    std::mutex lock;
+    std::condition_variable changed;
+    const std::uint8_t* data = nullptr; // the stretch being written, while busy
+    std::size_t count = 0;
+    bool busy = false;
+    bool stopping = false;
+    int error_number = 0;
+    std::thread thread;
+
+    BackgroundWriter() = default;
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+    ~BackgroundWriter();
+};
+
+// Starts the writer's thread. False when no thread is to be had; the caller
+// then writes for itself.
+bool start_writer(BackgroundWriter& writer, std::FILE* file);
+
+bool writer_running(const BackgroundWriter& writer);
+
+// True when the writer has finished the last stretch; never blocks.
+bool writer_idle(BackgroundWriter& writer);
+
+// Hands over a stretch; the writer must be idle.
+void hand_to_writer(BackgroundWriter& writer, const std::uint8_t* data, std::size_t count);
+
+// Waits until the writer is idle, and gives the errno of its first failed
+// write, or 0.
+int wait_for_writer(BackgroundWriter& writer);
+
+// Waits for the last stretch and ends the thread; the destructor does it too.
+void stop_writer(BackgroundWriter& writer);
+
+} // namespace tarnwel
