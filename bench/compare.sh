@@ -4,22 +4,27 @@
 # run, and prints medians, time ratios and peak memory against what the
 # straightforward design (a table set per trial, never released) allocates.
 #
-# Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [WORK_DIR]
+# Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [--cold] [WORK_DIR]
 #   --size MIB  size of each input (default 32)
 #   --runs N    timed runs per command (default 5)
 #   --scale     also time 1 GiB inputs against 32 MiB ones of the same kind
+#   --cold      idle 3 s before every timed run, as a single run meets the
+#               machine: memory freed by the previous run has gone back to
+#               the host, and a program's fresh pages cost it more
 # Needs root to install ncompress and hyperfine when they are missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 size_mib=32
 runs=5
 scale=0
+cold=()
 work=""
 while [ $# -gt 0 ]; do
     case $1 in
     --size) size_mib=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --scale) scale=1; shift ;;
+    --cold) cold=(--prepare 'sleep 3'); shift ;;
     *) work=$1; shift ;;
     esac
 done
@@ -80,16 +85,16 @@ design_kib() { # mode, chosen bits, last trial bits -> KiB the design allocates,
 
 measure() { # kind, file
     local kind=$1 file=$2
-    hyperfine -N -w 1 -r "$runs" --export-json t_c.json "./tarnwel c $file $file.tw" >/dev/null 2>&1
-    hyperfine -N -w 1 -r "$runs" --export-json n_c.json "compress -c -f $file" >/dev/null 2>&1
+    hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json t_c.json "./tarnwel c $file $file.tw" >/dev/null 2>&1
+    hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json n_c.json "compress -c -f $file" >/dev/null 2>&1
     compress -c "$file" >"$file.Z"
     ./tarnwel c "$file" "$file.tw" >messages.txt
     local bits last
     bits=$(cat bits.txt)
     last=$(grep -c '^Testing for BITS' messages.txt)
     last=$((last + 11))
-    hyperfine -N -w 1 -r "$runs" --export-json t_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
-    hyperfine -N -w 1 -r "$runs" --export-json n_d.json "uncompress -c $file.Z" >/dev/null 2>&1
+    hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json t_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
+    hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json n_d.json "uncompress -c $file.Z" >/dev/null 2>&1
     cmp -s "$file" "$file.back" || { echo "$file: round trip FAILED" >&2; exit 1; }
     local tc nc td nd mc md
     tc=$(median t_c.json); nc=$(median n_c.json); td=$(median t_d.json); nd=$(median n_d.json)
@@ -110,7 +115,8 @@ printf 'a' >tiny
 base_kib=$(peak_kib ./tarnwel c tiny tiny.tw)
 
 bytes=$((size_mib << 20))
-echo "Medians of $runs runs, ${size_mib} MiB inputs; seconds; memory in MiB (peak resident)."
+echo "Medians of $runs runs${cold[*]:+, each after 3 s idle}, ${size_mib} MiB inputs; seconds;" \
+    "memory in MiB (peak resident)."
 echo
 echo '| input    | BITS | tarnwel c | compress | ratio | tarnwel d | uncompress | ratio | memory c / design | memory d / design |'
 echo '|----------|-----:|------:|------:|------:|------:|------:|------:|------:|------:|'
