@@ -1,7 +1,7 @@
 #include "codec/background_writer.h"
 
 #include <cerrno>
-#include <system_error>
+#include <exception>
 
 namespace tarnwel {
 
@@ -39,7 +39,7 @@ bool start_writer(BackgroundWriter& writer, std::FILE* file) {
     writer.file = file;
     try {
         writer.thread = std::thread(run_writer, &writer);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         return false;
     }
     return true;

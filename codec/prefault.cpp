@@ -1,8 +1,8 @@
 #include "codec/prefault.h"
 
 #include <algorithm>
+#include <exception>
 #include <sys/mman.h>
-#include <system_error>
 
 namespace tarnwel {
 
@@ -64,7 +64,7 @@ void populate_now(void* memory, std::size_t bytes) {
         std::thread helper(populate, front + half, bytes - half);
         populate(front, half);
         helper.join();
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         populate(front, bytes);
     }
 }
@@ -80,7 +80,7 @@ void start_prefault(Prefaulter& prefaulter, std::size_t ahead) {
     prefaulter.ahead = ahead;
     try {
         prefaulter.helper = std::thread(run_helper, &prefaulter);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         // No second thread: the owner faults its own pages, as it would anyway.
     }
 }

@@ -128,5 +128,39 @@ TEST(Faults, TablesThatCannotBeAllocatedFailCleanly) {
     }
 }
 
+TEST(Faults, UnderAnyAddressSpaceLimitARunSucceedsOrFailsCleanly) {
+#ifdef TARNWEL_SANITIZED
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit under a small address-space limit";
+#endif
+    ScratchFolder folder;
+    Bytes input = random_bytes(3000000, 57);
+    write_file(folder.path / "in", input);
+    // Tables, the list of codes, buffers and helper threads each run out at
+    // some limit: every one of them must end in the message, not an abort.
+    for (int limit_kib : {30000, 40000, 50000, 70000, 100000, 150000}) {
+        for (const char* step : {"c in in.z", "d in.z out"}) {
+            std::string command = "cd '";
+            command += folder.path.string();
+            command +=
+                "' && (ulimit -v " + std::to_string(limit_kib) + "; '" TARNWEL_EXECUTABLE "' ";
+            command += step;
+            command += " >.limited 2>&1)";
+            int raw = std::system(command.c_str());
+            ASSERT_TRUE(WIFEXITED(raw)) << step << " under " << limit_kib;
+            Bytes said = read_file(folder.path / ".limited");
+            std::string text(said.begin(), said.end());
+            if (WEXITSTATUS(raw) == 0) continue;
+            EXPECT_EQ(WEXITSTATUS(raw), 2) << step << " under " << limit_kib << ": " << text;
+            EXPECT_NE(text.find("tarnwel: not enough memory for the tables at BITS = "),
+                      std::string::npos)
+                << step << " under " << limit_kib << ": " << text;
+            break; // without a stream there is nothing to expand
+        }
+    }
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+    ASSERT_EQ(run_tarnwel(folder.path, {"d", "in.z", "out"}).status, 0);
+    EXPECT_TRUE(read_file(folder.path / "out") == input);
+}
+
 } // namespace
 } // namespace tarnwel::test

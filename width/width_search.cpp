@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -210,10 +211,16 @@ void search(Pass& pass, std::FILE* input) {
     bool empty = !take_block(reader, next, end);
     if (!empty) {
         start_string(pass.cursor, pass.dictionary, next++, end);
-        if (pass.compressing)
-            run_pass<true>(pass, reader, next, end);
-        else
-            run_pass<false>(pass, reader, next, end);
+        // The list of shared codes and the frozen stream's buffer come from
+        // the heap: running out there fails the run like the tables do.
+        try {
+            if (pass.compressing)
+                run_pass<true>(pass, reader, next, end);
+            else
+                run_pass<false>(pass, reader, next, end);
+        } catch (const std::bad_alloc&) {
+            choice.result.status = CodecStatus::out_of_memory;
+        }
     }
     choice.result.bytes_in = reader.consumed;
     if (choice.result.status != CodecStatus::ok) return;
@@ -325,7 +332,11 @@ WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks
     bool go_on = pass.choice.result.status == CodecStatus::ok &&
                  (hooks.width_chosen == nullptr || hooks.width_chosen(pass.choice, hooks.context));
     if (go_on) {
-        finish_stream(pass, output);
+        try {
+            finish_stream(pass, output);
+        } catch (const std::bad_alloc&) {
+            pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
+        }
     } else if (pass.frozen_file == output) {
         std::fflush(output);
         if (ftruncate(fileno(output), 0) != 0) { /* the run fails either way */
