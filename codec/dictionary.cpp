@@ -60,10 +60,10 @@ bool make_room_for_code(Dictionary& dictionary, std::uint32_t code) {
 bool grow_dictionary(Dictionary& dictionary) {
     HugeArray<std::uint64_t> old = std::move(dictionary.slots);
     std::size_t old_count = dictionary.mask + 1;
-    // Straight to a size for the planned entries, but by at most 16 times at
+    // Straight to a size for the planned entries, but by at most 32 times at
     // once: early plans, made before the dictionary knows the input, run high.
     int slot_bits = 64 - dictionary.shift + 1;
-    const int most_bits = slot_bits + 3;
+    const int most_bits = slot_bits + 4;
     while (slot_bits < most_bits && dictionary.planned * 4 > (std::size_t{3} << slot_bits))
         ++slot_bits;
     if (!allocate_slots(dictionary, slot_bits)) return false;
