@@ -330,6 +330,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
 
     // The tables and the window fill from the front: their fresh pages are
     // faulted in on the other core, ahead of the codes that fill them.
+    enum : std::size_t { occurrence_track, links_track, window_track };
     Prefaulter prefaulter;
     add_prefault_track(prefaulter, tables.occurrence.data(),
                        tables.occurrence.size * sizeof(std::uint64_t));
@@ -356,10 +357,11 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     // asked for what later codes need while earlier ones are copied.
     std::uint32_t batch[code_batch];
     for (;;) {
-        report_reached(prefaulter, 0, std::size_t{free_code} * sizeof(std::uint64_t));
-        report_reached(prefaulter, 1, std::size_t{free_code} * link_size);
+        report_reached(prefaulter, occurrence_track,
+                       std::size_t{free_code} * sizeof(std::uint64_t));
+        report_reached(prefaulter, links_track, std::size_t{free_code} * link_size);
         window_reached = std::max(window_reached, out.used);
-        report_reached(prefaulter, 2, window_reached);
+        report_reached(prefaulter, window_track, window_reached);
         wake_prefault(prefaulter);
         hand_out(out);
         std::size_t count = 0;
