@@ -174,10 +174,8 @@ bool make_room(Output& out, std::size_t length) {
 // and gives the code's prefix.
 inline std::uint32_t follow_link(const ExpanderTables& tables, std::uint8_t*& last,
                                  std::uint32_t code) {
-    const std::uint8_t* link = &tables.links[code * link_size];
-    *last-- = link[0];
-    return std::uint32_t{link[1]} | std::uint32_t{link[2]} << 8 | std::uint32_t{link[3]} << 16 |
-           std::uint32_t{link[4]} << 24;
+    *last-- = last_byte(tables, code);
+    return prefix_of(tables, code);
 }
 
 // Spells the pending strings, following several chains side by side. False,
@@ -223,7 +221,11 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
     while (active > 0) {
         for (std::size_t j = 0; j < active;) {
             Lane& lane = lanes[j];
-            if (lane.left > inline_length && lane.code >= 256 && !copy_from_window(lane)) {
+            if (lane.left <= inline_length || lane.code < 256) {
+                // The rest is one record read, or a broken chain.
+                if (!unwind_code(tables, lane.last, lane.code, lane.left))
+                    failed = std::min(failed, lane.offset);
+            } else if (!copy_from_window(lane)) {
                 tables.occurrence[lane.code] = pack_occurrence(out.base + lane.offset, lane.left);
                 lane.code = follow_link(tables, lane.last, lane.code);
                 --lane.left;
@@ -232,10 +234,7 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
                 ++j;
                 continue;
             }
-            if (lane.left <= inline_length || lane.code < 256) {
-                if (!unwind_code(tables, lane.last, lane.code, lane.left))
-                    failed = std::min(failed, lane.offset);
-            }
+            // This lane's string is complete: it takes the next one.
             if (next < pending.size()) {
                 take_next(lane);
                 ++j;

@@ -47,6 +47,16 @@ struct ExpanderTables {
 
 constexpr std::size_t link_size = 5;
 
+inline std::uint8_t last_byte(const ExpanderTables& tables, std::uint32_t code) {
+    return tables.links[code * link_size];
+}
+
+inline std::uint32_t prefix_of(const ExpanderTables& tables, std::uint32_t code) {
+    const std::uint8_t* link = &tables.links[code * link_size + 1];
+    return std::uint32_t{link[0]} | std::uint32_t{link[1]} << 8 | std::uint32_t{link[2]} << 16 |
+           std::uint32_t{link[3]} << 24;
+}
+
 inline void set_last_byte(ExpanderTables& tables, std::uint32_t code, std::uint8_t byte) {
     tables.links[code * link_size] = byte;
 }
