@@ -14,45 +14,6 @@ namespace tarnwel {
 
 namespace {
 
-// Each code's record says where its string can be found. A string of up to
-// seven bytes is kept in the record itself: most codes of random and binary
-// data are that short, and their strings then need neither the window nor
-// the prefix links. Longer ones record the output position where the string
-// last appeared, over its 25-bit length (the longest string, 2^25 - 256
-// bytes, fits); output past 256 GiB is recorded as unknown, and such strings
-// are unwound instead of copied. The lowest bit tells the two apart:
-//   bytes (7 x 8) | length (3) << 1 | 1
-//   position (38) | length (25) << 1 | 0
-constexpr int length_bits = 25;
-constexpr std::uint64_t length_mask = (std::uint64_t{1} << length_bits) - 1;
-constexpr int position_shift = length_bits + 1;
-constexpr std::uint64_t unknown_position = (std::uint64_t{1} << (64 - position_shift)) - 1;
-constexpr std::uint32_t inline_length = 7;
-
-std::uint64_t pack_occurrence(std::uint64_t position, std::uint32_t length) {
-    if (position > unknown_position) position = unknown_position;
-    return position << position_shift | std::uint64_t{length} << 1;
-}
-
-// Reads eight bytes; only the string's first length count.
-std::uint64_t pack_string(const std::uint8_t* string, std::uint32_t length) {
-    std::uint64_t bytes;
-    std::memcpy(&bytes, string, sizeof bytes);
-    return bytes << 8 | length << 1 | 1;
-}
-
-bool is_inline(std::uint64_t record) {
-    return (record & 1) != 0;
-}
-
-std::uint32_t record_length(std::uint64_t record) {
-    return static_cast<std::uint32_t>(record >> 1 & (is_inline(record) ? 7 : length_mask));
-}
-
-std::uint64_t record_position(std::uint64_t record) {
-    return record >> position_shift;
-}
-
 // Codes decoded ahead of the one being expanded, and how far ahead the
 // occurrence table and then the window are asked for.
 constexpr std::size_t code_batch = 512;
@@ -170,6 +131,13 @@ bool make_room(Output& out, std::size_t length) {
     return true;
 }
 
+// A record is read whole; the odd one straddles two cache lines.
+inline void prefetch_record(const ExpanderTables& tables, std::uint32_t code) {
+    const std::uint8_t* record = record_of(tables, code);
+    __builtin_prefetch(record);
+    __builtin_prefetch(record + record_size - 1);
+}
+
 // One link of a chain: writes the code's last byte at last, moving last back,
 // and gives the code's prefix.
 inline std::uint32_t follow_link(const ExpanderTables& tables, std::uint8_t*& last,
@@ -207,7 +175,7 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
     // through one of them can stop there.
     const std::size_t settled = pending.front().offset;
     auto copy_from_window = [&](Lane& lane) {
-        std::uint64_t record = tables.occurrence[lane.code];
+        std::uint64_t record = occurrence_of(tables, lane.code);
         if (is_inline(record) || record_length(record) != lane.left) return false;
         std::uint64_t seen_at = record_position(record);
         if (seen_at < out.base || seen_at == unknown_position ||
@@ -226,11 +194,12 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
                 if (!unwind_code(tables, lane.last, lane.code, lane.left))
                     failed = std::min(failed, lane.offset);
             } else if (!copy_from_window(lane)) {
-                tables.occurrence[lane.code] = pack_occurrence(out.base + lane.offset, lane.left);
+                std::uint8_t* record = record_of(tables, lane.code);
+                store_occurrence(record, pack_occurrence(load_occurrence(record),
+                                                         out.base + lane.offset, lane.left));
                 lane.code = follow_link(tables, lane.last, lane.code);
                 --lane.left;
-                __builtin_prefetch(&tables.links[lane.code * link_size]);
-                __builtin_prefetch(&tables.occurrence[lane.code]);
+                prefetch_record(tables, lane.code);
                 ++j;
                 continue;
             }
@@ -248,7 +217,7 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
         const std::uint8_t* string = out.window + entry.offset;
         set_last_byte(tables, entry.code, string[entry.length - 1]);
         if (entry.length <= inline_length)
-            tables.occurrence[entry.code] = pack_string(string, entry.length);
+            set_occurrence(tables, entry.code, pack_string(string, entry.length));
     }
     out.entries.clear();
     out.first_waiting_code = no_code;
@@ -282,8 +251,7 @@ CodecResult finish(CodeReader& reader, Output& out, ExpanderTables& tables, Code
 
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
-    if (!allocate_zeroed(tables.occurrence, codes) ||
-        !allocate_zeroed(tables.links, codes * link_size) ||
+    if (!allocate_zeroed(tables.records, codes * record_size) ||
         !allocate_zeroed(tables.window, 2 * codes + copy_slack)) {
         tables = ExpanderTables{};
         return false;
@@ -298,7 +266,7 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t
         // Each link is a cache miss that waits for the one before; the last
         // seven bytes are usually a prefix's record, read in one.
         if (length <= inline_length && code >= 256) {
-            std::uint64_t record = tables.occurrence[code];
+            std::uint64_t record = occurrence_of(tables, code);
             if (is_inline(record) && record_length(record) == length) {
                 std::uint64_t bytes = record >> 8;
                 std::memcpy(last + 1 - length, &bytes, length);
@@ -329,11 +297,9 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
 
     // The tables and the window fill from the front: their fresh pages are
     // faulted in on the other core, ahead of the codes that fill them.
-    enum : std::size_t { occurrence_track, links_track, window_track };
+    enum : std::size_t { records_track, window_track };
     Prefaulter prefaulter;
-    add_prefault_track(prefaulter, tables.occurrence.data(),
-                       tables.occurrence.size * sizeof(std::uint64_t));
-    add_prefault_track(prefaulter, tables.links.data(), tables.links.size);
+    add_prefault_track(prefaulter, tables.records.data(), tables.records.size);
     add_prefault_track(prefaulter, tables.window.data(), tables.window.size);
     BackgroundWriter background;
     if (tables.bits >= helper_bits) {
@@ -356,9 +322,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     // asked for what later codes need while earlier ones are copied.
     std::uint32_t batch[code_batch];
     for (;;) {
-        report_reached(prefaulter, occurrence_track,
-                       std::size_t{free_code} * sizeof(std::uint64_t));
-        report_reached(prefaulter, links_track, std::size_t{free_code} * link_size);
+        report_reached(prefaulter, records_track, std::size_t{free_code} * record_size);
         window_reached = std::max(window_reached, out.used);
         report_reached(prefaulter, window_track, window_reached);
         wake_prefault(prefaulter);
@@ -369,22 +333,18 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
         // The loop below asks for records a fixed distance ahead; the first
         // ones of a batch are asked for here.
         for (std::size_t i = 0; i < occurrence_ahead && i < count; ++i)
-            if (batch[i] >= 256) __builtin_prefetch(&tables.occurrence[batch[i]]);
+            if (batch[i] >= 256) prefetch_record(tables, batch[i]);
         for (std::size_t i = 0; i < count; ++i) {
             if (i + occurrence_ahead < count && batch[i + occurrence_ahead] >= 256)
-                __builtin_prefetch(&tables.occurrence[batch[i + occurrence_ahead]]);
+                prefetch_record(tables, batch[i + occurrence_ahead]);
             if (i + window_ahead < count) {
                 std::uint32_t later = batch[i + window_ahead];
                 std::uint64_t record =
-                    later >= 256 && later < free_code ? tables.occurrence[later] : 0;
+                    later >= 256 && later < free_code ? occurrence_of(tables, later) : 0;
                 if (record != 0 && !is_inline(record)) {
                     std::uint64_t seen_at = record_position(record);
-                    if (seen_at >= out.base && seen_at < out.base + out.used) {
+                    if (seen_at >= out.base && seen_at < out.base + out.used)
                         __builtin_prefetch(out.window + (seen_at - out.base));
-                    } else {
-                        // Gone from the window: it will be unwound.
-                        __builtin_prefetch(&tables.links[later * link_size]);
-                    }
                 }
             }
 
@@ -396,7 +356,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             std::uint32_t length = 1;
             std::uint64_t occurrence = 0;
             if (code >= 256 && code < free_code) {
-                occurrence = tables.occurrence[code];
+                occurrence = occurrence_of(tables, code);
                 length = record_length(occurrence);
             } else if (code >= 256) {
                 length = previous_length + 1;
@@ -441,7 +401,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 const std::size_t offset = previous_at - out.base;
                 set_prefix(tables, free_code, previous);
                 if (new_length > inline_length)
-                    tables.occurrence[free_code] = pack_occurrence(previous_at, new_length);
+                    set_occurrence(tables, free_code, pack_occurrence(0, previous_at, new_length));
                 if (!out.pending.empty() && out.pending.back().offset == offset + previous_length) {
                     // This string waits to be spelled: so does the entry.
                     out.entries.push_back({free_code, new_length, offset});
@@ -449,12 +409,15 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 } else {
                     set_last_byte(tables, free_code, *target);
                     if (new_length <= inline_length)
-                        tables.occurrence[free_code] = pack_string(out.window + offset, new_length);
+                        set_occurrence(tables, free_code,
+                                       pack_string(out.window + offset, new_length));
                 }
                 ++free_code;
             }
             // The latest spot is the likeliest to still be in the window next time.
-            if (length > inline_length) tables.occurrence[code] = pack_occurrence(at, length);
+            if (length > inline_length)
+                set_occurrence(tables, code,
+                               pack_occurrence(occurrence_of(tables, code), at, length));
             previous = code;
             previous_at = at;
             previous_length = length;

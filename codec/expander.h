@@ -24,6 +24,7 @@
 #include <cstdio>
 
 #include "codec/byte_io.h"
+#include "codec/code_records.h"
 #include "codec/codec_result.h"
 #include "codec/huge_array.h"
 
@@ -31,40 +32,46 @@ namespace tarnwel {
 
 struct ExpanderTables {
     int bits = 0;
-    // Per code, its string when it has up to seven bytes, else where it last
-    // appeared in the output, with its length (see expander.cpp). Set
-    // before it is read.
-    HugeArray<std::uint64_t> occurrence;
-    // Per code, five bytes: its string's last byte, then its prefix's code
-    // (low byte first). Side by side, following a link waits for one cache
-    // miss rather than two. Set before it is read.
-    HugeArray<std::uint8_t> links;
+    // Per code, record_size bytes (see code_records.h): where its string last
+    // appeared, or the string itself, and its link to its prefix. Set before
+    // it is read.
+    HugeArray<std::uint8_t> records;
     // The window of recent output: twice the longest string a stream of this
     // width can carry (2^BITS - 256 bytes), so the previous string is always
     // inside it.
     HugeArray<std::uint8_t> window;
 };
 
-constexpr std::size_t link_size = 5;
+inline std::uint8_t* record_of(ExpanderTables& tables, std::uint32_t code) {
+    return &tables.records[code * record_size];
+}
+
+inline const std::uint8_t* record_of(const ExpanderTables& tables, std::uint32_t code) {
+    return &tables.records[code * record_size];
+}
 
 inline std::uint8_t last_byte(const ExpanderTables& tables, std::uint32_t code) {
-    return tables.links[code * link_size];
+    return record_last_byte(record_of(tables, code));
 }
 
 inline std::uint32_t prefix_of(const ExpanderTables& tables, std::uint32_t code) {
-    const std::uint8_t* link = &tables.links[code * link_size + 1];
-    return std::uint32_t{link[0]} | std::uint32_t{link[1]} << 8 | std::uint32_t{link[2]} << 16 |
-           std::uint32_t{link[3]} << 24;
+    return record_prefix(record_of(tables, code));
 }
 
 inline void set_last_byte(ExpanderTables& tables, std::uint32_t code, std::uint8_t byte) {
-    tables.links[code * link_size] = byte;
+    set_record_last_byte(record_of(tables, code), byte);
 }
 
 inline void set_prefix(ExpanderTables& tables, std::uint32_t code, std::uint32_t prefix) {
-    std::uint8_t* link = &tables.links[code * link_size + 1];
-    for (int i = 0; i < 4; ++i)
-        link[i] = static_cast<std::uint8_t>(prefix >> 8 * i);
+    set_record_prefix(record_of(tables, code), prefix);
+}
+
+inline std::uint64_t occurrence_of(const ExpanderTables& tables, std::uint32_t code) {
+    return load_occurrence(record_of(tables, code));
+}
+
+inline void set_occurrence(ExpanderTables& tables, std::uint32_t code, std::uint64_t word) {
+    store_occurrence(record_of(tables, code), word);
 }
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.

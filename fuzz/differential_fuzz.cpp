@@ -70,7 +70,7 @@ void check_search(const std::uint8_t* data, std::size_t size, int cap) {
 void check_expander(const std::uint8_t* data, std::size_t size, int bits) {
     static ExpanderTables fast_tables[26];
     static reference::ExpanderTables straight_tables[26];
-    if (fast_tables[bits].occurrence.empty() && !allocate_expander(fast_tables[bits], bits))
+    if (fast_tables[bits].records.empty() && !allocate_expander(fast_tables[bits], bits))
         std::abort();
     if (straight_tables[bits].unwind_stack.empty() &&
         !reference::allocate_expander(straight_tables[bits], bits))

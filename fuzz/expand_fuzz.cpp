@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Tables are reused across inputs, so entries left by an earlier stream
     // are there to be (wrongly) read.
     static ExpanderTables tables[26];
-    if (tables[bits].occurrence.empty() && !allocate_expander(tables[bits], bits)) std::abort();
+    if (tables[bits].records.empty() && !allocate_expander(tables[bits], bits)) std::abort();
     static std::FILE* sink = std::fopen("/dev/null", "wb");
     std::FILE* input = fuzz::open_bytes(data + 1, size - 1);
     CodecResult result = expand_stream(tables[bits], input, sink);

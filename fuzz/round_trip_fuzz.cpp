@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     int bits = fuzz::width_from(data[0]);
     static ExpanderTables expanders[26];
-    if (expanders[bits].occurrence.empty() && !allocate_expander(expanders[bits], bits))
-        std::abort();
+    if (expanders[bits].records.empty() && !allocate_expander(expanders[bits], bits)) std::abort();
     Dictionary dictionary;
     if (!init_dictionary(dictionary)) std::abort();
 

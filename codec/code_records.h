@@ -1,0 +1,106 @@
+// The expander's record of one code: twelve bytes that say both where its
+// string can be found and how to spell it from its prefix. Both halves sit
+// in one cache line (but for the odd record that straddles two), so a step
+// along a chain of prefixes waits for one cache miss, not two.
+//
+// The first eight bytes, the occurrence word, take one of two forms; the
+// lowest bit tells them apart:
+//   inline:     bytes (7 x 8) << 8 | length (3) << 1 | 1
+//   positional: last byte's low bit << 63 | position (37) << 26 | length (25) << 1 | 0
+// A string of up to seven bytes is kept whole (most codes of random and
+// binary data are that short). A longer one records the output position
+// where it last appeared, over its 25-bit length (the longest string,
+// 2^25 - 256 bytes, fits); output past 128 GiB is recorded as unknown, and
+// such strings are spelled from their prefixes instead of copied.
+//
+// The last four bytes, the link word, hold the prefix's code (25 bits) under
+// the rest of the last byte. An inline string's last byte is read from the
+// string itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace tarnwel {
+
+constexpr std::size_t record_size = 12;
+constexpr std::uint32_t inline_length = 7;
+
+constexpr int length_bits = 25;
+constexpr std::uint64_t length_mask = (std::uint64_t{1} << length_bits) - 1;
+constexpr int position_shift = length_bits + 1;
+constexpr int position_bits = 37;
+constexpr std::uint64_t unknown_position = (std::uint64_t{1} << position_bits) - 1;
+constexpr std::uint64_t last_bit = std::uint64_t{1} << 63;
+constexpr std::uint32_t prefix_mask = (std::uint32_t{1} << length_bits) - 1;
+
+inline std::uint64_t load_occurrence(const std::uint8_t* record) {
+    std::uint64_t word;
+    std::memcpy(&word, record, sizeof word);
+    return word;
+}
+
+inline void store_occurrence(std::uint8_t* record, std::uint64_t word) {
+    std::memcpy(record, &word, sizeof word);
+}
+
+inline std::uint32_t load_link(const std::uint8_t* record) {
+    std::uint32_t word;
+    std::memcpy(&word, record + 8, sizeof word);
+    return word;
+}
+
+inline void store_link(std::uint8_t* record, std::uint32_t word) {
+    std::memcpy(record + 8, &word, sizeof word);
+}
+
+inline bool is_inline(std::uint64_t occurrence) {
+    return (occurrence & 1) != 0;
+}
+
+inline std::uint32_t record_length(std::uint64_t occurrence) {
+    return static_cast<std::uint32_t>(occurrence >> 1 & (is_inline(occurrence) ? 7 : length_mask));
+}
+
+inline std::uint64_t record_position(std::uint64_t occurrence) {
+    return occurrence >> position_shift & unknown_position;
+}
+
+// A positional word for a string seen at position, keeping the last-byte
+// bit of the word it replaces.
+inline std::uint64_t pack_occurrence(std::uint64_t replaced, std::uint64_t position,
+                                     std::uint32_t length) {
+    if (position > unknown_position) position = unknown_position;
+    return (replaced & last_bit) | position << position_shift | std::uint64_t{length} << 1;
+}
+
+// Reads eight bytes; only the string's first length count.
+inline std::uint64_t pack_string(const std::uint8_t* string, std::uint32_t length) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, string, sizeof bytes);
+    return bytes << 8 | length << 1 | 1;
+}
+
+inline std::uint32_t record_prefix(const std::uint8_t* record) {
+    return load_link(record) & prefix_mask;
+}
+
+inline std::uint8_t record_last_byte(const std::uint8_t* record) {
+    std::uint64_t occurrence = load_occurrence(record);
+    if (is_inline(occurrence))
+        return static_cast<std::uint8_t>(occurrence >> 8 * record_length(occurrence));
+    return static_cast<std::uint8_t>(load_link(record) >> length_bits << 1 | occurrence >> 63);
+}
+
+inline void set_record_prefix(std::uint8_t* record, std::uint32_t prefix) {
+    store_link(record, (load_link(record) & ~prefix_mask) | prefix);
+}
+
+// For a positional record; an inline one keeps its last byte in its string.
+inline void set_record_last_byte(std::uint8_t* record, std::uint8_t byte) {
+    store_link(record, (load_link(record) & prefix_mask) | std::uint32_t{byte} >> 1 << length_bits);
+    store_occurrence(record, (load_occurrence(record) & ~last_bit) | std::uint64_t{byte} << 63);
+}
+
+} // namespace tarnwel
