@@ -26,6 +26,13 @@ constexpr int helper_bits = 18;
 constexpr std::size_t prefault_ahead = std::size_t{4} << 20;
 constexpr std::size_t handoff_size = std::size_t{1} << 20;
 
+// The window takes four and a half times the longest string (2^BITS - 256
+// bytes, and it must hold two): what the tables leave of the memory the
+// straightforward design would take, and half that again.
+std::size_t window_size(int bits) {
+    return std::size_t{9} << (bits - 1);
+}
+
 // Short strings are copied sixteen bytes at a time, reading and writing up
 // to this many bytes past their end; the window has that much to spare.
 constexpr std::size_t copy_slack = 16;
@@ -60,18 +67,28 @@ struct PendingEntry {
     std::size_t offset; // of its string in the window, the pending one's first byte at its end
 };
 
-// The output as it is written: window[0] is output byte `base`; bytes below
-// `flushed` have been handed to the file, or to the background writer.
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+// The output as it is written. The window is filled from the front in laps:
+// when a string no longer fits, the next lap starts over at the front with a
+// copy of the previous string (the next entry extends it). The bytes of the
+// lap before, past those the current lap has written, are still history, so
+// the window always holds nearly its whole size of recent output, at the
+// cost of one short copy a lap.
+//
+// window[0] is output byte `base`; in the lap before it was `previous_base`.
+// Bytes below `flushed` have been handed to the file, or to the background
+// writer.
 struct Output {
     std::FILE* file = nullptr;
     BackgroundWriter* background = nullptr; // when one runs
     std::size_t handoff = 0;                // least stretch handed to it
     std::uint8_t* window = nullptr;
     std::size_t capacity = 0;
-    std::size_t keep = 0; // bytes of history kept when the window is emptied
     std::size_t used = 0;
     std::size_t flushed = 0;
     std::uint64_t base = 0;
+    std::uint64_t previous_base = unknown_position; // none yet
     int error_number = 0;
     // Strings gone from the window, their places in it reserved, waiting to
     // be spelled from their prefix links together (see spell_pending), in
@@ -120,15 +137,27 @@ void hand_out(Output& out) {
     out.flushed = settled;
 }
 
-// Makes room for length more bytes, keeping the last `keep` bytes as history.
-bool make_room(Output& out, std::size_t length) {
+// Makes room for length more bytes, starting a new lap when they do not fit.
+// The previous string, at the end of the current lap, is copied to its front.
+bool make_room(Output& out, std::size_t length, std::uint64_t previous_at,
+               std::uint32_t previous_length) {
     if (out.used + length <= out.capacity) return true;
     if (!write_out(out)) return false;
-    std::size_t dropped = out.used - out.keep;
-    std::memmove(out.window, out.window + dropped, out.keep);
-    out.base += dropped;
-    out.used = out.flushed = out.keep;
+    std::memmove(out.window, out.window + (previous_at - out.base), previous_length);
+    out.previous_base = out.base;
+    out.base = previous_at;
+    out.used = out.flushed = previous_length;
     return true;
+}
+
+// Where a string seen at output position `at` still lies in the lap before,
+// or none. Its bytes there are intact if they lie past the first `written`
+// bytes of the current lap, which also counts what is about to be written
+// (and the bytes short copies write past a string's end).
+std::size_t spot_in_previous_lap(const Output& out, std::uint64_t at, std::size_t written) {
+    if (at >= out.base || at < out.previous_base || at == unknown_position) return none;
+    std::size_t spot = at - out.previous_base;
+    return spot >= written + copy_slack ? spot : none;
 }
 
 // A record is read whole; the odd one straddles two cache lines.
@@ -174,17 +203,22 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
     // spot: strings of the same text share prefixes, and the next chain
     // through one of them can stop there.
     const std::size_t settled = pending.front().offset;
+    const std::size_t reserved =
+        std::max(out.used, pending.back().offset + std::size_t{pending.back().length});
     auto copy_from_window = [&](Lane& lane) {
         std::uint64_t record = occurrence_of(tables, lane.code);
         if (is_inline(record) || record_length(record) != lane.left) return false;
         std::uint64_t seen_at = record_position(record);
-        if (seen_at < out.base || seen_at == unknown_position ||
-            seen_at - out.base + lane.left > settled)
-            return false;
-        std::memcpy(lane.last + 1 - lane.left, out.window + (seen_at - out.base), lane.left);
+        std::size_t spot = spot_in_previous_lap(out, seen_at, reserved);
+        if (spot == none) {
+            if (seen_at < out.base || seen_at == unknown_position ||
+                seen_at - out.base + lane.left > settled)
+                return false;
+            spot = seen_at - out.base;
+        }
+        std::memcpy(lane.last + 1 - lane.left, out.window + spot, lane.left);
         return true;
     };
-    constexpr std::size_t none = static_cast<std::size_t>(-1);
     std::size_t failed = none;
     while (active > 0) {
         for (std::size_t j = 0; j < active;) {
@@ -252,7 +286,7 @@ CodecResult finish(CodeReader& reader, Output& out, ExpanderTables& tables, Code
 bool allocate_expander(ExpanderTables& tables, int bits) {
     std::size_t codes = std::size_t{1} << bits;
     if (!allocate_zeroed(tables.records, codes * record_size) ||
-        !allocate_zeroed(tables.window, 2 * codes + copy_slack)) {
+        !allocate_zeroed(tables.window, window_size(bits) + copy_slack)) {
         tables = ExpanderTables{};
         return false;
     }
@@ -288,7 +322,6 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     out.file = output;
     out.window = tables.window.data();
     out.capacity = tables.window.size - copy_slack;
-    out.keep = out.capacity / 2;
     out.pending.reserve(pending_limit);
     out.entries.reserve(pending_limit);
     const std::uint32_t end = end_code(tables.bits);
@@ -306,7 +339,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
         start_prefault(prefaulter, prefault_ahead);
         if (start_writer(background, output)) {
             out.background = &background;
-            out.handoff = std::min(handoff_size, out.keep / 4);
+            out.handoff = std::min(handoff_size, out.capacity / 8);
         }
     }
     std::size_t window_reached = 0;
@@ -345,6 +378,8 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                     std::uint64_t seen_at = record_position(record);
                     if (seen_at >= out.base && seen_at < out.base + out.used)
                         __builtin_prefetch(out.window + (seen_at - out.base));
+                    else if (seen_at >= out.previous_base && seen_at < out.base)
+                        __builtin_prefetch(out.window + (seen_at - out.previous_base));
                 }
             }
 
@@ -365,7 +400,8 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
             if (out.used + length > out.capacity && !out.pending.empty() &&
                 !spell_pending(out, tables))
                 return finish(reader, out, tables, CodecStatus::corrupt_stream);
-            if (!make_room(out, length)) return finish(reader, out, tables, CodecStatus::ok);
+            if (!make_room(out, length, previous_at, previous_length))
+                return finish(reader, out, tables, CodecStatus::ok);
             std::uint8_t* target = out.window + out.used;
             const std::uint64_t at = out.base + out.used;
             if (code < 256) {
@@ -375,7 +411,10 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 std::memcpy(target, &bytes, sizeof bytes);
             } else if (code < free_code) {
                 std::uint64_t seen_at = record_position(occurrence);
-                if (seen_at >= out.base && seen_at != unknown_position) {
+                std::size_t spot = spot_in_previous_lap(out, seen_at, out.used + length);
+                if (spot != none) {
+                    copy_string(target, out.window + spot, length);
+                } else if (seen_at >= out.base && seen_at != unknown_position) {
                     std::size_t from = seen_at - out.base;
                     if (!out.pending.empty() && from + length > out.pending.front().offset &&
                         !spell_pending(out, tables))

@@ -36,9 +36,9 @@ struct ExpanderTables {
     // appeared, or the string itself, and its link to its prefix. Set before
     // it is read.
     HugeArray<std::uint8_t> records;
-    // The window of recent output: twice the longest string a stream of this
-    // width can carry (2^BITS - 256 bytes), so the previous string is always
-    // inside it.
+    // The window of recent output, filled in laps (see expander.cpp): four
+    // and a half times the longest string a stream of this width can carry
+    // (2^BITS - 256 bytes), so the previous string and the next always fit.
     HugeArray<std::uint8_t> window;
 };
 

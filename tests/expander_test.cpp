@@ -100,7 +100,7 @@ TEST(Expander, ChainsThatDoNotEndInAByteAtTheirLengthAreCorrupt) {
 }
 
 TEST(Expander, StringsOutsideTheWindowAreUnwound) {
-    // At BITS 16 the window keeps 64 KiB of history: strings first met in a
+    // At BITS 16 the window holds 288 KiB of history: strings first met in a
     // long-gone prefix of the output are spelled from the prefix links.
     Bytes input = text_like(20000, 27);
     Bytes noise = random_bytes(400000, 28);
@@ -111,24 +111,40 @@ TEST(Expander, StringsOutsideTheWindowAreUnwound) {
 }
 
 TEST(Expander, RepeatsLongerThanTheWindowComeBack) {
-    // Text repeated with a period of 40 KB, longer than the window keeps at
+    // Text repeated with a period of 80 KB, longer than the window holds at
     // these widths: the long strings of each repeat are spelled from the
     // prefix links, many chains at a time, at 11 and 12 with the dictionary
     // full and at 13 and 14 while it still grows, with new entries waiting
     // for the strings that end them.
-    Bytes period = text_like(40000, 31);
+    Bytes period = text_like(80000, 31);
     Bytes input;
     for (int i = 0; i < 6; ++i)
         input.insert(input.end(), period.begin(), period.end());
     for (int bits : {11, 12, 13, 14})
         expect_round_trip(input, bits);
-    // At 18 the window keeps 256 KiB, and settled output goes to a writer
+    // At 18 the window holds 1.1 MiB, and settled output goes to a writer
     // thread while places before it still wait to be spelled.
-    Bytes long_period = text_like(600000, 32);
+    Bytes long_period = text_like(1300000, 32);
     Bytes repeated;
     for (int i = 0; i < 3; ++i)
         repeated.insert(repeated.end(), long_period.begin(), long_period.end());
     expect_round_trip(repeated, 18);
+}
+
+TEST(Expander, RepeatsAboutAsLongAsTheWindowAreCopiedFromTheLapBefore) {
+    // The window (9 KiB at 11, 18 KiB at 12) is filled in laps: a period a
+    // little shorter than it is copied from the lap before, right up to the
+    // bytes the current lap has overwritten; a little longer, it is gone.
+    for (int bits : {11, 12}) {
+        const std::size_t window = std::size_t{9} << (bits - 1);
+        for (std::size_t period = window - 600; period <= window + 100; period += 50) {
+            Bytes unit = text_like(period, static_cast<std::uint32_t>(period));
+            Bytes input;
+            for (int i = 0; i < 7; ++i)
+                input.insert(input.end(), unit.begin(), unit.end());
+            expect_round_trip(input, bits);
+        }
+    }
 }
 
 TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {
