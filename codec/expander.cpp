@@ -75,8 +75,10 @@ constexpr std::size_t none = static_cast<std::size_t>(-1);
 // when a string no longer fits, the next lap starts over at the front with a
 // copy of the previous string (the next entry extends it). The bytes of the
 // lap before, past those the current lap has written, are still history, so
-// the window always holds nearly its whole size of recent output, at the
-// cost of one short copy a lap.
+// the window holds nearly a lap's length of recent output, at the cost of
+// one short copy a lap. The first lap takes twice the longest string and
+// each lap after twice the one before, up to the whole window: an output
+// that needs no more does not touch fresh pages for it.
 //
 // window[0] is output byte `base`; in the lap before it was `previous_base`.
 // Bytes below `flushed` have been handed to the file, or to the background
@@ -87,6 +89,7 @@ struct Output {
     std::size_t handoff = 0;                // least stretch handed to it
     std::uint8_t* window = nullptr;
     std::size_t capacity = 0;
+    std::size_t lap_length = 0; // of the current lap, at most capacity
     std::size_t used = 0;
     std::size_t flushed = 0;
     std::uint64_t base = 0;
@@ -143,12 +146,13 @@ void hand_out(Output& out) {
 // The previous string, at the end of the current lap, is copied to its front.
 bool make_room(Output& out, std::size_t length, std::uint64_t previous_at,
                std::uint32_t previous_length) {
-    if (out.used + length <= out.capacity) return true;
+    if (out.used + length <= out.lap_length) return true;
     if (!write_out(out)) return false;
     std::memmove(out.window, out.window + (previous_at - out.base), previous_length);
     out.previous_base = out.base;
     out.base = previous_at;
     out.used = out.flushed = previous_length;
+    out.lap_length = std::min(out.capacity, 2 * out.lap_length);
     return true;
 }
 
@@ -324,6 +328,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
     out.file = output;
     out.window = tables.window.data();
     out.capacity = tables.window.size - copy_slack;
+    out.lap_length = std::min(out.capacity, std::size_t{2} << tables.bits);
     out.pending.reserve(pending_limit);
     out.entries.reserve(pending_limit);
     const std::uint32_t end = end_code(tables.bits);
@@ -399,7 +404,7 @@ CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* o
                 length = previous_length + 1;
             }
             // Emptying the window moves it: what waits in it is spelled first.
-            if (out.used + length > out.capacity && !out.pending.empty() &&
+            if (out.used + length > out.lap_length && !out.pending.empty() &&
                 !spell_pending(out, tables))
                 return finish(reader, out, tables, CodecStatus::corrupt_stream);
             if (!make_room(out, length, previous_at, previous_length))
