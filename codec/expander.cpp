@@ -143,7 +143,8 @@ void hand_out(Output& out) {
 }
 
 // Makes room for length more bytes, starting a new lap when they do not fit.
-// The previous string, at the end of the current lap, is copied to its front.
+// The previous string, at the end of the lap that ends, is copied to the
+// front of the new one, where the next entry's string begins with it.
 bool make_room(Output& out, std::size_t length, std::uint64_t previous_at,
                std::uint32_t previous_length) {
     if (out.used + length <= out.lap_length) return true;
