@@ -86,11 +86,16 @@ inline std::uint32_t record_prefix(const std::uint8_t* record) {
     return load_link(record) & prefix_mask;
 }
 
+// The last byte of a longer string, from its record's two words.
+inline std::uint8_t positional_last_byte(std::uint64_t occurrence, std::uint32_t link) {
+    return static_cast<std::uint8_t>(link >> length_bits << 1 | occurrence >> 63);
+}
+
 inline std::uint8_t record_last_byte(const std::uint8_t* record) {
     std::uint64_t occurrence = load_occurrence(record);
     if (is_inline(occurrence))
         return static_cast<std::uint8_t>(occurrence >> 8 * record_length(occurrence));
-    return static_cast<std::uint8_t>(load_link(record) >> length_bits << 1 | occurrence >> 63);
+    return positional_last_byte(occurrence, load_link(record));
 }
 
 inline void set_record_prefix(std::uint8_t* record, std::uint32_t prefix) {

@@ -212,10 +212,9 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
     const std::size_t settled = pending.front().offset;
     const std::size_t reserved =
         std::max(out.used, pending.back().offset + std::size_t{pending.back().length});
-    auto copy_from_window = [&](Lane& lane) {
-        std::uint64_t record = occurrence_of(tables, lane.code);
-        if (is_inline(record) || record_length(record) != lane.left) return false;
-        std::uint64_t seen_at = record_position(record);
+    auto copy_from_window = [&](Lane& lane, std::uint64_t occurrence) {
+        if (is_inline(occurrence) || record_length(occurrence) != lane.left) return false;
+        std::uint64_t seen_at = record_position(occurrence);
         std::size_t spot = spot_in_previous_lap(out, seen_at, reserved);
         if (spot == none) {
             if (seen_at < out.base || seen_at == unknown_position ||
@@ -234,15 +233,21 @@ bool spell_pending(Output& out, ExpanderTables& tables) {
                 // The rest is one record read, or a broken chain.
                 if (!unwind_code(tables, lane.last, lane.code, lane.left))
                     failed = std::min(failed, lane.offset);
-            } else if (!copy_from_window(lane)) {
+            } else {
+                // One cache miss gives both words of the record.
                 std::uint8_t* record = record_of(tables, lane.code);
-                store_occurrence(record, pack_occurrence(load_occurrence(record),
-                                                         out.base + lane.offset, lane.left));
-                lane.code = follow_link(tables, lane.last, lane.code);
-                --lane.left;
-                prefetch_record(tables, lane.code);
-                ++j;
-                continue;
+                const std::uint64_t occurrence = load_occurrence(record);
+                if (!copy_from_window(lane, occurrence)) {
+                    const std::uint32_t link = load_link(record);
+                    store_occurrence(
+                        record, pack_occurrence(occurrence, out.base + lane.offset, lane.left));
+                    *lane.last-- = positional_last_byte(occurrence, link);
+                    lane.code = link & prefix_mask;
+                    --lane.left;
+                    prefetch_record(tables, lane.code);
+                    ++j;
+                    continue;
+                }
             }
             // This lane's string is complete: it takes the next one.
             if (next < pending.size()) {
