@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <exception>
 
+#include "platform/last_error.h"
+
 namespace tarnwel {
 
 namespace {
@@ -19,8 +21,7 @@ void run_writer(BackgroundWriter* writer) {
         int error_number = 0;
         if (!failed_before) {
             errno = 0;
-            if (std::fwrite(data, 1, count, writer->file) != count)
-                error_number = errno != 0 ? errno : EIO;
+            if (std::fwrite(data, 1, count, writer->file) != count) error_number = last_error_or();
         }
         held.lock();
         if (writer->error_number == 0) writer->error_number = error_number;

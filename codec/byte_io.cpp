@@ -1,7 +1,8 @@
 #include "codec/byte_io.h"
 
 #include <cerrno>
-#include <sys/stat.h>
+
+#include "platform/last_error.h"
 
 namespace tarnwel {
 
@@ -27,7 +28,7 @@ bool refill(ByteReader& reader) {
     errno = 0;
     std::size_t got = std::fread(reader.buffer.data(), 1, reader.buffer.size(), reader.file);
     if (got == 0) {
-        if (std::ferror(reader.file)) reader.error_number = errno != 0 ? errno : EIO;
+        if (std::ferror(reader.file)) reader.error_number = last_error_or();
         return false;
     }
     reader.end = got;
@@ -40,15 +41,9 @@ void drain_buffer(ByteWriter& writer) {
     if (writer.used > 0 && writer.error_number == 0) {
         errno = 0;
         if (std::fwrite(writer.buffer.data(), 1, writer.used, writer.file) != writer.used)
-            writer.error_number = errno != 0 ? errno : EIO;
+            writer.error_number = last_error_or();
     }
     writer.used = 0;
-}
-
-std::uint64_t regular_file_size(std::FILE* file) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-    return static_cast<std::uint64_t>(info.st_size);
 }
 
 CodecResult pass_result(const ByteReader& reader, ByteWriter& writer) {
@@ -69,7 +64,7 @@ bool flush(ByteWriter& writer) {
     drain_buffer(writer);
     if (writer.error_number == 0) {
         errno = 0;
-        if (std::fflush(writer.file) != 0) writer.error_number = errno != 0 ? errno : EIO;
+        if (std::fflush(writer.file) != 0) writer.error_number = last_error_or();
     }
     return writer.error_number == 0;
 }

@@ -44,10 +44,6 @@ struct ByteWriter {
 ByteReader make_reader(std::FILE* file, ProgressHook progress = {});
 ByteWriter make_writer(std::FILE* file);
 
-// The size of a regular file, or 0 for anything else (a pipe, a terminal),
-// whose size cannot be known ahead.
-std::uint64_t regular_file_size(std::FILE* file);
-
 // Reads the next block into the buffer. False at end of input or on error.
 bool refill(ByteReader& reader);
 

@@ -9,6 +9,7 @@
 #include "codec/code_stream.h"
 #include "codec/prefault.h"
 #include "codec/widths.h"
+#include "platform/last_error.h"
 
 namespace tarnwel {
 
@@ -122,7 +123,7 @@ bool write_out(Output& out) {
         errno = 0;
         std::size_t count = out.used - out.flushed;
         if (std::fwrite(out.window + out.flushed, 1, count, out.file) != count)
-            out.error_number = errno != 0 ? errno : EIO;
+            out.error_number = last_error_or();
     }
     out.flushed = out.used;
     return out.error_number == 0;
@@ -281,8 +282,7 @@ CodecResult finish(CodeReader& reader, Output& out, ExpanderTables& tables, Code
     result.bytes_out = out.base + out.used;
     // Whatever was expanded before a corrupt code stays in the output.
     write_out(out);
-    if (out.error_number == 0 && std::fflush(out.file) != 0)
-        out.error_number = errno != 0 ? errno : EIO;
+    if (out.error_number == 0 && std::fflush(out.file) != 0) out.error_number = last_error_or();
     if (reader.bytes.error_number != 0) {
         result.status = CodecStatus::read_failed;
         result.error_number = reader.bytes.error_number;

@@ -1,8 +1,9 @@
 #include "driver/console.h"
 
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
+
+#include "platform/last_error.h"
 
 namespace tarnwel {
 
@@ -11,7 +12,7 @@ void clear_console() {
 }
 
 void report_file_error(const char* what, const char* path, int error_number) {
-    std::printf("tarnwel: %s %s: %s\n", what, path, std::strerror(error_number));
+    std::printf("tarnwel: %s %s: %s\n", what, path, error_text(error_number));
 }
 
 } // namespace tarnwel

@@ -1,6 +1,12 @@
 // The run sequence: check the command line, open the files, then compress
 // (the pass that searches the width and compresses, the width file, the
 // report) or expand.
+//
+// What a run that does not finish leaves behind: an output it created or
+// truncated is removed when it fails after opening it or is ended by a
+// signal (a corrupt stream is the exception: what was expanded before the
+// fault stays). The width file is replaced only once the stream is complete
+// and the output closed, so a failed run leaves the previous one.
 #include "driver/run.h"
 
 #include <cerrno>
@@ -10,8 +16,10 @@
 #include "codec/byte_io.h"
 #include "codec/expander.h"
 #include "driver/console.h"
-#include "driver/data_files.h"
 #include "driver/progress.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
+#include "platform/run_guard.h"
 #include "width/width_file.h"
 #include "width/width_search.h"
 
@@ -32,8 +40,13 @@ struct RunState {
     Clock::time_point start;
     std::FILE* input = nullptr;
     std::FILE* output = nullptr;
+    int output_guard = -1;
     ProgressLine progress;
+    StagedWidth width;
+    int width_guard = -1;
     int width_file_error = 0;
+    int bits = default_bits; // when expanding, the width read from the width file
+    ExpanderTables tables;
 };
 
 void close_files(RunState& state) {
@@ -47,7 +60,7 @@ bool close_output(RunState& state) {
     errno = 0;
     bool closed = std::fclose(state.output) == 0;
     state.output = nullptr;
-    if (!closed) report_file_error("cannot write output", state.output_path, errno ? errno : EIO);
+    if (!closed) report_file_error("cannot write output", state.output_path, last_error_or());
     return closed;
 }
 
@@ -107,7 +120,12 @@ bool width_chosen(const WidthChoice& choice, void* context) {
     }
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
-    state.width_file_error = write_width_file(width_file_name, choice.bits);
+    {
+        SignalsHeld held; // the staged file is removed by whatever ends the run
+        state.width_file_error = stage_width_file(width_file_name, choice.bits, state.width);
+        if (state.width_file_error == 0)
+            state.width_guard = guard_path(state.width.temporary.c_str());
+    }
     if (state.width_file_error != 0) {
         report_file_error("cannot write width file", width_file_name, state.width_file_error);
         return false;
@@ -129,36 +147,55 @@ int compress_mode(RunState& state) {
     if (choice.result.status != CodecStatus::ok)
         return report_codec_failure(state, choice.result, choice.last_trial_bits);
     if (!close_output(state)) return exit_failure;
+    {
+        // Keeping the output and replacing the width file go together.
+        SignalsHeld held;
+        int error = commit_width_file(state.width, width_file_name);
+        if (error != 0) {
+            report_file_error("cannot write width file", width_file_name, error);
+            return exit_failure;
+        }
+        release_guard(state.output_guard);
+        release_guard(state.width_guard);
+    }
     print_report(state, choice.result);
     return exit_ok;
 }
 
-int decompress_mode(RunState& state) {
-    int bits = default_bits;
-    WidthFileResult width = read_width_file(width_file_name, bits);
+// Everything an expanding run needs before its output is opened: a run that
+// fails here leaves every file as it was.
+bool prepare_expanding(RunState& state) {
+    WidthFileResult width = read_width_file(width_file_name, state.bits);
     if (width.status == WidthFileStatus::unreadable) {
         report_file_error("cannot read width file", width_file_name, width.error_number);
-        return exit_failure;
+        return false;
     }
     if (width.status == WidthFileStatus::out_of_range) {
         std::printf("tarnwel: width file %s holds no width from %d to %d\n", width_file_name,
                     min_bits, max_bits);
-        return exit_failure;
+        return false;
     }
-    ExpanderTables tables;
-    if (!allocate_expander(tables, bits)) {
+    if (!allocate_expander(state.tables, state.bits)) {
         CodecResult failure{CodecStatus::out_of_memory};
-        return report_codec_failure(state, failure, bits);
+        report_codec_failure(state, failure, state.bits);
+        return false;
     }
+    return true;
+}
+
+int decompress_mode(RunState& state) {
     std::printf("\nExpanding... \n");
     std::fflush(stdout);
     start_phase(state.progress, "Expanding");
-    CodecResult result = expand_stream(tables, state.input, state.output, progress_hook(state));
+    CodecResult result =
+        expand_stream(state.tables, state.input, state.output, progress_hook(state));
     erase_progress(state.progress);
     // The output keeps what was expanded before a corrupt code, so it is
     // closed (and checked) before the verdict.
     if (!close_output(state)) return exit_failure;
-    return report_codec_failure(state, result, bits);
+    if (result.status == CodecStatus::ok || result.status == CodecStatus::corrupt_stream)
+        release_guard(state.output_guard);
+    return report_codec_failure(state, result, state.bits);
 }
 
 // Refuses runs that would destroy a file they still need: the output
@@ -177,17 +214,46 @@ bool files_are_distinct(RunState& state, bool compressing) {
     return true;
 }
 
-bool output_is_width_file(const RunState& state) {
-    std::FILE* width_file = std::fopen(width_file_name, "rb");
-    if (width_file == nullptr) return false;
-    bool same = is_same_file(width_file, state.output_path);
-    std::fclose(width_file);
-    return same;
+// Creates or truncates the output, guarded from the moment it exists.
+bool open_output(RunState& state) {
+    SignalsHeld held;
+    errno = 0;
+    state.output = std::fopen(state.output_path, "wb");
+    if (state.output == nullptr) {
+        report_file_error("cannot create output", state.output_path, last_error_or());
+        return false;
+    }
+    state.output_guard = guard_file(state.output_path, state.output);
+    return true;
+}
+
+// The steps up to the mode's own work; false when the run must stop, with
+// the message printed.
+bool prepare_run(RunState& state, bool compressing) {
+    state.input = open_input_file(state.input_path);
+    if (state.input == nullptr) {
+        report_file_error("cannot open input", state.input_path, errno);
+        return false;
+    }
+    state.progress = make_progress_line(regular_file_size(state.input).value_or(0));
+    if (!files_are_distinct(state, compressing)) return false;
+    // By place, not only by file: the width file may not exist yet.
+    if (is_same_place(state.output_path, width_file_name)) {
+        std::printf("tarnwel: output %s is the width file %s\n", state.output_path,
+                    width_file_name);
+        return false;
+    }
+    if (!compressing && !prepare_expanding(state)) return false;
+    return open_output(state);
 }
 
 } // namespace
 
 int run(int argc, char** argv) {
+    // Before any file is opened, so that none takes the place of a closed
+    // standard descriptor and receives the messages.
+    if (!open_standard_descriptors()) return exit_failure;
+    install_interrupt_handlers();
     clear_console();
     RunState state{};
     state.start = Clock::now();
@@ -199,32 +265,14 @@ int run(int argc, char** argv) {
     state.input_path = argv[2];
     state.output_path = argv[3];
 
-    state.input = open_input(state.input_path);
-    if (state.input == nullptr) {
-        report_file_error("cannot open input", state.input_path, errno);
-        return exit_failure;
-    }
-    state.progress = make_progress_line(regular_file_size(state.input));
-    if (!files_are_distinct(state, compressing)) {
-        close_files(state);
-        return exit_failure;
-    }
-    if (output_is_width_file(state)) {
-        std::printf("tarnwel: output %s is the width file %s\n", state.output_path,
-                    width_file_name);
-        close_files(state);
-        return exit_failure;
-    }
-    errno = 0;
-    state.output = std::fopen(state.output_path, "wb");
-    if (state.output == nullptr) {
-        report_file_error("cannot create output", state.output_path, errno);
-        close_files(state);
-        return exit_failure;
-    }
-
-    int status = compressing ? compress_mode(state) : decompress_mode(state);
+    int status = exit_failure;
+    if (prepare_run(state, compressing))
+        status = compressing ? compress_mode(state) : decompress_mode(state);
     close_files(state);
+    // A run that succeeded or met a corrupt stream has released its guards;
+    // any other leaves nothing half-written.
+    remove_guarded_files();
+    discard_width_file(state.width);
     std::fflush(stdout);
     return status;
 }

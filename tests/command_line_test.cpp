@@ -267,7 +267,7 @@ TEST(CommandLine, ExpandingNeedsAReadableWidthFromElevenToTwentyFive) {
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.output,
               "tarnwel: cannot read width file bits.txt: No such file or directory\n");
-    EXPECT_TRUE(fs::exists(folder.path / "out")); // created before the width is read
+    EXPECT_FALSE(fs::exists(folder.path / "out")); // the width is read first
     write_file(folder.path / "bits.txt", bytes_of("26"));
     RunOutcome wide = run_tarnwel(folder.path, {"d", "in.z", "out"});
     EXPECT_EQ(wide.status, 2);

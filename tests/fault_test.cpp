@@ -71,6 +71,7 @@ TEST(Faults, StreamReadAtTheWrongWidthNeverCrashes) {
 TEST(Faults, FolderWhereTheOutputShouldBeFails) {
     ScratchFolder folder;
     write_file(folder.path / "in", bytes_of("data"));
+    write_file(folder.path / "bits.txt", bytes_of("11"));
     fs::create_directory(folder.path / "out");
     for (const char* mode : {"c", "d"}) {
         RunOutcome outcome = run_tarnwel(folder.path, {mode, "in", "out"});

@@ -13,11 +13,27 @@ WidthFileResult read_text(const std::string& text, int& bits) {
     return read_width_file((folder.path / "bits.txt").c_str(), bits);
 }
 
-TEST(WidthFile, HoldsTheDecimalWidthAndNothingElse) {
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
     ScratchFolder folder;
     auto path = folder.path / "bits.txt";
     write_file(path, bytes_of("old content that is longer"));
-    ASSERT_EQ(write_width_file(path.c_str(), 13), 0);
+    for (bool commit : {false, true}) {
+        StagedWidth staged;
+        ASSERT_EQ(stage_width_file(path.c_str(), 13, staged), 0);
+        EXPECT_EQ(read_file(path), bytes_of("old content that is longer"));
+        if (commit)
+            ASSERT_EQ(commit_width_file(staged, path.c_str()), 0);
+        else
+            discard_width_file(staged);
+        EXPECT_EQ(names_in(folder.path), std::vector<std::string>{"bits.txt"});
+    }
     EXPECT_EQ(read_file(path), bytes_of("13"));
 }
 
@@ -57,7 +73,9 @@ TEST(WidthFile, MissingOrFolderIsUnreadableWithTheReason) {
     WidthFileResult folder_in_the_way = read_width_file((folder.path / "bits.txt").c_str(), bits);
     EXPECT_EQ(folder_in_the_way.status, WidthFileStatus::unreadable);
     EXPECT_EQ(folder_in_the_way.error_number, EISDIR);
-    EXPECT_EQ(write_width_file((folder.path / "bits.txt").c_str(), 12), EISDIR);
+    StagedWidth staged;
+    EXPECT_EQ(stage_width_file((folder.path / "bits.txt").c_str(), 12, staged), EISDIR);
+    EXPECT_EQ(names_in(folder.path), std::vector<std::string>{"bits.txt"});
 }
 
 } // namespace

@@ -8,40 +8,60 @@
 #include <string>
 
 #include "codec/widths.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 
 namespace tarnwel {
 
 namespace {
 
-int error_or(int fallback) {
-    return errno != 0 ? errno : fallback;
+int write_width(const char* path, int bits) {
+    errno = 0;
+    std::FILE* file = std::fopen(path, "w");
+    if (file == nullptr) return last_error_or();
+    bool written = std::fprintf(file, "%d", bits) > 0;
+    int error = written ? 0 : last_error_or();
+    errno = 0;
+    if (std::fclose(file) != 0 && error == 0) error = last_error_or();
+    return error;
 }
 
 } // namespace
 
-int write_width_file(const char* path, int bits) {
-    errno = 0;
-    std::FILE* file = std::fopen(path, "w");
-    if (file == nullptr) return error_or(EIO);
-    bool written = std::fprintf(file, "%d", bits) > 0;
-    int error = written ? 0 : error_or(EIO);
-    errno = 0;
-    if (std::fclose(file) != 0 && error == 0) error = error_or(EIO);
+int stage_width_file(const char* path, int bits, StagedWidth& staged) {
+    int error = check_regular_or_absent(path);
+    if (error == 0) error = create_unique_file(path, staged.temporary);
+    if (error == 0) error = write_width(staged.temporary.c_str(), bits);
+    if (error != 0) discard_width_file(staged);
     return error;
+}
+
+int commit_width_file(StagedWidth& staged, const char* path) {
+    int error = replace_file(staged.temporary.c_str(), path);
+    if (error == 0)
+        staged.temporary.clear();
+    else
+        discard_width_file(staged);
+    return error;
+}
+
+void discard_width_file(StagedWidth& staged) {
+    if (!staged.temporary.empty()) std::remove(staged.temporary.c_str());
+    staged.temporary.clear();
 }
 
 WidthFileResult read_width_file(const char* path, int& bits) {
     WidthFileResult result;
-    errno = 0;
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr) return {WidthFileStatus::unreadable, error_or(ENOENT)};
+    int open_error = 0;
+    std::FILE* file = open_regular_file(path, open_error);
+    if (file == nullptr) return {WidthFileStatus::unreadable, open_error};
     // A width needs a handful of characters; the cap only guards against a
     // huge file of that name.
     std::string text(4096, '\0');
     errno = 0;
     text.resize(std::fread(text.data(), 1, text.size(), file));
     bool failed = std::ferror(file) != 0;
-    int error = error_or(EIO);
+    int error = last_error_or();
     std::fclose(file);
     if (failed) return {WidthFileStatus::unreadable, error};
 

@@ -1,21 +1,39 @@
 // The width file carries BITS from a compressing run to an expanding one: the
 // compressed stream itself does not record it. It holds the width in decimal
 // and nothing else, not even a line break.
+//
+// A compressing run never rewrites it in place: the new width goes to a
+// temporary file beside it, which takes its name in one step once the
+// stream is complete. A reader meanwhile sees the old width or the new one,
+// and a run that fails leaves the old one, which may belong to another file
+// compressed in the same folder.
 #pragma once
+
+#include <string>
 
 namespace tarnwel {
 
 inline constexpr const char* width_file_name = "bits.txt";
 
-// Replaces the file's content with bits. Returns 0, or the errno of the
-// failure (creating, writing or closing).
-int write_width_file(const char* path, int bits);
+struct StagedWidth {
+    std::string temporary; // the new width's file; empty once committed or discarded
+};
+
+// Writes bits to a new file beside path. Refuses a path that names anything
+// but a regular file (a folder, a FIFO). Returns 0, or the error number.
+int stage_width_file(const char* path, int bits, StagedWidth& staged);
+
+// Puts the staged width in place of path. Returns 0, or the errno.
+int commit_width_file(StagedWidth& staged, const char* path);
+
+// Removes the staged width, leaving path as it was.
+void discard_width_file(StagedWidth& staged);
 
 enum class WidthFileStatus {
     ok,           // bits holds the width read
     not_a_number, // no number at the start: bits is left as it was
     out_of_range, // a number, but not a width from 11 to 25
-    unreadable,   // the file could not be opened or read; error_number says why
+    unreadable,   // not a readable regular file; error_number says why
 };
 
 struct WidthFileResult {
@@ -24,7 +42,8 @@ struct WidthFileResult {
 };
 
 // Reads a decimal width the way "%d" would: leading white space, an optional
-// sign, digits. Anything after the digits is ignored.
+// sign, digits. Anything after the digits is ignored. The file is opened
+// once and never waited on: a FIFO or a device is refused, not read.
 WidthFileResult read_width_file(const char* path, int& bits);
 
 } // namespace tarnwel

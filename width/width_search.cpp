@@ -3,19 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <optional>
 #include <vector>
 
 #include "codec/code_stream.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 
 namespace tarnwel {
 
 namespace {
-
-int error_or(int fallback) {
-    return errno != 0 ? errno : fallback;
-}
 
 // The compress pass at the widest width that has overflowed so far: from the
 // byte where that width overflowed, its dictionary is frozen.
@@ -80,7 +77,7 @@ void restart_frozen(Pass& pass, int bits, const std::uint8_t* at, const std::uin
     errno = 0;
     if (std::fseek(pass.frozen_file, offset, SEEK_SET) != 0 &&
         frozen.writer.bytes.error_number == 0)
-        frozen.writer.bytes.error_number = error_or(EIO);
+        frozen.writer.bytes.error_number = last_error_or();
 }
 
 // Writes a code of the frozen stream, noting the stream's first byte once it
@@ -197,12 +194,16 @@ void search(Pass& pass, std::FILE* input) {
         choice = failed(choice, CodecStatus::out_of_memory);
         return;
     }
+    // A file is searched from its first byte, wherever it was left; a pipe
+    // from where it stands. A pipe's size is not known ahead: the table
+    // then grows as it fills.
+    std::optional<std::uint64_t> size = regular_file_size(input);
     errno = 0;
-    if (std::fseek(input, 0, SEEK_SET) != 0) {
-        choice = failed(choice, CodecStatus::read_failed, error_or(ESPIPE));
+    if (size && std::fseek(input, 0, SEEK_SET) != 0) {
+        choice = failed(choice, CodecStatus::read_failed, last_error_or());
         return;
     }
-    pass.input_bytes = regular_file_size(input);
+    pass.input_bytes = size.value_or(0);
     ByteReader reader = make_reader(input, {pass.hooks.progress, pass.hooks.context});
     if (pass.hooks.trial_started != nullptr)
         pass.hooks.trial_started(choice.last_trial_bits, pass.hooks.context);
@@ -237,11 +238,6 @@ void search(Pass& pass, std::FILE* input) {
     if (empty) pass.cursor.code = static_cast<std::uint32_t>(-1); // all ones in the stream
 }
 
-bool is_regular_file(std::FILE* file) {
-    struct stat info {};
-    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // Copies the frozen stream of size bytes from a temporary file behind the
 // shared codes; an abandoned wider stream may lie beyond it.
 bool append_frozen(std::FILE* from, std::uint64_t size, CodeWriter& to, std::uint8_t partial) {
@@ -273,7 +269,7 @@ void finish_stream(Pass& pass, std::FILE* output) {
     }
     errno = 0;
     if (std::fseek(output, 0, SEEK_SET) != 0 && pass.frozen_file == output) {
-        pass.choice = failed(pass.choice, CodecStatus::write_failed, error_or(EIO));
+        pass.choice = failed(pass.choice, CodecStatus::write_failed, last_error_or());
         return;
     }
     CodeWriter writer = make_code_writer(output, bits);
@@ -304,8 +300,9 @@ void finish_stream(Pass& pass, std::FILE* output) {
         return;
     }
     // Abandoned frozen streams of narrower widths may have run further.
-    if (pass.frozen_file == output && ftruncate(fileno(output), static_cast<off_t>(size)) != 0) {
-        pass.choice = failed(pass.choice, CodecStatus::write_failed, error_or(EIO));
+    int error = pass.frozen_file == output ? truncate_file(output, size) : 0;
+    if (error != 0) {
+        pass.choice = failed(pass.choice, CodecStatus::write_failed, error);
         return;
     }
     pass.choice.result.bytes_out = size;
@@ -326,7 +323,7 @@ WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks
     pass.output = output;
     // The frozen stream is written straight into a regular output file, at
     // the place it will have; anything else gets it through a temporary file.
-    pass.frozen_file = is_regular_file(output) ? output : std::tmpfile();
+    pass.frozen_file = regular_file_size(output) ? output : std::tmpfile();
     if (pass.frozen_file == nullptr) return failed(pass.choice, CodecStatus::write_failed, EIO);
     search(pass, input);
     bool go_on = pass.choice.result.status == CodecStatus::ok &&
@@ -338,9 +335,7 @@ WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks
             pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
         }
     } else if (pass.frozen_file == output) {
-        std::fflush(output);
-        if (ftruncate(fileno(output), 0) != 0) { /* the run fails either way */
-        }
+        truncate_file(output, 0); // the run fails either way
     }
     if (pass.frozen_file != output) std::fclose(pass.frozen_file);
     return pass.choice;

@@ -52,7 +52,8 @@ struct SearchHooks {
     void* context = nullptr;
 };
 
-// Runs the trials over input from its first byte, growing dictionary afresh.
+// Runs the trials over input from its first byte (a pipe: from where it
+// stands), growing dictionary afresh.
 WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks hooks = {},
                          int cap = max_bits);
 

@@ -1,0 +1,155 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/last_error.h"
+
+namespace tarnwel {
+
+namespace {
+
+struct Place {
+    bool exists = false; // dev and ino are the file's; else its folder's
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string name; // where the file does not exist: the name it would get
+};
+
+// The folder part of path with its slash ("" for the working folder).
+std::string folder_of(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::optional<std::string> link_target(const std::string& path) {
+    std::string target(4096, '\0');
+    ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) == target.size()) return std::nullopt;
+    target.resize(static_cast<std::size_t>(length));
+    return target;
+}
+
+std::optional<Place> place_of(std::string path) {
+    // As many links as the kernel follows before it gives up.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (stat(path.c_str(), &info) == 0) return Place{true, info.st_dev, info.st_ino, {}};
+        if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            // A dangling link: creating the path creates the link's target.
+            std::optional<std::string> target = link_target(path);
+            if (!target) return std::nullopt;
+            path = (*target)[0] == '/' ? *target : folder_of(path) + *target;
+            continue;
+        }
+        std::string folder = folder_of(path);
+        std::string name = path.substr(folder.size());
+        if (name.empty() || name == "." || name == "..") return std::nullopt;
+        if (stat(folder.empty() ? "." : folder.c_str(), &info) != 0) return std::nullopt;
+        return Place{false, info.st_dev, info.st_ino, name};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::FILE* open_input_file(const char* path) {
+    errno = 0;
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return nullptr;
+    struct stat info {};
+    int error = fstat(fileno(file), &info) != 0 ? last_error_or() : 0;
+    if (error == 0 && S_ISDIR(info.st_mode)) error = EISDIR;
+    if (error != 0) {
+        std::fclose(file);
+        errno = error;
+        return nullptr;
+    }
+    return file;
+}
+
+bool is_same_file(std::FILE* file, const char* path) {
+    struct stat open_info {};
+    struct stat path_info {};
+    if (fstat(fileno(file), &open_info) != 0 || stat(path, &path_info) != 0) return false;
+    return open_info.st_dev == path_info.st_dev && open_info.st_ino == path_info.st_ino;
+}
+
+bool is_same_place(const char* first, const char* second) {
+    std::optional<Place> a = place_of(first);
+    std::optional<Place> b = place_of(second);
+    return a && b && a->exists == b->exists && a->dev == b->dev && a->ino == b->ino &&
+           a->name == b->name;
+}
+
+std::optional<std::uint64_t> regular_file_size(std::FILE* file) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+namespace {
+
+int kind_error(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    return S_ISREG(info.st_mode) ? 0 : not_a_regular_file;
+}
+
+} // namespace
+
+std::FILE* open_regular_file(const char* path, int& error) {
+    errno = 0;
+    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = last_error_or(ENOENT);
+        return nullptr;
+    }
+    struct stat info {};
+    error = fstat(descriptor, &info) != 0 ? last_error_or() : kind_error(info);
+    // Reads of a regular file never wait, so the flag changes nothing from here on.
+    std::FILE* file = error == 0 ? fdopen(descriptor, "rb") : nullptr;
+    if (file == nullptr) {
+        if (error == 0) error = last_error_or();
+        close(descriptor);
+    }
+    return file;
+}
+
+int check_regular_or_absent(const char* path) {
+    struct stat info {};
+    errno = 0;
+    if (stat(path, &info) != 0) return errno == ENOENT ? 0 : last_error_or();
+    return kind_error(info);
+}
+
+int truncate_file(std::FILE* file, std::uint64_t size) {
+    errno = 0;
+    if (std::fflush(file) != 0 || ftruncate(fileno(file), static_cast<off_t>(size)) != 0)
+        return last_error_or();
+    return 0;
+}
+
+int create_unique_file(const char* prefix, std::string& path) {
+    for (unsigned attempt = 0;; ++attempt) {
+        path = std::string(prefix) + "." + std::to_string(getpid()) + "." +
+               std::to_string(attempt) + ".tmp";
+        errno = 0;
+        // Mode 0666 less the umask: the file gets the permissions any new file would.
+        int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor >= 0) return close(descriptor) == 0 ? 0 : last_error_or();
+        if (errno != EEXIST || attempt == 1000) {
+            int error = last_error_or();
+            path.clear();
+            return error;
+        }
+    }
+}
+
+int replace_file(const char* from, const char* to) {
+    errno = 0;
+    return std::rename(from, to) == 0 ? 0 : last_error_or();
+}
+
+} // namespace tarnwel

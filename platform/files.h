@@ -1,0 +1,55 @@
+// What the run needs to know about files beyond reading and writing them:
+// whether two paths name one file, what kind of file a stream is, and how a
+// file is replaced in one step.
+//
+// File identity is the device and file number: every spelling of a path,
+// symbolic links and hard links included, leads to the same pair. A path
+// that names nothing yet is identified by the folder it would be created in
+// and its last name, after following a dangling symbolic link the way
+// creating it would.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace tarnwel {
+
+// Opens path for binary reading; folders are refused with EISDIR, since
+// stdio would open them and fail only on the first read. nullptr on
+// failure, with errno set.
+std::FILE* open_input_file(const char* path);
+
+// True when path exists and is the file open as file.
+bool is_same_file(std::FILE* file, const char* path);
+
+// True when the two paths name one file, or, where neither exists yet, one
+// place where a file would be created.
+bool is_same_place(const char* first, const char* second);
+
+// The size of a regular file; nothing for a pipe, a terminal, a device.
+std::optional<std::uint64_t> regular_file_size(std::FILE* file);
+
+// Opens path for binary reading without waiting on it (a FIFO with no
+// writer would block an ordinary open) and keeps it only if it is a regular
+// file. nullptr on failure, with error set: errno, EISDIR for a folder,
+// not_a_regular_file for anything else.
+std::FILE* open_regular_file(const char* path, int& error);
+
+// 0 when path names nothing or a regular file (through links); else EISDIR
+// for a folder, not_a_regular_file for anything else, or stat's errno.
+int check_regular_or_absent(const char* path);
+
+// Flushes file and cuts it to size bytes. 0, or the errno of the failure.
+int truncate_file(std::FILE* file, std::uint64_t size);
+
+// Creates a new empty file whose path starts with prefix, so in the same
+// folder, and sets path to it. 0, or the errno of the failure.
+int create_unique_file(const char* prefix, std::string& path);
+
+// Puts from in the place of to in one step: a reader of to sees the old
+// file or the new one, never a mixture. 0, or the errno of the failure.
+int replace_file(const char* from, const char* to);
+
+} // namespace tarnwel

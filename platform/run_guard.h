@@ -1,0 +1,53 @@
+// What keeps a run from leaving damage behind, whatever its surroundings do:
+// the standard descriptors, the signals that end a run, and the files a run
+// that does not finish must remove.
+//
+// A signal handler cannot be handed the run's state, so the guarded files
+// are the one piece of process-wide state in the program: at most
+// max_guarded_files paths, each with the identity it had when guarded, so
+// that a file put in its place since is never removed.
+#pragma once
+
+#include <csignal>
+#include <cstdio>
+
+namespace tarnwel {
+
+inline constexpr int max_guarded_files = 2;
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file the run opens takes their place and receives its messages. False
+// when that fails; the run cannot say so and must stop.
+bool open_standard_descriptors();
+
+// From here on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the guarded files
+// and end the process with the signal's usual status; SIGXFSZ is ignored, so
+// that writing past a file-size limit fails the write instead.
+void install_interrupt_handlers();
+
+// Holds off the signals above in this thread while it lives, for steps that
+// must not be cut in two (creating a file and guarding it; keeping the
+// output and replacing the width file).
+struct SignalsHeld {
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+    sigset_t previous;
+};
+
+// Guards the regular file open as file under path (path must outlive the
+// guard). Returns the guard's number, or -1 when file is not a regular file
+// (a pipe, a device: nothing to remove) or every guard is taken.
+int guard_file(const char* path, std::FILE* file);
+// Guards the regular file at path as it is now.
+int guard_path(const char* path);
+
+// Keeps the file: the run no longer removes it.
+void release_guard(int guard);
+
+// Removes every guarded file that is still the file it was, and releases
+// the guards. Safe in a signal handler.
+void remove_guarded_files();
+
+} // namespace tarnwel

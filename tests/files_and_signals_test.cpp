@@ -1,0 +1,201 @@
+// What the executable does to files when its surroundings are hostile or
+// busy: closed standard descriptors, a width file that does not exist yet
+// or is a FIFO, pipes as input, signals and failing writes part way. No run
+// may report success while losing data, or leave half a stream behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/wait.h>
+
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Shell {
+    int status;         // as the shell shows it: 128 + n after signal n
+    std::string output; // what the script wrote to .said
+};
+
+// Runs a bash script in folder with $T naming the executable. A run that
+// waits forever is cut off after 60 seconds (status 124).
+Shell shell(const fs::path& folder, const std::string& script) {
+    fs::path file = folder / ".script";
+    write_file(file, bytes_of("T='" TARNWEL_EXECUTABLE "'\n" + script));
+    std::string command =
+        "cd '" + folder.string() + "' && timeout 60 bash .script >.said 2>&1 </dev/null";
+    int raw = std::system(command.c_str());
+    Bytes said = read_file(folder / ".said");
+    fs::remove(file);
+    fs::remove(folder / ".said");
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
+            std::string(said.begin(), said.end())};
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(FilesAndSignals, ClosedStandardDescriptorsNeverReceiveTheMessages) {
+    ScratchFolder folder;
+    Bytes input = text_like(3000, 61);
+    write_file(folder.path / "in", input);
+    ASSERT_EQ(shell(folder.path, "\"$T\" c in in.z <&- >&- 2>&-").status, 0);
+    EXPECT_EQ(read_file(folder.path / "in.z"), compress_bytes(input, 11));
+    EXPECT_EQ(read_file(folder.path / "bits.txt"), bytes_of("11"));
+    ASSERT_EQ(shell(folder.path, "\"$T\" d in.z back <&- >&- 2>&-").status, 0);
+    EXPECT_EQ(read_file(folder.path / "back"), input);
+}
+
+TEST(FilesAndSignals, TheWidthFileIsNeverTheOutputBySpellingOrLinkExistingOrNot) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", bytes_of("data"));
+    fs::create_directory(folder.path / "sub");
+    fs::create_symlink("bits.txt", folder.path / "link");
+    for (const char* mode : {"c", "d"}) {
+        for (const std::string& output :
+             {std::string("bits.txt"), std::string("sub/../bits.txt"), std::string("link"),
+              (folder.path / "bits.txt").string()}) {
+            RunOutcome outcome = run_tarnwel(folder.path, {mode, "in", output});
+            EXPECT_EQ(outcome.status, 2) << mode << " " << output;
+            EXPECT_EQ(outcome.output,
+                      "tarnwel: output " + output + " is the width file bits.txt\n");
+            EXPECT_FALSE(fs::exists(folder.path / "bits.txt")) << mode << " " << output;
+        }
+    }
+}
+
+TEST(FilesAndSignals, TheWidthFileIsReplacedWholeAndOnlyOnceTheStreamIsComplete) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", random_bytes(300000, 62));
+    write_file(folder.path / "bits.txt", bytes_of("13"));
+    // A rewrite in place would show through the second name.
+    fs::create_hard_link(folder.path / "bits.txt", folder.path / "old-bits");
+    // Failing at the last write, once the width is known, and part way.
+    RunOutcome full = run_tarnwel(folder.path, {"c", "in", "/dev/full"});
+    EXPECT_EQ(full.status, 2);
+    Shell limited = shell(folder.path, "ulimit -f 100; \"$T\" c in out");
+    EXPECT_EQ(limited.status, 2);
+    EXPECT_NE(limited.output.find("tarnwel: cannot write output out: File too large\n"),
+              std::string::npos)
+        << limited.output;
+    EXPECT_EQ(read_file(folder.path / "bits.txt"), bytes_of("13"));
+    EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"bits.txt", "in", "old-bits"}));
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "out"}).status, 0);
+    EXPECT_EQ(read_file(folder.path / "bits.txt"), bytes_of("17"));
+    EXPECT_EQ(read_file(folder.path / "old-bits"), bytes_of("13"));
+    EXPECT_EQ(names_in(folder.path),
+              (std::vector<std::string>{"bits.txt", "in", "old-bits", "out"}));
+}
+
+TEST(FilesAndSignals, AWidthFileThatIsAFifoIsRefusedWithoutWaiting) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", text_like(3000, 63));
+    write_file(folder.path / "in.z", compress_bytes(read_file(folder.path / "in"), 11));
+    write_file(folder.path / "kept", bytes_of("keep me"));
+    ASSERT_EQ(shell(folder.path, "mkfifo bits.txt").status, 0);
+    Shell compressing = shell(folder.path, "\"$T\" c in out");
+    EXPECT_EQ(compressing.status, 2);
+    EXPECT_NE(
+        compressing.output.find("tarnwel: cannot write width file bits.txt: not a regular file\n"),
+        std::string::npos)
+        << compressing.output;
+    EXPECT_FALSE(fs::exists(folder.path / "out"));
+    Shell expanding = shell(folder.path, "\"$T\" d in.z kept");
+    EXPECT_EQ(expanding.status, 2);
+    EXPECT_EQ(expanding.output, "tarnwel: cannot read width file bits.txt: not a regular file\n");
+    EXPECT_EQ(read_file(folder.path / "kept"), bytes_of("keep me"));
+}
+
+TEST(FilesAndSignals, ASignalPartWayRemovesTheOutputAndEndsWithTheSignal) {
+    ScratchFolder folder;
+    Bytes input = random_bytes(3000000, 64);
+    write_file(folder.path / "in", input);
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+    Bytes width = read_file(folder.path / "bits.txt");
+    // The input comes through a FIFO that stalls after a third of it, so the
+    // signal finds the run part way, its output created.
+    const struct {
+        const char* signal;
+        int number;
+    } signals[] = {{"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}};
+    for (const auto& [signal, number] : signals) {
+        for (const char* step : {"c in", "d in.z"}) {
+            std::string script =
+                "mkfifo feed; \"$T\" " + std::string(step[0] == 'c' ? "c" : "d") +
+                " feed out >/dev/null & run=$!\nexec 3>feed\nhead -c 1000000 " + (step + 2) +
+                " >&3\nwhile [ ! -e out ]; do sleep 0.01; done\nkill -" + signal +
+                " $run\nwait $run\nstatus=$?\nexec 3>&-\nrm feed\n" + "exit $status";
+            Shell outcome = shell(folder.path, script);
+            EXPECT_EQ(outcome.status, 128 + number) << signal << " during " << step;
+            EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"bits.txt", "in", "in.z"}))
+                << signal << " during " << step;
+            EXPECT_EQ(read_file(folder.path / "bits.txt"), width);
+        }
+    }
+}
+
+TEST(FilesAndSignals, AWriteFailurePartWayRemovesTheOutput) {
+    ScratchFolder folder;
+    Bytes input = random_bytes(300000, 65);
+    write_file(folder.path / "in", input);
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+    for (const char* step : {"c in", "d in.z"}) {
+        write_file(folder.path / "out", bytes_of("an earlier file"));
+        Shell outcome = shell(folder.path, "ulimit -f 100; \"$T\" " + std::string(step) + " out");
+        EXPECT_EQ(outcome.status, 2) << step;
+        EXPECT_NE(outcome.output.find("tarnwel: cannot write output out: File too large\n"),
+                  std::string::npos)
+            << step << ": " << outcome.output;
+        EXPECT_FALSE(fs::exists(folder.path / "out")) << step;
+    }
+}
+
+TEST(FilesAndSignals, PipesAndFifosWorkLikeFiles) {
+    ScratchFolder folder;
+    Bytes input = mixed_input(400000, 66); // larger than a pipe holds
+    write_file(folder.path / "in", input);
+    RunOutcome from_file = run_tarnwel(folder.path, {"c", "in", "file.z"});
+    ASSERT_EQ(from_file.status, 0);
+    Bytes stream = read_file(folder.path / "file.z");
+    Bytes width = read_file(folder.path / "bits.txt");
+    struct Case {
+        const char* script;
+        const char* input_name; // as the report shows it
+    };
+    const Case cases[] = {
+        {"cat in | \"$T\" c /dev/stdin out.z", "/dev/stdin"},
+        {"mkfifo feed; cat in >feed & \"$T\" c feed out.z; wait; rm feed", "feed"},
+    };
+    auto seconds_and_names = [](std::string text, const std::string& in, const std::string& out) {
+        text.replace(text.find(in), in.size(), "IN");
+        text.replace(text.find(out), out.size(), "OUT");
+        return text.substr(0, text.find("TAKES = ")) + text.substr(text.find(" sn."));
+    };
+    for (const Case& c : cases) {
+        fs::remove(folder.path / "bits.txt");
+        Shell outcome = shell(folder.path, c.script);
+        ASSERT_EQ(outcome.status, 0) << c.script << ": " << outcome.output;
+        EXPECT_EQ(
+            seconds_and_names(outcome.output, std::string("FROM ") + c.input_name, "TO out.z"),
+            seconds_and_names(from_file.output, "FROM in", "TO file.z"))
+            << c.script;
+        EXPECT_TRUE(read_file(folder.path / "out.z") == stream) << c.script;
+        EXPECT_EQ(read_file(folder.path / "bits.txt"), width) << c.script;
+    }
+    Shell expanded = shell(
+        folder.path, "set -o pipefail; cat file.z | \"$T\" d /dev/stdin /dev/fd/3 3>&1 >/dev/null "
+                     "| cat >back");
+    ASSERT_EQ(expanded.status, 0) << expanded.output;
+    EXPECT_TRUE(read_file(folder.path / "back") == input);
+}
+
+} // namespace
+} // namespace tarnwel::test
