@@ -4,13 +4,16 @@
 # run, and prints medians, time ratios and peak memory against what the
 # straightforward design (a table set per trial, never released) allocates.
 #
-# Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [--cold] [WORK_DIR]
+# Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [--cold] [--baseline BINARY] [WORK_DIR]
 #   --size MIB  size of each input (default 32)
 #   --runs N    timed runs per command (default 5)
 #   --scale     also time 1 GiB inputs against 32 MiB ones of the same kind
 #   --cold      idle 3 s before every timed run, as a single run meets the
 #               machine: memory freed by the previous run has gone back to
 #               the host, and a program's fresh pages cost it more
+#   --baseline BINARY  also time another build of tarnwel (say, of the commit
+#               before a change) on the same inputs in the same run, and
+#               print this build's times against it
 # Needs root to install ncompress and hyperfine when they are missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,12 +22,14 @@ runs=5
 scale=0
 cold=()
 work=""
+baseline=""
 while [ $# -gt 0 ]; do
     case $1 in
     --size) size_mib=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --scale) scale=1; shift ;;
     --cold) cold=(--prepare 'sleep 3'); shift ;;
+    --baseline) baseline=$(realpath "$2"); shift 2 ;;
     *) work=$1; shift ;;
     esac
 done
@@ -43,6 +48,8 @@ if [ ! -x "$root/build/tarnwel" ]; then
     cmake --build "$root/build" -j2 --target tarnwel >/dev/null
 fi
 cp "$root/build/tarnwel" "$work/tarnwel"
+[ -z "$baseline" ] || cp "$baseline" "$work/baseline"
+baseline_rows=""
 cd "$work"
 
 # Inputs of one kind each, cut to size; a kind that runs short is repeated.
@@ -103,6 +110,16 @@ measure() { # kind, file
     local dc dd
     dc=$(design_kib c "$bits" "$last")
     dd=$(design_kib d "$bits" "$bits")
+    if [ -n "$baseline" ]; then
+        hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json b_c.json "./baseline c $file $file.btw" >/dev/null 2>&1
+        hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json b_d.json "./baseline d $file.tw $file.bback" >/dev/null 2>&1
+        cmp -s "$file.tw" "$file.btw" || { echo "$file: the baseline's stream differs" >&2; exit 1; }
+        local bc bd
+        bc=$(median b_c.json); bd=$(median b_d.json)
+        baseline_rows+=$(printf '| %-8s | %6.3f | %6.3f | %5.2f | %6.3f | %6.3f | %5.2f |' "$kind" \
+            "$tc" "$bc" "$(echo "$tc / $bc" | bc -l)" "$td" "$bd" "$(echo "$td / $bd" | bc -l)")$'\n'
+        rm -f "$file.btw" "$file.bback"
+    fi
     printf '| %-8s | %3s | %6.3f | %6.3f | %5.2f | %6.3f | %6.3f | %5.2f | %5d / %5d = %4.2f | %5d / %5d = %4.2f |\n' \
         "$kind" "$bits" "$tc" "$nc" "$(echo "$tc / $nc" | bc -l)" "$td" "$nd" "$(echo "$td / $nd" | bc -l)" \
         $((mc / 1024)) $((dc / 1024)) "$(echo "$mc / $dc" | bc -l)" \
@@ -124,6 +141,15 @@ for kind in text headers binaries random; do
     make_input "$kind" "$bytes" "$kind.$size_mib"
     measure "$kind" "$kind.$size_mib"
 done
+
+if [ -n "$baseline" ]; then
+    echo
+    echo "This build against the baseline ($baseline), medians of the same runs:"
+    echo
+    echo '| input    | tarnwel c | baseline c | ratio | tarnwel d | baseline d | ratio |'
+    echo '|----------|------:|------:|------:|------:|------:|------:|'
+    printf '%s' "$baseline_rows"
+fi
 
 if [ "$scale" -eq 1 ]; then
     echo

@@ -46,10 +46,6 @@ bool start_writer(BackgroundWriter& writer, std::FILE* file) {
     return true;
 }
 
-bool writer_running(const BackgroundWriter& writer) {
-    return writer.thread.joinable();
-}
-
 bool writer_idle(BackgroundWriter& writer) {
     std::lock_guard<std::mutex> held(writer.lock);
     return !writer.busy;

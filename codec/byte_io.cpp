@@ -14,10 +14,10 @@ ByteReader make_reader(std::FILE* file, ProgressHook progress) {
     return reader;
 }
 
-ByteWriter make_writer(std::FILE* file) {
+ByteWriter make_writer(std::FILE* file, std::size_t buffer_size) {
     ByteWriter writer;
     writer.file = file;
-    writer.buffer.resize(io_block_size);
+    writer.buffer.resize(buffer_size);
     return writer;
 }
 
@@ -44,6 +44,14 @@ void drain_buffer(ByteWriter& writer) {
             writer.error_number = last_error_or();
     }
     writer.used = 0;
+}
+
+void write_span(ByteWriter& writer, const std::uint8_t* data, std::size_t count) {
+    drain_buffer(writer);
+    writer.written += count;
+    if (count == 0 || writer.error_number != 0) return;
+    errno = 0;
+    if (std::fwrite(data, 1, count, writer.file) != count) writer.error_number = last_error_or();
 }
 
 CodecResult pass_result(const ByteReader& reader, ByteWriter& writer) {

@@ -42,7 +42,8 @@ struct ByteWriter {
 };
 
 ByteReader make_reader(std::FILE* file, ProgressHook progress = {});
-ByteWriter make_writer(std::FILE* file);
+// A writer with no buffer of its own suits a caller that writes only spans.
+ByteWriter make_writer(std::FILE* file, std::size_t buffer_size = io_block_size);
 
 // Reads the next block into the buffer. False at end of input or on error.
 bool refill(ByteReader& reader);
@@ -75,6 +76,10 @@ void drain_buffer(ByteWriter& writer);
 // sizes, and the first failure, with the writer flushed. A read error
 // outranks a write error.
 CodecResult pass_result(const ByteReader& reader, ByteWriter& writer);
+
+// Writes count bytes straight from data, after what is buffered: for a
+// caller that keeps its output in memory of its own.
+void write_span(ByteWriter& writer, const std::uint8_t* data, std::size_t count);
 
 inline void write_byte(ByteWriter& writer, std::uint8_t byte) {
     if (writer.used == writer.buffer.size()) drain_buffer(writer);

@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/widths.h"
+
 namespace tarnwel {
 
 constexpr std::size_t record_size = 12;
@@ -34,6 +36,23 @@ constexpr int position_bits = 37;
 constexpr std::uint64_t unknown_position = (std::uint64_t{1} << position_bits) - 1;
 constexpr std::uint64_t last_bit = std::uint64_t{1} << 63;
 constexpr std::uint32_t prefix_mask = (std::uint32_t{1} << length_bits) - 1;
+
+// The packing, checked: every field fits its bits, and the fields fill the
+// words exactly, so no field's top spills into the next.
+static_assert(record_size == sizeof(std::uint64_t) + sizeof(std::uint32_t),
+              "a record is an occurrence word and a link word");
+static_assert(max_bits <= length_bits, "every code fits the link's prefix field");
+static_assert((std::uint64_t{1} << max_bits) - 256 <= length_mask,
+              "the longest string a stream can carry fits the length field");
+static_assert(1 + length_bits + position_bits + 1 == 64,
+              "form bit, length, position and the last byte's low bit fill the positional word");
+static_assert(length_bits + 7 == 32,
+              "the prefix and the last byte's upper seven bits fill the link");
+static_assert(8 * inline_length + 8 == 64,
+              "seven bytes over a low byte for the length and the form bit fill the inline word");
+static_assert(inline_length < 8, "an inline length fits its three bits");
+static_assert(unknown_position == (std::uint64_t{128} << 30) - 1,
+              "positions are known for the first 128 GiB of output");
 
 inline std::uint64_t load_occurrence(const std::uint8_t* record) {
     std::uint64_t word;

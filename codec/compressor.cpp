@@ -1,6 +1,7 @@
 #include "codec/compressor.h"
 
 #include "codec/code_stream.h"
+#include "codec/invariant.h"
 
 namespace tarnwel {
 
@@ -41,14 +42,13 @@ CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, 
             std::uint64_t hash = extend_hash(cursor.hash, byte);
             StringPlace place = find_string(dictionary, cursor.code, byte, hash);
             std::uint32_t code = code_at(place);
-            // Entries from the search count only once this pass has reached them.
-            if (code != absent && code < free_code) {
+            if (code != absent) {
+                TARNWEL_INVARIANT(code < free_code); // the dictionary started empty
                 continue_string(cursor, dictionary, code, hash, next, end);
                 continue;
             }
             if (free_code <= last) {
-                if (code == absent &&
-                    !add_string(dictionary, place, cursor.code, byte, hash, free_code))
+                if (!add_string(dictionary, place, cursor.code, byte, hash, free_code))
                     return finish(reader, writer, true);
                 ++free_code;
             }

@@ -10,9 +10,11 @@
 
 namespace tarnwel {
 
-// Compresses input from its current position into output at bits. The
-// dictionary is either freshly made by init_dictionary or the one the width
-// search grew from this same input; the pass adds what it lacks.
+// The library's entry point for compressing at a width the caller chose:
+// compresses input from its current position into output at bits, growing
+// dictionary, freshly made by init_dictionary. (The command line chooses
+// the width and compresses in the same pass instead: search_and_compress in
+// width_search.h, whose stream equals this one at the width it chooses.)
 CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, std::FILE* output,
                             ProgressHook progress = {});
 

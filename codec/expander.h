@@ -27,6 +27,7 @@
 #include "codec/code_records.h"
 #include "codec/codec_result.h"
 #include "codec/huge_array.h"
+#include "codec/prefetch.h"
 
 namespace tarnwel {
 
@@ -36,8 +37,8 @@ struct ExpanderTables {
     // appeared, or the string itself, and its link to its prefix. Set before
     // it is read.
     HugeArray<std::uint8_t> records;
-    // The window of recent output, filled in laps (see expander.cpp): four
-    // and a half times the longest string a stream of this width can carry
+    // The window of recent output, filled in laps (see window.h): four and
+    // a half times the longest string a stream of this width can carry
     // (2^BITS - 256 bytes), so the previous string and the next always fit.
     HugeArray<std::uint8_t> window;
 };
@@ -48,6 +49,13 @@ inline std::uint8_t* record_of(ExpanderTables& tables, std::uint32_t code) {
 
 inline const std::uint8_t* record_of(const ExpanderTables& tables, std::uint32_t code) {
     return &tables.records[code * record_size];
+}
+
+// A record is read whole; the odd one straddles two cache lines.
+TARNWEL_PREFETCH_HELPER void prefetch_record(const ExpanderTables& tables, std::uint32_t code) {
+    const std::uint8_t* record = record_of(tables, code);
+    __builtin_prefetch(record);
+    __builtin_prefetch(record + record_size - 1);
 }
 
 inline std::uint8_t last_byte(const ExpanderTables& tables, std::uint32_t code) {
@@ -74,13 +82,13 @@ inline void set_occurrence(ExpanderTables& tables, std::uint32_t code, std::uint
     store_occurrence(record_of(tables, code), word);
 }
 
-// Sizes the tables for a width from 9 to 25. False when memory runs out.
+// Sizes the tables for a width from 11 to 25. False when memory runs out.
 bool allocate_expander(ExpanderTables& tables, int bits);
 
-// Spells the string of code backwards so that its last byte lands at last,
-// following the prefix links. False for a chain that does not end in a byte
-// after length - 1 links, which no compressor makes.
-bool unwind_code(const ExpanderTables& tables, std::uint8_t* last, std::uint32_t code,
+// Spells the string of code backwards so that its last byte lands at
+// string_end, following the prefix links. False for a chain that does not
+// end in a byte after length - 1 links, which no compressor makes.
+bool unwind_code(const ExpanderTables& tables, std::uint8_t* string_end, std::uint32_t code,
                  std::uint32_t length);
 
 // Expands the code stream in input into output until the end code.

@@ -3,7 +3,6 @@
 
 #include "codec/compressor.h"
 #include "test_support.h"
-#include "width/width_search.h"
 
 namespace tarnwel::test {
 namespace {
@@ -56,28 +55,6 @@ TEST(Compressor, FrozenDictionaryNoLongerChangesButKeepsWritingKnownPrefixes) {
     ASSERT_EQ(compress_into(dictionary, input, 11).status, CodecStatus::ok);
     EXPECT_EQ(strings_stored(dictionary), last_code(11) + 1 - 256);
     EXPECT_EQ(compress_bytes(input, 11), reference_pack(reference_codes(input, 11), 11));
-}
-
-TEST(Compressor, ReusedSearchDictionaryGivesTheSameStream) {
-    // The search's dictionary holds strings with codes past the width; the
-    // compress pass must not see them before it would have made them.
-    Bytes input = mixed_input(200000, 8);
-    std::FILE* in = std::tmpfile();
-    std::fwrite(input.data(), 1, input.size(), in);
-    Dictionary dictionary;
-    WidthChoice choice = search_width(in, dictionary);
-    ASSERT_EQ(choice.result.status, CodecStatus::ok);
-    std::rewind(in);
-    std::FILE* out = std::tmpfile();
-    ASSERT_EQ(compress_stream(dictionary, choice.bits, in, out).status, CodecStatus::ok);
-    std::fflush(out);
-    std::rewind(out);
-    Bytes stream;
-    for (int c; (c = std::getc(out)) != EOF;)
-        stream.push_back(static_cast<std::uint8_t>(c));
-    std::fclose(in);
-    std::fclose(out);
-    EXPECT_TRUE(stream == compress_bytes(input, choice.bits));
 }
 
 TEST(Compressor, StreamMatchesReferenceCoderAtEveryWidth) {
