@@ -14,15 +14,16 @@
 // parse plans the final size from the rate it meets new strings, and the
 // table grows to that in few steps.
 //
-// Only the set of (prefix, byte) -> code entries decides the output, so the
-// compress pass can reuse the dictionary the width search grew from the same
-// input: an entry counts as present only while its code is below the pass's
-// free_code, and is then exactly the entry the pass itself would have made.
+// Each parse that grows a dictionary has one of its own; a parse frozen at
+// a narrower width reads the unbounded parse's dictionary, where an entry
+// counts only while its code is below that width's limit (see
+// width_search.cpp).
 #pragma once
 
 #include <cstdint>
 
 #include "codec/huge_array.h"
+#include "codec/prefetch.h"
 #include "codec/widths.h"
 
 namespace tarnwel {
@@ -91,7 +92,7 @@ inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key, s
     return probe_from(dictionary, key, home_slot(dictionary, placement(hash)));
 }
 
-inline void prefetch_string(const Dictionary& dictionary, std::uint64_t hash) {
+TARNWEL_PREFETCH_HELPER void prefetch_string(const Dictionary& dictionary, std::uint64_t hash) {
     __builtin_prefetch(&dictionary.slots[home_slot(dictionary, placement(hash))]);
 }
 
@@ -118,8 +119,9 @@ inline std::uint32_t code_at(const StringPlace& place) {
 // when memory runs out.
 bool grow_dictionary(Dictionary& dictionary);
 
-// Widens the per-code records to hold code, for codes given out of step
-// with the table (a parse never needs it). False when memory runs out.
+// Widens the per-code records to hold code. add_string takes any code up to
+// the widest; a parse's codes keep step with the table and never need this,
+// so it stays out of line, off the parse's path. False when memory runs out.
 bool make_room_for_code(Dictionary& dictionary, std::uint32_t code);
 
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
@@ -188,8 +190,8 @@ inline void continue_string(Cursor& cursor, const Dictionary& dictionary, std::u
 // Strings can start at any byte, and a parse meets one every few bytes: a
 // little ahead of the parse, asks for the slot of the three-byte string that
 // starts there, which only the input decides.
-inline void prefetch_position(const Dictionary& dictionary, const std::uint8_t* next,
-                              const std::uint8_t* end) {
+TARNWEL_PREFETCH_HELPER void prefetch_position(const Dictionary& dictionary,
+                                               const std::uint8_t* next, const std::uint8_t* end) {
     constexpr std::ptrdiff_t distance = 16;
     if (end - next <= distance + 3) return;
     const std::uint8_t* at = next + distance;
