@@ -2,21 +2,16 @@
 
 #include <algorithm>
 #include <exception>
-#include <sys/mman.h>
+
+#include "platform/pages.h"
 
 namespace tarnwel {
 
 namespace {
 
-// False when the kernel would not (no such advice, or no memory).
+// False when the system would not (no such request, or no memory).
 bool populate(std::uint8_t* memory, std::size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-    return madvise(memory, bytes, MADV_POPULATE_WRITE) == 0;
-#else
-    (void)memory;
-    (void)bytes;
-    return false;
-#endif
+    return populate_pages(memory, bytes);
 }
 
 // Populated a huge page at a time, so the owner catches up with the helper

@@ -1,14 +1,14 @@
 #include "driver/console.h"
 
 #include <cstdio>
-#include <unistd.h>
 
+#include "platform/console.h"
 #include "platform/last_error.h"
 
 namespace tarnwel {
 
 void clear_console() {
-    if (isatty(STDOUT_FILENO)) std::fputs("\033[H\033[2J", stdout);
+    if (output_is_terminal()) std::fputs("\033[H\033[2J", stdout);
 }
 
 void report_file_error(const char* what, const char* path, int error_number) {

@@ -1,7 +1,8 @@
 #include "driver/progress.h"
 
 #include <cstdio>
-#include <unistd.h>
+
+#include "platform/console.h"
 
 namespace tarnwel {
 
@@ -20,7 +21,7 @@ std::string format(const char* pattern, double a, double b = 0) {
 
 ProgressLine make_progress_line(std::uint64_t total) {
     ProgressLine line;
-    line.enabled = isatty(STDOUT_FILENO) != 0;
+    line.enabled = output_is_terminal();
     line.total = total;
     return line;
 }

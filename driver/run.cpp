@@ -12,11 +12,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "codec/byte_io.h"
 #include "codec/expander.h"
 #include "driver/console.h"
 #include "driver/progress.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/run_guard.h"
@@ -218,7 +221,7 @@ bool files_are_distinct(RunState& state, bool compressing) {
 bool open_output(RunState& state) {
     SignalsHeld held;
     errno = 0;
-    state.output = std::fopen(state.output_path, "wb");
+    state.output = create_output_file(state.output_path);
     if (state.output == nullptr) {
         report_file_error("cannot create output", state.output_path, last_error_or());
         return false;
@@ -261,9 +264,10 @@ int run(int argc, char** argv) {
         std::printf("\nUSAGE : Tarnwel c/d input output\t\t(c:compress, d:decompress)\n");
         return exit_usage;
     }
-    const bool compressing = argv[1][0] == 'c';
-    state.input_path = argv[2];
-    state.output_path = argv[3];
+    const std::vector<std::string> arguments = command_line(argc, argv);
+    const bool compressing = arguments[1][0] == 'c';
+    state.input_path = arguments[2].c_str();
+    state.output_path = arguments[3].c_str();
 
     int status = exit_failure;
     if (prepare_run(state, compressing))

@@ -8,32 +8,33 @@
 // that a file put in its place since is never removed.
 #pragma once
 
-#include <csignal>
 #include <cstdio>
 
 namespace tarnwel {
 
 inline constexpr int max_guarded_files = 2;
 
-// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
-// no file the run opens takes their place and receives its messages. False
-// when that fails; the run cannot say so and must stop.
+// Opens the null device on each of descriptors 0, 1 and 2 that is closed,
+// so that no file the run opens takes their place and receives its
+// messages, and makes the standard streams carry bytes as they are (Windows
+// would turn "\n" into "\r\n"). False when that fails; the run cannot say
+// so and must stop.
 bool open_standard_descriptors();
 
 // From here on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the guarded files
 // and end the process with the signal's usual status; SIGXFSZ is ignored, so
-// that writing past a file-size limit fails the write instead.
+// that writing past a file-size limit fails the write instead. On Windows,
+// Ctrl-C, Ctrl-Break and closing the console do the same.
 void install_interrupt_handlers();
 
-// Holds off the signals above in this thread while it lives, for steps that
-// must not be cut in two (creating a file and guarding it; keeping the
-// output and replacing the width file).
+// Holds off the signals above (on Windows, Ctrl-C and the like) while it
+// lives, for steps that must not be cut in two (creating a file and
+// guarding it; keeping the output and replacing the width file). Not nested.
 struct SignalsHeld {
     SignalsHeld();
     ~SignalsHeld();
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
-    sigset_t previous;
 };
 
 // Guards the regular file open as file under path (path must outlive the

@@ -283,6 +283,57 @@ TEST(CommandLine, WidthFileWithoutANumberExpandsAtTwelve) {
     EXPECT_EQ(read_file(folder.path / "out"), read_file(folder.path / "in"));
 }
 
+TEST(CommandLine, RoundTripsAtWidthsElevenTwelveSixteenAndTwentyFive) {
+    // Searched widths give the library's stream byte for byte; a search that
+    // reaches 25 takes tens of megabytes, so there the library's stream is
+    // expanded.
+    Bytes source = random_bytes(40000, 41);
+    struct Case {
+        Bytes input;
+        int bits;
+        bool searched;
+    };
+    const Case cases[] = {
+        {text_like(2000, 42), 11, true},
+        {prefix_with_new_strings(source, 4096 - 256), 12, true},
+        {random_bytes(200000, 43), 16, true},
+        {mixed_input(300000, 44), 25, false},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder folder;
+        write_file(folder.path / "in", c.input);
+        Bytes stream = compress_bytes(c.input, c.bits);
+        if (c.searched) {
+            ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+            EXPECT_EQ(read_file(folder.path / "bits.txt"), bytes_of(std::to_string(c.bits)));
+            EXPECT_TRUE(read_file(folder.path / "in.z") == stream) << c.bits;
+        } else {
+            write_file(folder.path / "in.z", stream);
+            write_file(folder.path / "bits.txt", bytes_of(std::to_string(c.bits)));
+        }
+        ASSERT_EQ(run_tarnwel(folder.path, {"d", "in.z", "back"}).status, 0) << c.bits;
+        EXPECT_TRUE(read_file(folder.path / "back") == c.input) << c.bits;
+    }
+}
+
+TEST(CommandLine, StreamsCrossBetweenThisBuildAndTheOneUnderTest) {
+    if (program_under_test() == this_build())
+        GTEST_SKIP() << "TARNWEL_UNDER_TEST names no other build (such as the Windows one)";
+    Bytes input = mixed_input(200000, 45);
+    for (bool other_compresses : {true, false}) {
+        ScratchFolder folder;
+        write_file(folder.path / "in", input);
+        std::string compressor = other_compresses ? program_under_test() : this_build();
+        std::string expander = other_compresses ? this_build() : program_under_test();
+        ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}, "", compressor).status, 0);
+        Bytes width = read_file(folder.path / "bits.txt");
+        EXPECT_TRUE(read_file(folder.path / "in.z") ==
+                    compress_bytes(input, std::stoi(std::string(width.begin(), width.end()))));
+        ASSERT_EQ(run_tarnwel(folder.path, {"d", "in.z", "back"}, "", expander).status, 0);
+        EXPECT_TRUE(read_file(folder.path / "back") == input) << other_compresses;
+    }
+}
+
 TEST(CommandLine, CorruptStreamEndsWithTheFatalMessageAndKeepsWhatWasExpanded) {
     ScratchFolder folder;
     write_file(folder.path / "bits.txt", bytes_of("11"));

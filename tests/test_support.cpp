@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
@@ -299,14 +300,23 @@ Bytes read_file(const std::filesystem::path& path) {
     return bytes_of(slurp(path));
 }
 
+std::string this_build() {
+    return quoted(TARNWEL_EXECUTABLE);
+}
+
+std::string program_under_test() {
+    const char* other = std::getenv("TARNWEL_UNDER_TEST");
+    return other != nullptr && *other != '\0' ? std::string(other) : this_build();
+}
+
 RunOutcome run_tarnwel(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                       const std::string& redirect_stdout_to) {
+                       const std::string& redirect_stdout_to, const std::string& program) {
     std::filesystem::path out = folder / ".stdout";
     std::filesystem::path err = folder / ".stderr";
     std::string command = "cd ";
     command += quoted(folder.string());
     command += " && ";
-    command += quoted(TARNWEL_EXECUTABLE);
+    command += program;
     for (const auto& arg : args) {
         command += ' ';
         command += quoted(arg);

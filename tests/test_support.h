@@ -70,13 +70,21 @@ struct ScratchFolder {
 void write_file(const std::filesystem::path& path, const Bytes& bytes);
 Bytes read_file(const std::filesystem::path& path);
 
-// Runs the executable with arguments (each quoted for the shell) inside folder.
+// The shell command that starts the program under test: this build's
+// executable, or the command in TARNWEL_UNDER_TEST (such as the Windows
+// build under wine, which runs the command-line suite's cases unchanged).
+std::string program_under_test();
+std::string this_build();
+
+// Runs the program under test with arguments (each quoted for the shell)
+// inside folder.
 struct RunOutcome {
     int status;         // exit status as a shell shows it
     std::string output; // standard output
     std::string errors; // standard error
 };
 RunOutcome run_tarnwel(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                       const std::string& redirect_stdout_to = "");
+                       const std::string& redirect_stdout_to = "",
+                       const std::string& program = program_under_test());
 
 } // namespace tarnwel::test

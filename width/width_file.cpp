@@ -17,7 +17,7 @@ namespace {
 
 int write_width(const char* path, int bits) {
     errno = 0;
-    std::FILE* file = std::fopen(path, "w");
+    std::FILE* file = open_file(path, "wb");
     if (file == nullptr) return last_error_or();
     bool written = std::fprintf(file, "%d", bits) > 0;
     int error = written ? 0 : last_error_or();
@@ -46,7 +46,7 @@ int commit_width_file(StagedWidth& staged, const char* path) {
 }
 
 void discard_width_file(StagedWidth& staged) {
-    if (!staged.temporary.empty()) std::remove(staged.temporary.c_str());
+    if (!staged.temporary.empty()) remove_file(staged.temporary.c_str());
     staged.temporary.clear();
 }
 

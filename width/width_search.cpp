@@ -323,7 +323,7 @@ WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks
     pass.output = output;
     // The frozen stream is written straight into a regular output file, at
     // the place it will have; anything else gets it through a temporary file.
-    pass.frozen_file = regular_file_size(output) ? output : std::tmpfile();
+    pass.frozen_file = regular_file_size(output) ? output : temporary_file();
     if (pass.frozen_file == nullptr) return failed(pass.choice, CodecStatus::write_failed, EIO);
     search(pass, input);
     bool go_on = pass.choice.result.status == CodecStatus::ok &&

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,11 +82,12 @@ void install_interrupt_handlers() {
 
 SignalsHeld::SignalsHeld() {
     sigset_t set = ending_set();
-    pthread_sigmask(SIG_BLOCK, &set, &previous);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 SignalsHeld::~SignalsHeld() {
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    sigset_t set = ending_set();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 int guard_file(const char* path, std::FILE* file) {

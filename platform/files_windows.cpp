@@ -1,0 +1,174 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include "platform/last_error.h"
+#include "platform/windows_support.h"
+
+namespace tarnwel {
+
+namespace {
+
+// The attributes of path, or INVALID_FILE_ATTRIBUTES with the last error set.
+DWORD attributes_of(const char* path) {
+    return GetFileAttributesW(wide(path).c_str());
+}
+
+bool is_folder(const char* path) {
+    DWORD attributes = attributes_of(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring full_path(const char* path) {
+    std::wstring relative = wide(path);
+    DWORD count = GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
+    if (count == 0) return relative;
+    std::wstring full(count, L'\0');
+    count = GetFullPathNameW(relative.c_str(), count, full.data(), nullptr);
+    full.resize(count);
+    return full;
+}
+
+} // namespace
+
+std::FILE* open_file(const char* path, const char* mode) {
+    return _wfopen(wide(path).c_str(), wide(mode).c_str());
+}
+
+std::FILE* create_output_file(const char* path) {
+    if (is_folder(path)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    // Shared for deletion, so that an interrupted run can remove it while
+    // it is still open.
+    HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        return nullptr;
+    }
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr) _close(descriptor);
+    return file;
+}
+
+int remove_file(const char* path) {
+    return DeleteFileW(wide(path).c_str()) ? 0 : errno_of(GetLastError());
+}
+
+std::FILE* temporary_file() {
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"tw", 0, name) == 0)
+        return nullptr;
+    // D: removed when closed.
+    return _wfopen(name, L"w+bD");
+}
+
+std::FILE* open_input_file(const char* path) {
+    if (is_folder(path)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    errno = 0;
+    return _wfopen(wide(path).c_str(), L"rb");
+}
+
+bool is_same_file(std::FILE* file, const char* path) {
+    std::optional<FileIdentity> open = identity_of(handle_of(file));
+    std::optional<FileIdentity> named = identity_of(path);
+    return open && named && *open == *named;
+}
+
+bool is_same_place(const char* first, const char* second) {
+    std::optional<FileIdentity> a = identity_of(first);
+    std::optional<FileIdentity> b = identity_of(second);
+    if (a || b) return a && b && *a == *b;
+    // Neither exists: the same full path, in the file system's own case rule.
+    std::wstring full_first = full_path(first);
+    std::wstring full_second = full_path(second);
+    return CompareStringOrdinal(full_first.c_str(), -1, full_second.c_str(), -1, TRUE) ==
+           CSTR_EQUAL;
+}
+
+std::optional<std::uint64_t> regular_file_size(std::FILE* file) {
+    HANDLE handle = handle_of(file);
+    std::optional<FileIdentity> identity = identity_of(handle);
+    LARGE_INTEGER size;
+    if (!identity || !identity->regular || !GetFileSizeEx(handle, &size)) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::FILE* open_regular_file(const char* path, int& error) {
+    DWORD attributes = attributes_of(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = errno_of(GetLastError());
+        return nullptr;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = EISDIR;
+        return nullptr;
+    }
+    errno = 0;
+    std::FILE* file = _wfopen(wide(path).c_str(), L"rb");
+    if (file == nullptr) {
+        error = last_error_or(ENOENT);
+        return nullptr;
+    }
+    if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        error = not_a_regular_file;
+        return nullptr;
+    }
+    error = 0;
+    return file;
+}
+
+int check_regular_or_absent(const char* path) {
+    DWORD attributes = attributes_of(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : errno_of(error);
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : 0;
+}
+
+int truncate_file(std::FILE* file, std::uint64_t size) {
+    errno = 0;
+    if (std::fflush(file) != 0) return last_error_or();
+    return _chsize_s(_fileno(file), static_cast<long long>(size));
+}
+
+int create_unique_file(const char* prefix, std::string& path) {
+    for (unsigned attempt = 0;; ++attempt) {
+        path = std::string(prefix) + "." + std::to_string(GetCurrentProcessId()) + "." +
+               std::to_string(attempt) + ".tmp";
+        errno = 0;
+        int descriptor = _wopen(wide(path.c_str()).c_str(),
+                                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (descriptor >= 0) return _close(descriptor) == 0 ? 0 : last_error_or();
+        if (errno != EEXIST || attempt == 1000) {
+            int error = last_error_or();
+            path.clear();
+            return error;
+        }
+    }
+}
+
+int replace_file(const char* from, const char* to) {
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    return errno_of(GetLastError());
+}
+
+} // namespace tarnwel

@@ -1,0 +1,34 @@
+// Shared by the Windows parts of the platform layer: text between UTF-8
+// (the program's) and UTF-16 (the system's), error numbers, and file
+// identity by volume serial number and file index.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <windows.h>
+
+namespace tarnwel {
+
+std::wstring wide(const char* utf8);
+std::string utf8(const wchar_t* text);
+
+// The errno that stands closest to a system error code.
+int errno_of(DWORD error);
+
+struct FileIdentity {
+    DWORD volume = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool regular = false; // a file on disk, not a folder or a device
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && index_high == other.index_high &&
+               index_low == other.index_low;
+    }
+};
+
+std::optional<FileIdentity> identity_of(HANDLE handle);
+std::optional<FileIdentity> identity_of(const char* path);
+HANDLE handle_of(std::FILE* file);
+
+} // namespace tarnwel
