@@ -59,8 +59,12 @@ int check_regular_or_absent(const char* path);
 int truncate_file(std::FILE* file, std::uint64_t size);
 
 // Creates a new empty file whose path starts with prefix, so in the same
-// folder, and sets path to it. 0, or the errno of the failure.
+// folder, and sets path to it: prefix.PID.N.tmp. 0, or the errno of the failure.
 int create_unique_file(const char* prefix, std::string& path);
+
+// Creates path as a new empty file: EEXIST when it exists already.
+int create_new_file(const char* path);
+unsigned long process_id();
 
 // Puts from in the place of to in one step: a reader of to sees the old
 // file or the new one, never a mixture. 0, or the errno of the failure.

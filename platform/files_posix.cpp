@@ -148,20 +148,16 @@ int truncate_file(std::FILE* file, std::uint64_t size) {
     return 0;
 }
 
-int create_unique_file(const char* prefix, std::string& path) {
-    for (unsigned attempt = 0;; ++attempt) {
-        path = std::string(prefix) + "." + std::to_string(getpid()) + "." +
-               std::to_string(attempt) + ".tmp";
-        errno = 0;
-        // Mode 0666 less the umask: the file gets the permissions any new file would.
-        int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor >= 0) return close(descriptor) == 0 ? 0 : last_error_or();
-        if (errno != EEXIST || attempt == 1000) {
-            int error = last_error_or();
-            path.clear();
-            return error;
-        }
-    }
+unsigned long process_id() {
+    return static_cast<unsigned long>(getpid());
+}
+
+int create_new_file(const char* path) {
+    errno = 0;
+    // Mode 0666 less the umask: the file gets the permissions any new file would.
+    int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0) return last_error_or();
+    return close(descriptor) == 0 ? 0 : last_error_or();
 }
 
 int replace_file(const char* from, const char* to) {

@@ -150,20 +150,16 @@ int truncate_file(std::FILE* file, std::uint64_t size) {
     return _chsize_s(_fileno(file), static_cast<long long>(size));
 }
 
-int create_unique_file(const char* prefix, std::string& path) {
-    for (unsigned attempt = 0;; ++attempt) {
-        path = std::string(prefix) + "." + std::to_string(GetCurrentProcessId()) + "." +
-               std::to_string(attempt) + ".tmp";
-        errno = 0;
-        int descriptor = _wopen(wide(path.c_str()).c_str(),
-                                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (descriptor >= 0) return _close(descriptor) == 0 ? 0 : last_error_or();
-        if (errno != EEXIST || attempt == 1000) {
-            int error = last_error_or();
-            path.clear();
-            return error;
-        }
-    }
+unsigned long process_id() {
+    return GetCurrentProcessId();
+}
+
+int create_new_file(const char* path) {
+    errno = 0;
+    int descriptor = _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                            _S_IREAD | _S_IWRITE);
+    if (descriptor < 0) return last_error_or();
+    return _close(descriptor) == 0 ? 0 : last_error_or();
 }
 
 int replace_file(const char* from, const char* to) {
