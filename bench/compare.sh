@@ -71,6 +71,10 @@ median() { # hyperfine JSON file -> median seconds
     python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$1"
 }
 
+cpu() { # hyperfine JSON file -> mean user + system seconds (both cores' work)
+    python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][0]; print(r["user"] + r["system"])' "$1"
+}
+
 peak_kib() { # command... -> median peak resident KiB over 3 runs
     for _ in 1 2 3; do
         /usr/bin/time -f '%M' -o peak.txt "$@" >/dev/null 2>&1
@@ -103,8 +107,9 @@ measure() { # kind, file
     hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json t_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
     hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json n_d.json "uncompress -c $file.Z" >/dev/null 2>&1
     cmp -s "$file" "$file.back" || { echo "$file: round trip FAILED" >&2; exit 1; }
-    local tc nc td nd mc md
+    local tc nc td nd mc md cpu_c cpu_d
     tc=$(median t_c.json); nc=$(median n_c.json); td=$(median t_d.json); nd=$(median n_d.json)
+    cpu_c=$(cpu t_c.json); cpu_d=$(cpu t_d.json)
     mc=$(peak_kib ./tarnwel c "$file" "$file.tw")
     md=$(peak_kib ./tarnwel d "$file.tw" "$file.back")
     local dc dd
@@ -120,8 +125,8 @@ measure() { # kind, file
             "$tc" "$bc" "$(echo "$tc / $bc" | bc -l)" "$td" "$bd" "$(echo "$td / $bd" | bc -l)")$'\n'
         rm -f "$file.btw" "$file.bback"
     fi
-    printf '| %-8s | %3s | %6.3f | %6.3f | %5.2f | %6.3f | %6.3f | %5.2f | %5d / %5d = %4.2f | %5d / %5d = %4.2f |\n' \
-        "$kind" "$bits" "$tc" "$nc" "$(echo "$tc / $nc" | bc -l)" "$td" "$nd" "$(echo "$td / $nd" | bc -l)" \
+    printf '| %-8s | %3s | %6.3f | %6.3f | %6.3f | %5.2f | %6.3f | %6.3f | %6.3f | %5.2f | %5d / %5d = %4.2f | %5d / %5d = %4.2f |\n' \
+        "$kind" "$bits" "$tc" "$cpu_c" "$nc" "$(echo "$tc / $nc" | bc -l)" "$td" "$cpu_d" "$nd" "$(echo "$td / $nd" | bc -l)" \
         $((mc / 1024)) $((dc / 1024)) "$(echo "$mc / $dc" | bc -l)" \
         $((md / 1024)) $((dd / 1024)) "$(echo "$md / $dd" | bc -l)"
     rm -f "$file.back" "$file.tw" "$file.Z"
@@ -132,11 +137,11 @@ printf 'a' >tiny
 base_kib=$(peak_kib ./tarnwel c tiny tiny.tw)
 
 bytes=$((size_mib << 20))
-echo "Medians of $runs runs${cold[*]:+, each after 3 s idle}, ${size_mib} MiB inputs; seconds;" \
-    "memory in MiB (peak resident)."
+echo "Medians of $runs runs${cold[*]:+, each after 3 s idle}, ${size_mib} MiB inputs; seconds" \
+    "(cpu: user + system, mean, both cores); memory in MiB (peak resident)."
 echo
-echo '| input    | BITS | tarnwel c | compress | ratio | tarnwel d | uncompress | ratio | memory c / design | memory d / design |'
-echo '|----------|-----:|------:|------:|------:|------:|------:|------:|------:|------:|'
+echo '| input    | BITS | tarnwel c | cpu c | compress | ratio | tarnwel d | cpu d | uncompress | ratio | memory c / design | memory d / design |'
+echo '|----------|-----:|------:|------:|------:|------:|------:|------:|------:|------:|------:|------:|'
 for kind in text headers binaries random; do
     make_input "$kind" "$bytes" "$kind.$size_mib"
     measure "$kind" "$kind.$size_mib"
