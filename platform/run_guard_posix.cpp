@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +19,9 @@ namespace {
 struct Guard {
     std::atomic<bool> armed{false};
     const char* path = nullptr;
+    // The path with its links resolved, when it fits: an output named
+    // through a link is the file the link leads to, and that is removed.
+    char resolved[PATH_MAX];
     dev_t dev = 0;
     ino_t ino = 0;
 };
@@ -51,7 +56,7 @@ int arm(const char* path, const struct stat& info) {
     for (int i = 0; i < max_guarded_files; ++i) {
         Guard& guard = guards[i];
         if (guard.armed.load()) continue;
-        guard.path = path;
+        guard.path = realpath(path, guard.resolved) != nullptr ? guard.resolved : path;
         guard.dev = info.st_dev;
         guard.ino = info.st_ino;
         guard.armed.store(true);

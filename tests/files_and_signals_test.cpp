@@ -147,14 +147,20 @@ TEST(FilesAndSignals, AWriteFailurePartWayRemovesTheOutput) {
     Bytes input = random_bytes(300000, 65);
     write_file(folder.path / "in", input);
     ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+    // Named through a link, the output is the file the link leads to.
+    fs::create_symlink("out", folder.path / "link");
     for (const char* step : {"c in", "d in.z"}) {
-        write_file(folder.path / "out", bytes_of("an earlier file"));
-        Shell outcome = shell(folder.path, "ulimit -f 100; \"$T\" " + std::string(step) + " out");
-        EXPECT_EQ(outcome.status, 2) << step;
-        EXPECT_NE(outcome.output.find("tarnwel: cannot write output out: File too large\n"),
-                  std::string::npos)
-            << step << ": " << outcome.output;
-        EXPECT_FALSE(fs::exists(folder.path / "out")) << step;
+        for (const char* output : {"out", "link"}) {
+            write_file(folder.path / "out", bytes_of("an earlier file"));
+            Shell outcome =
+                shell(folder.path, "ulimit -f 100; \"$T\" " + std::string(step) + " " + output);
+            EXPECT_EQ(outcome.status, 2) << step << " " << output;
+            EXPECT_NE(outcome.output.find("tarnwel: cannot write output " + std::string(output) +
+                                          ": File too large\n"),
+                      std::string::npos)
+                << step << ": " << outcome.output;
+            EXPECT_FALSE(fs::exists(folder.path / "out")) << step << " " << output;
+        }
     }
 }
 
