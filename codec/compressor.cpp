@@ -37,7 +37,7 @@ CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, 
     // Block by block, so that a failed write stops the pass within one block.
     for (;;) {
         for (; next < end; ++next) {
-            if (cursor.length < short_string) prefetch_position(dictionary, next, end);
+            prefetch_position(dictionary, cursor, next, end);
             std::uint32_t byte = *next;
             std::uint64_t hash = extend_hash(cursor.hash, byte);
             StringPlace place = find_string(dictionary, cursor.code, byte, hash);

@@ -197,10 +197,10 @@ inline void continue_string(Cursor& cursor, const Dictionary& dictionary, std::u
 // quarter.
 inline constexpr std::uint32_t short_string = 4;
 
-TARNWEL_PREFETCH_HELPER void prefetch_position(const Dictionary& dictionary,
+TARNWEL_PREFETCH_HELPER void prefetch_position(const Dictionary& dictionary, const Cursor& cursor,
                                                const std::uint8_t* next, const std::uint8_t* end) {
     constexpr std::ptrdiff_t distance = 16;
-    if (end - next <= distance + 3) return;
+    if (cursor.length >= short_string || end - next <= distance + 3) return;
     const std::uint8_t* at = next + distance;
     prefetch_string(dictionary, extend_hash(extend_hash(extend_hash(0, at[0]), at[1]), at[2]));
 }

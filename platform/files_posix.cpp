@@ -32,6 +32,31 @@ std::optional<std::string> link_target(const std::string& path) {
     return target;
 }
 
+int kind_error(const struct stat& info, bool regular_only) {
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    return S_ISREG(info.st_mode) || !regular_only ? 0 : not_a_regular_file;
+}
+
+// Opens path for binary reading and checks on the open descriptor what it
+// is: a folder is refused (stdio would open it and fail only on the first
+// read), and so is anything but a regular file where only one will do.
+std::FILE* open_checked(const char* path, int flags, bool regular_only, int& error) {
+    errno = 0;
+    int descriptor = open(path, flags | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = last_error_or(ENOENT);
+        return nullptr;
+    }
+    struct stat info {};
+    error = fstat(descriptor, &info) != 0 ? last_error_or() : kind_error(info, regular_only);
+    std::FILE* file = error == 0 ? fdopen(descriptor, "rb") : nullptr;
+    if (file == nullptr) {
+        if (error == 0) error = last_error_or();
+        close(descriptor);
+    }
+    return file;
+}
+
 std::optional<Place> place_of(std::string path) {
     // As many links as the kernel follows before it gives up.
     for (int hops = 0; hops < 40; ++hops) {
@@ -73,17 +98,9 @@ std::FILE* temporary_file() {
 }
 
 std::FILE* open_input_file(const char* path) {
-    errno = 0;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return nullptr;
-    struct stat info {};
-    int error = fstat(fileno(file), &info) != 0 ? last_error_or() : 0;
-    if (error == 0 && S_ISDIR(info.st_mode)) error = EISDIR;
-    if (error != 0) {
-        std::fclose(file);
-        errno = error;
-        return nullptr;
-    }
+    int error = 0;
+    std::FILE* file = open_checked(path, O_RDONLY, false, error);
+    if (file == nullptr) errno = error;
     return file;
 }
 
@@ -107,38 +124,17 @@ std::optional<std::uint64_t> regular_file_size(std::FILE* file) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-namespace {
-
-int kind_error(const struct stat& info) {
-    if (S_ISDIR(info.st_mode)) return EISDIR;
-    return S_ISREG(info.st_mode) ? 0 : not_a_regular_file;
-}
-
-} // namespace
-
 std::FILE* open_regular_file(const char* path, int& error) {
-    errno = 0;
-    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) {
-        error = last_error_or(ENOENT);
-        return nullptr;
-    }
-    struct stat info {};
-    error = fstat(descriptor, &info) != 0 ? last_error_or() : kind_error(info);
-    // Reads of a regular file never wait, so the flag changes nothing from here on.
-    std::FILE* file = error == 0 ? fdopen(descriptor, "rb") : nullptr;
-    if (file == nullptr) {
-        if (error == 0) error = last_error_or();
-        close(descriptor);
-    }
-    return file;
+    // Not waiting on the open: a FIFO with no writer would block it. Reads of
+    // a regular file never wait, so the flag changes nothing from there on.
+    return open_checked(path, O_RDONLY | O_NONBLOCK, true, error);
 }
 
 int check_regular_or_absent(const char* path) {
     struct stat info {};
     errno = 0;
     if (stat(path, &info) != 0) return errno == ENOENT ? 0 : last_error_or();
-    return kind_error(info);
+    return kind_error(info, true);
 }
 
 int truncate_file(std::FILE* file, std::uint64_t size) {

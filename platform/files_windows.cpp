@@ -32,6 +32,29 @@ std::wstring full_path(const char* path) {
     return full;
 }
 
+// Opens path for binary reading, refusing a folder, and anything but a file
+// on disk (a device such as NUL or CON) where only a regular file will do.
+std::FILE* open_checked(const char* path, bool regular_only, int& error) {
+    DWORD attributes = attributes_of(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = EISDIR;
+        return nullptr;
+    }
+    errno = 0;
+    std::FILE* file = _wfopen(wide(path).c_str(), L"rb");
+    if (file == nullptr) {
+        error = last_error_or(ENOENT);
+        return nullptr;
+    }
+    if (regular_only && GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        error = not_a_regular_file;
+        return nullptr;
+    }
+    error = 0;
+    return file;
+}
+
 } // namespace
 
 std::FILE* open_file(const char* path, const char* mode) {
@@ -77,12 +100,10 @@ std::FILE* temporary_file() {
 }
 
 std::FILE* open_input_file(const char* path) {
-    if (is_folder(path)) {
-        errno = EISDIR;
-        return nullptr;
-    }
-    errno = 0;
-    return _wfopen(wide(path).c_str(), L"rb");
+    int error = 0;
+    std::FILE* file = open_checked(path, false, error);
+    if (file == nullptr) errno = error;
+    return file;
 }
 
 bool is_same_file(std::FILE* file, const char* path) {
@@ -111,28 +132,7 @@ std::optional<std::uint64_t> regular_file_size(std::FILE* file) {
 }
 
 std::FILE* open_regular_file(const char* path, int& error) {
-    DWORD attributes = attributes_of(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        error = errno_of(GetLastError());
-        return nullptr;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        error = EISDIR;
-        return nullptr;
-    }
-    errno = 0;
-    std::FILE* file = _wfopen(wide(path).c_str(), L"rb");
-    if (file == nullptr) {
-        error = last_error_or(ENOENT);
-        return nullptr;
-    }
-    if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
-        std::fclose(file);
-        error = not_a_regular_file;
-        return nullptr;
-    }
-    error = 0;
-    return file;
+    return open_checked(path, true, error);
 }
 
 int check_regular_or_absent(const char* path) {

@@ -108,8 +108,7 @@ void remove_guarded_files() {
     lock();
     for (Guard& guard : guards) {
         if (!guard.armed.exchange(false)) continue;
-        std::string path = utf8(guard.path.c_str());
-        std::optional<FileIdentity> now = identity_of(path.c_str());
+        std::optional<FileIdentity> now = identity_of(guard.path);
         if (now && *now == guard.identity) DeleteFileW(guard.path.c_str());
     }
     unlock();

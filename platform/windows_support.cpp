@@ -64,9 +64,13 @@ std::optional<FileIdentity> identity_of(HANDLE handle) {
 }
 
 std::optional<FileIdentity> identity_of(const char* path) {
+    return identity_of(wide(path));
+}
+
+std::optional<FileIdentity> identity_of(const std::wstring& path) {
     // No access asked for: a file open elsewhere, even for writing, can be looked at.
     HANDLE handle =
-        CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
     std::optional<FileIdentity> identity = identity_of(handle);

@@ -29,6 +29,7 @@ struct FileIdentity {
 
 std::optional<FileIdentity> identity_of(HANDLE handle);
 std::optional<FileIdentity> identity_of(const char* path);
+std::optional<FileIdentity> identity_of(const std::wstring& path);
 HANDLE handle_of(std::FILE* file);
 
 } // namespace tarnwel

@@ -4,7 +4,6 @@
 // may report success while losing data, or leave half a stream behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <sys/wait.h>
 
@@ -33,14 +32,6 @@ Shell shell(const fs::path& folder, const std::string& script) {
     fs::remove(folder / ".said");
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
             std::string(said.begin(), said.end())};
-}
-
-std::vector<std::string> names_in(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(FilesAndSignals, ClosedStandardDescriptorsNeverReceiveTheMessages) {

@@ -68,6 +68,8 @@ struct ScratchFolder {
 };
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes);
+// The names in folder, sorted.
+std::vector<std::string> names_in(const std::filesystem::path& folder);
 Bytes read_file(const std::filesystem::path& path);
 
 // The shell command that starts the program under test: this build's

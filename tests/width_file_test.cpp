@@ -13,13 +13,6 @@ WidthFileResult read_text(const std::string& text, int& bits) {
     return read_width_file((folder.path / "bits.txt").c_str(), bits);
 }
 
-std::vector<std::string> names_in(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
-
 TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
     ScratchFolder folder;
     auto path = folder.path / "bits.txt";

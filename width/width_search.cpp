@@ -148,7 +148,7 @@ void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const st
     bool searching = true;
     for (;;) {
         for (; next < end; ++next) {
-            if (pass.cursor.length < short_string) prefetch_position(dictionary, next, end);
+            prefetch_position(dictionary, pass.cursor, next, end);
             std::uint32_t byte = *next;
             if (compressing && frozen.active) {
                 Cursor& cursor = frozen.cursor;
