@@ -1,7 +1,7 @@
 #include "codec/compressor.h"
 
 #include "codec/code_stream.h"
-#include "codec/invariant.h"
+#include "codec/parse_step.h"
 
 namespace tarnwel {
 
@@ -37,18 +37,10 @@ CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, 
     // Block by block, so that a failed write stops the pass within one block.
     for (;;) {
         for (; next < end; ++next) {
-            prefetch_position(dictionary, cursor, next, end);
-            std::uint32_t byte = *next;
-            std::uint64_t hash = extend_hash(cursor.hash, byte);
-            StringPlace place = find_string(dictionary, cursor.code, byte, hash);
-            std::uint32_t code = code_at(place);
-            if (code != absent) {
-                TARNWEL_INVARIANT(code < free_code); // the dictionary started empty
-                continue_string(cursor, dictionary, code, hash, next, end);
-                continue;
-            }
+            StringEnd miss;
+            if (extend_string(cursor, dictionary, no_code_limit, next, end, miss)) continue;
             if (free_code <= last) {
-                if (!add_string(dictionary, place, cursor.code, byte, hash, free_code))
+                if (!add_string(dictionary, miss.place, cursor.code, *next, miss.hash, free_code))
                     return finish(reader, writer, true);
                 ++free_code;
             }

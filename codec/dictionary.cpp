@@ -38,6 +38,7 @@ bool allocate_slots(Dictionary& dictionary, int slot_bits) {
     // A large table is filled all over at once by the move that follows.
     if (slot_bits >= populated_slot_bits)
         populate_now(dictionary.slots.data(), dictionary.slots.size * sizeof(std::uint64_t));
+    ++dictionary.generation;
     dictionary.mask = (std::size_t{1} << slot_bits) - 1;
     dictionary.shift = 64 - slot_bits;
     dictionary.stored = 0;
@@ -48,6 +49,7 @@ bool allocate_slots(Dictionary& dictionary, int slot_bits) {
 
 bool init_dictionary(Dictionary& dictionary) {
     dictionary = Dictionary{};
+    dictionary.generation = -1;
     return allocate_zeroed(dictionary.pair_codes, std::size_t{1} << 16) &&
            allocate_slots(dictionary, initial_slot_bits);
 }
@@ -66,7 +68,12 @@ bool grow_dictionary(Dictionary& dictionary) {
     const int most_bits = slot_bits + 4;
     while (slot_bits < most_bits && dictionary.planned * 4 > (std::size_t{3} << slot_bits))
         ++slot_bits;
-    if (!allocate_slots(dictionary, slot_bits)) return false;
+    if (!allocate_slots(dictionary, slot_bits)) {
+        // The run fails, but a frozen parse on another thread may still be
+        // probing this table until it is told.
+        dictionary.slots = std::move(old);
+        return false;
+    }
     // Every move reads a placement and writes a slot at random: asking for
     // both well ahead keeps many of them in flight at once.
     constexpr std::size_t placement_ahead = 32;
@@ -85,7 +92,20 @@ bool grow_dictionary(Dictionary& dictionary) {
         dictionary.slots[probe_from(dictionary, entry >> code_bits, home)] = entry;
         ++dictionary.stored;
     }
+    if (dictionary.keep_old_tables)
+        dictionary.old_tables.push_back({std::move(old), dictionary.generation});
     return true;
+}
+
+DictionaryView view_of(Dictionary& dictionary) {
+    return {dictionary.pair_codes.data(), dictionary.slots.data(), dictionary.mask,
+            dictionary.shift, dictionary.generation};
+}
+
+void release_old_tables(Dictionary& dictionary, int oldest_in_use) {
+    auto& old = dictionary.old_tables;
+    std::erase_if(
+        old, [&](const Dictionary::OldTable& table) { return table.replaced_by <= oldest_in_use; });
 }
 
 } // namespace tarnwel

@@ -16,11 +16,17 @@
 //
 // Each parse that grows a dictionary has one of its own; a parse frozen at
 // a narrower width reads the unbounded parse's dictionary, where an entry
-// counts only while its code is below that width's limit (see
-// width_search.cpp).
+// counts only while its code is below that width's limit, and may do so from
+// another thread while the dictionary grows (see frozen_parse.h). Entries
+// are therefore stored and read as relaxed atomics: a reader sees a slot
+// either empty or whole, and, since an entry never moves within a table and
+// a slot never empties, it always finds an entry that was there when its
+// parse started. (On x86 and ARM these are the plain loads and stores.)
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "codec/huge_array.h"
 #include "codec/prefetch.h"
@@ -44,7 +50,41 @@ struct Dictionary {
     // Entries the table is expected to hold by the end of the input, as the
     // parse foresees them; growing goes straight to a size that holds them.
     std::size_t planned = 0;
+    int generation = 0; // slot tables made so far, less one
+    // While another thread may still probe them, the tables that growing
+    // replaced are kept here (with the generation that replaced each) instead
+    // of being released; release_old_tables lets them go.
+    bool keep_old_tables = false;
+    struct OldTable {
+        HugeArray<std::uint64_t> slots;
+        int replaced_by = 0;
+    };
+    std::vector<OldTable> old_tables;
 };
+
+// What a parse on another thread probes: the dictionary's tables as they
+// stood at one generation. Only the owner's thread grows them.
+struct DictionaryView {
+    std::uint32_t* pair_codes = nullptr;
+    std::uint64_t* slots = nullptr;
+    std::size_t mask = 0;
+    int shift = 64;
+    int generation = 0;
+};
+
+DictionaryView view_of(Dictionary& dictionary);
+
+// Releases the old tables that no view of a generation from `oldest_in_use`
+// on can reach.
+void release_old_tables(Dictionary& dictionary, int oldest_in_use);
+
+template <class T> inline T load_entry(T& entry) {
+    return std::atomic_ref<T>(entry).load(std::memory_order_relaxed);
+}
+
+template <class T> inline void store_entry(T& entry, T value) {
+    std::atomic_ref<T>(entry).store(value, std::memory_order_relaxed);
+}
 
 // Makes an empty dictionary. False when memory runs out.
 bool init_dictionary(Dictionary& dictionary);
@@ -74,25 +114,31 @@ inline std::uint32_t placement(std::uint64_t hash) {
     return static_cast<std::uint32_t>(hash >> 32);
 }
 
-inline std::size_t home_slot(const Dictionary& dictionary, std::uint32_t placement) {
+// The probing functions below take the Dictionary itself or a
+// DictionaryView, which spell their tables alike.
+template <class Table>
+inline std::size_t home_slot(const Table& dictionary, std::uint32_t placement) {
     return placement >> (dictionary.shift - 32);
 }
 
 // The slot that holds key, or the empty slot where it belongs.
-inline std::size_t probe_from(const Dictionary& dictionary, std::uint64_t key, std::size_t slot) {
+template <class Table>
+inline std::size_t probe_from(Table& dictionary, std::uint64_t key, std::size_t slot) {
     for (;;) {
-        std::uint64_t entry = dictionary.slots[slot];
+        std::uint64_t entry = load_entry(dictionary.slots[slot]);
         if (entry == 0 || entry >> code_bits == key) return slot;
         slot = (slot + 1) & dictionary.mask;
     }
 }
 
 // hash is the content hash of the string key stands for.
-inline std::size_t probe_slot(const Dictionary& dictionary, std::uint64_t key, std::uint64_t hash) {
+template <class Table>
+inline std::size_t probe_slot(Table& dictionary, std::uint64_t key, std::uint64_t hash) {
     return probe_from(dictionary, key, home_slot(dictionary, placement(hash)));
 }
 
-TARNWEL_PREFETCH_HELPER void prefetch_string(const Dictionary& dictionary, std::uint64_t hash) {
+template <class Table>
+TARNWEL_PREFETCH_HELPER void prefetch_string(const Table& dictionary, std::uint64_t hash) {
     __builtin_prefetch(&dictionary.slots[home_slot(dictionary, placement(hash))]);
 }
 
@@ -104,15 +150,16 @@ struct StringPlace {
 };
 
 // hash is the content hash of the extended string.
-inline StringPlace find_string(Dictionary& dictionary, std::uint32_t prefix, std::uint32_t byte,
+template <class Table>
+inline StringPlace find_string(Table& dictionary, std::uint32_t prefix, std::uint32_t byte,
                                std::uint64_t hash) {
     if (prefix < 256) return {&dictionary.pair_codes[prefix << 8 | byte], nullptr};
     return {nullptr, &dictionary.slots[probe_slot(dictionary, string_key(prefix, byte), hash)]};
 }
 
 inline std::uint32_t code_at(const StringPlace& place) {
-    return place.pair != nullptr ? *place.pair
-                                 : static_cast<std::uint32_t>(*place.slot & code_mask);
+    return place.pair != nullptr ? load_entry(*place.pair)
+                                 : static_cast<std::uint32_t>(load_entry(*place.slot) & code_mask);
 }
 
 // Doubles the slot table, or more when the planned entries need it. False
@@ -129,11 +176,11 @@ bool make_room_for_code(Dictionary& dictionary, std::uint32_t code);
 inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::uint32_t prefix,
                        std::uint32_t byte, std::uint64_t hash, std::uint32_t code) {
     if (place.pair != nullptr) {
-        *place.pair = code;
+        store_entry(*place.pair, code);
         return true;
     }
     if (code >= dictionary.placements.size && !make_room_for_code(dictionary, code)) return false;
-    *place.slot = string_key(prefix, byte) << code_bits | code;
+    store_entry(*place.slot, string_key(prefix, byte) << code_bits | code);
     dictionary.placements[code] = placement(hash);
     if (++dictionary.stored * 4 > (dictionary.mask + 1) * 3) return grow_dictionary(dictionary);
     return true;
@@ -157,7 +204,8 @@ struct Cursor {
 inline constexpr std::ptrdiff_t levels_ahead = 6;
 
 // Starts a string at the byte at `at` (of a block ending at end).
-inline void start_string(Cursor& cursor, const Dictionary& dictionary, const std::uint8_t* at,
+template <class Table>
+inline void start_string(Cursor& cursor, const Table& dictionary, const std::uint8_t* at,
                          const std::uint8_t* end) {
     cursor.code = *at;
     cursor.hash = extend_hash(0, *at);
@@ -173,7 +221,8 @@ inline void start_string(Cursor& cursor, const Dictionary& dictionary, const std
 
 // Continues the string, whose last byte is at `at`, with a byte found in
 // the dictionary.
-inline void continue_string(Cursor& cursor, const Dictionary& dictionary, std::uint32_t code,
+template <class Table>
+inline void continue_string(Cursor& cursor, const Table& dictionary, std::uint32_t code,
                             std::uint64_t hash, const std::uint8_t* at, const std::uint8_t* end) {
     cursor.code = code;
     cursor.hash = hash;
@@ -197,7 +246,8 @@ inline void continue_string(Cursor& cursor, const Dictionary& dictionary, std::u
 // quarter.
 inline constexpr std::uint32_t short_string = 4;
 
-TARNWEL_PREFETCH_HELPER void prefetch_position(const Dictionary& dictionary, const Cursor& cursor,
+template <class Table>
+TARNWEL_PREFETCH_HELPER void prefetch_position(const Table& dictionary, const Cursor& cursor,
                                                const std::uint8_t* next, const std::uint8_t* end) {
     constexpr std::ptrdiff_t distance = 16;
     if (cursor.length >= short_string || end - next <= distance + 3) return;

@@ -52,7 +52,9 @@ void check_search(const std::uint8_t* data, std::size_t size, int cap) {
     Memory fast;
     Memory straight;
     std::FILE* input = fuzz::open_bytes(data, size);
-    WidthChoice one_pass = search_and_compress(input, fast.file, {}, cap);
+    // The frozen parse on a second thread, or after each block on this one.
+    bool second_thread = size % 2 == 0;
+    WidthChoice one_pass = search_and_compress(input, fast.file, {}, cap, second_thread);
     WidthChoice trials = reference::search_width(input, {}, cap);
     reference::Dictionary dictionary;
     if (!reference::allocate_tables(dictionary, trials.bits)) std::abort();

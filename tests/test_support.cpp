@@ -98,10 +98,11 @@ Bytes compress_bytes(const Bytes& input, int bits) {
     return stream;
 }
 
-Searched search_and_compress_bytes(const Bytes& input, int cap) {
+Searched search_and_compress_bytes(const Bytes& input, int cap, bool second_thread) {
     Searched searched;
     searched.stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
-        searched.choice = search_and_compress(in, out, recording_trials(searched.trials), cap);
+        searched.choice =
+            search_and_compress(in, out, recording_trials(searched.trials), cap, second_thread);
     });
     return searched;
 }

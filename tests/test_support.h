@@ -37,7 +37,8 @@ struct Searched {
     std::vector<int> trials;
     Bytes stream;
 };
-Searched search_and_compress_bytes(const Bytes& input, int cap = max_bits);
+Searched search_and_compress_bytes(const Bytes& input, int cap = max_bits,
+                                   bool second_thread = true);
 Searched reference_search_and_compress(const Bytes& input, int cap = max_bits);
 Expanded reference_expand_bytes(const Bytes& stream, int bits);
 Bytes reference_compress_bytes(const Bytes& input, int bits);

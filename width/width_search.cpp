@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "codec/code_stream.h"
+#include "codec/frozen_parse.h"
+#include "codec/invariant.h"
+#include "codec/parse_step.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 
@@ -14,91 +17,39 @@ namespace tarnwel {
 
 namespace {
 
-// The compress pass at the widest width that has overflowed so far: from the
-// byte where that width overflowed, its dictionary is frozen.
-struct FrozenParse {
-    bool active = false;
-    int bits = 0;
-    std::uint32_t limit = 0;      // end_code(bits): wider codes are not in its dictionary
-    Cursor cursor;                // the string being matched
-    std::size_t shared = 0;       // codes of the unbounded parse that precede this stream
-    std::uint64_t start_byte = 0; // where this stream's first byte goes in the file
-    // That first byte, kept so the shared codes' last bits can be ORed into
-    // it without reading the output back.
-    bool first_known = false;
-    std::uint8_t first_byte = 0;
-    CodeWriter writer;
-};
-
 struct Pass {
     Pass(Dictionary& dictionary, SearchHooks hooks, int cap)
         : dictionary(dictionary), hooks(hooks), cap(cap) {}
     Dictionary& dictionary;
     SearchHooks hooks;
     int cap;
-    WidthChoice choice; // last_trial_bits is the trial in progress
-    bool compressing = false;
+    WidthChoice choice;  // last_trial_bits is the trial in progress
     bool capped = false; // the trial at the cap overflowed: the unbounded parse is over
     std::uint32_t free_code = first_free_code;
     Cursor cursor;                 // the unbounded parse's current string
     int overflowed = min_bits - 1; // widest width whose parse has overflowed
     std::uint32_t overflow_code = end_code(min_bits);
-    std::vector<std::uint32_t> codes; // the unbounded parse's codes, while compressing
-    std::FILE* output = nullptr;
-    std::FILE* frozen_file = nullptr; // where the frozen stream is written
-    FrozenParse frozen;
+    // Compressing: the unbounded parse's codes, and the parse frozen at the
+    // widest width that has overflowed so far.
+    FrozenWorker* frozen = nullptr;
+    std::vector<std::uint32_t> codes;
+    const std::uint8_t* block = nullptr; // the start of the block being parsed
     std::uint64_t input_bytes = 0;       // the input's size, when it tells
     std::uint64_t consumed_at_block = 0; // input read when the table was last planned
     std::size_t stored_at_block = 0;     // the table's entries then
 };
 
-void restart_frozen(Pass& pass, int bits, const std::uint8_t* at, const std::uint8_t* end) {
-    FrozenParse& frozen = pass.frozen;
-    if (frozen.active) frozen.writer.bytes.used = 0; // that width lost: drop its stream
-    frozen.active = true;
-    frozen.bits = bits;
-    frozen.limit = end_code(bits);
-    start_string(frozen.cursor, pass.dictionary, at, end);
-    frozen.shared = pass.codes.size();
-    std::uint64_t start_bit = std::uint64_t{frozen.shared} * static_cast<unsigned>(bits);
-    frozen.start_byte = start_bit / 8;
-    if (frozen.writer.bytes.buffer.empty())
-        frozen.writer = make_code_writer(pass.frozen_file, bits);
-    drain_buffer(frozen.writer.bytes);
-    frozen.writer.bytes.written = 0;
-    frozen.first_known = false;
-    frozen.writer.bits = bits;
-    // The bits in front belong to the last shared code; they are ORed in at the end.
-    frozen.writer.write_buffer = 0;
-    frozen.writer.write_count = static_cast<int>(start_bit % 8);
-    // In the output itself the stream goes where it will stay; a temporary
-    // file holds it from its start.
-    long offset = pass.frozen_file == pass.output ? static_cast<long>(frozen.start_byte) : 0;
-    errno = 0;
-    if (std::fseek(pass.frozen_file, offset, SEEK_SET) != 0 &&
-        frozen.writer.bytes.error_number == 0)
-        frozen.writer.bytes.error_number = last_error_or();
-}
-
-// Writes a code of the frozen stream, noting the stream's first byte once it
-// is complete (it is still at the front of the writer's buffer then).
-inline void put_frozen_code(FrozenParse& frozen, std::uint32_t code) {
-    put_code(frozen.writer, static_cast<std::int32_t>(code));
-    if (!frozen.first_known && frozen.writer.bytes.written > 0) {
-        frozen.first_byte = frozen.writer.bytes.buffer[0];
-        frozen.first_known = true;
-    }
-}
-
 // A new string met by the unbounded parse at the byte at `at`: its current
 // string ends there. False when the parse is over (the cap overflowed) or
 // memory ran out.
-bool new_string(Pass& pass, const StringPlace& place, const std::uint8_t* at,
-                const std::uint8_t* end, std::uint64_t hash) {
-    if (pass.compressing) pass.codes.push_back(pass.cursor.code);
+bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at,
+                const std::uint8_t* end) {
+    if (pass.frozen != nullptr) pass.codes.push_back(pass.cursor.code);
     if (pass.free_code == pass.overflow_code) {
         int width = ++pass.overflowed;
-        if (pass.compressing) restart_frozen(pass, width, at, end);
+        if (pass.frozen != nullptr)
+            restart_frozen(*pass.frozen, width, pass.codes.size(),
+                           static_cast<std::size_t>(at - pass.block));
         if (width >= default_bits) {
             if (width >= pass.cap) {
                 pass.capped = true;
@@ -110,7 +61,8 @@ bool new_string(Pass& pass, const StringPlace& place, const std::uint8_t* at,
         }
         pass.overflow_code = end_code(width + 1);
     }
-    if (!add_string(pass.dictionary, place, pass.cursor.code, *at, hash, pass.free_code++)) {
+    if (!add_string(pass.dictionary, miss.place, pass.cursor.code, *at, miss.hash,
+                    pass.free_code++)) {
         pass.choice.result.status = CodecStatus::out_of_memory;
         return false;
     }
@@ -138,45 +90,30 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     pass.stored_at_block = dictionary.stored;
 }
 
-// The whole input, one block at a time, from next in the first block. The
-// frozen parse's step for a byte comes first and is finished before the
-// unbounded parse may grow the table.
+// The whole input, one block at a time, from next in the first block. A
+// frozen parse, when compressing, is handed each block before the unbounded
+// parse reads it, and goes on alone once the trial at the cap overflows.
 template <bool compressing>
 void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const std::uint8_t* end) {
     Dictionary& dictionary = pass.dictionary;
-    FrozenParse& frozen = pass.frozen;
     bool searching = true;
     for (;;) {
-        for (; next < end; ++next) {
-            prefetch_position(dictionary, pass.cursor, next, end);
-            std::uint32_t byte = *next;
-            if (compressing && frozen.active) {
-                Cursor& cursor = frozen.cursor;
-                std::uint64_t hash = extend_hash(cursor.hash, byte);
-                std::uint32_t code = code_at(find_string(dictionary, cursor.code, byte, hash));
-                if (code != absent && code < frozen.limit) {
-                    continue_string(cursor, dictionary, code, hash, next, end);
-                } else {
-                    put_frozen_code(frozen, cursor.code);
-                    start_string(cursor, dictionary, next, end);
-                }
-            }
-            if (!searching) continue;
-            std::uint64_t hash = extend_hash(pass.cursor.hash, byte);
-            StringPlace place = find_string(dictionary, pass.cursor.code, byte, hash);
-            std::uint32_t code = code_at(place);
-            if (code != absent) {
-                continue_string(pass.cursor, dictionary, code, hash, next, end);
-            } else if (!new_string(pass, place, next, end, hash)) {
+        for (; searching && next < end; ++next) {
+            StringEnd miss;
+            if (extend_string(pass.cursor, dictionary, no_code_limit, next, end, miss)) continue;
+            if (!new_string(pass, miss, next, end)) {
                 if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
                 searching = false; // the frozen parse at the cap goes on alone
             }
         }
-        if (compressing && frozen.writer.bytes.error_number != 0) return;
+        if (compressing) block_parsed(*pass.frozen);
         if (searching) plan_table(pass, reader.consumed);
         if (!take_block(reader, next, end)) return;
-        // The lookaheads pointed into the block just used up.
-        pass.cursor.ahead = frozen.cursor.ahead = nullptr;
+        pass.block = next;
+        if (compressing &&
+            !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next)))
+            return;
+        pass.cursor.ahead = nullptr; // it pointed into the block just used up
     }
 }
 
@@ -211,24 +148,30 @@ void search(Pass& pass, std::FILE* input) {
     const std::uint8_t* end;
     bool empty = !take_block(reader, next, end);
     if (!empty) {
-        start_string(pass.cursor, pass.dictionary, next++, end);
+        pass.block = next;
         // The list of shared codes and the frozen stream's buffer come from
         // the heap: running out there fails the run like the tables do.
         try {
-            if (pass.compressing)
-                run_pass<true>(pass, reader, next, end);
-            else
+            if (pass.frozen == nullptr) {
+                start_string(pass.cursor, pass.dictionary, next++, end);
                 run_pass<false>(pass, reader, next, end);
+            } else if (hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next))) {
+                start_string(pass.cursor, pass.dictionary, next++, end);
+                run_pass<true>(pass, reader, next, end);
+            }
         } catch (const std::bad_alloc&) {
             choice.result.status = CodecStatus::out_of_memory;
         }
     }
+    if (pass.frozen != nullptr) finish_frozen_worker(*pass.frozen);
     choice.result.bytes_in = reader.consumed;
     if (choice.result.status != CodecStatus::ok) return;
+    int frozen_error =
+        pass.frozen != nullptr ? pass.frozen->parse.stream.writer.bytes.error_number : 0;
     if (reader.error_number != 0) {
         choice = failed(choice, CodecStatus::read_failed, reader.error_number);
-    } else if (pass.frozen.writer.bytes.error_number != 0) {
-        choice = failed(choice, CodecStatus::write_failed, pass.frozen.writer.bytes.error_number);
+    } else if (frozen_error != 0) {
+        choice = failed(choice, CodecStatus::write_failed, frozen_error);
     } else if (pass.capped) {
         choice.bits = pass.cap;
     } else {
@@ -238,74 +181,20 @@ void search(Pass& pass, std::FILE* input) {
     if (empty) pass.cursor.code = static_cast<std::uint32_t>(-1); // all ones in the stream
 }
 
-// Copies the frozen stream of size bytes from a temporary file behind the
-// shared codes; an abandoned wider stream may lie beyond it.
-bool append_frozen(std::FILE* from, std::uint64_t size, CodeWriter& to, std::uint8_t partial) {
-    if (std::fflush(from) != 0 || std::fseek(from, 0, SEEK_SET) != 0) return false;
-    ByteReader reader = make_reader(from);
-    for (std::uint64_t i = 0; i < size; ++i) {
-        int byte = read_byte(reader);
-        if (byte < 0) return false;
-        write_byte(to.bytes, static_cast<std::uint8_t>(i == 0 ? byte | partial : byte));
-    }
-    return true;
-}
-
-// Packs the shared codes in front of the frozen stream, or writes the whole
-// stream when the chosen width never overflowed.
+// Puts the stream together: the shared codes in front of the frozen stream,
+// or the unbounded parse's codes alone when the chosen width never
+// overflowed (then no frozen parse ran: it runs at the widest width that
+// overflowed, which is the one chosen).
 void finish_stream(Pass& pass, std::FILE* output) {
-    const int bits = pass.choice.bits;
-    FrozenParse& frozen = pass.frozen;
-    bool frozen_stream = frozen.active && frozen.bits == bits;
-    if (frozen_stream) {
-        put_frozen_code(frozen, frozen.cursor.code);
-        put_frozen_code(frozen, end_code(bits));
-        flush(frozen.writer.bytes);
-        if (frozen.writer.bytes.error_number != 0) {
-            pass.choice =
-                failed(pass.choice, CodecStatus::write_failed, frozen.writer.bytes.error_number);
-            return;
-        }
-    }
-    errno = 0;
-    if (std::fseek(output, 0, SEEK_SET) != 0 && pass.frozen_file == output) {
-        pass.choice = failed(pass.choice, CodecStatus::write_failed, last_error_or());
-        return;
-    }
-    CodeWriter writer = make_code_writer(output, bits);
-    std::size_t shared = frozen_stream ? frozen.shared : pass.codes.size();
-    for (std::size_t i = 0; i < shared; ++i)
-        put_code(writer, static_cast<std::int32_t>(pass.codes[i]));
-    std::uint64_t size = writer.bytes.written;
-    bool copied = true;
-    if (!frozen_stream) {
-        put_code(writer, static_cast<std::int32_t>(pass.cursor.code));
-        put_code(writer, static_cast<std::int32_t>(end_code(bits)));
-        size = writer.bytes.written;
-    } else {
-        auto partial = static_cast<std::uint8_t>(writer.write_buffer >> 24);
-        if (pass.frozen_file == output) {
-            // The frozen stream is already in place; its first byte still
-            // lacks the shared codes' last bits.
-            write_byte(writer.bytes, static_cast<std::uint8_t>(frozen.first_byte | partial));
-            size = frozen.start_byte + frozen.writer.bytes.written;
-        } else {
-            copied = append_frozen(pass.frozen_file, frozen.writer.bytes.written, writer, partial);
-            size = writer.bytes.written;
-        }
-    }
-    if (!flush(writer.bytes) || !copied) {
-        pass.choice = failed(pass.choice, CodecStatus::write_failed,
-                             writer.bytes.error_number != 0 ? writer.bytes.error_number : EIO);
-        return;
-    }
-    // Abandoned frozen streams of narrower widths may have run further.
-    int error = pass.frozen_file == output ? truncate_file(output, size) : 0;
-    if (error != 0) {
-        pass.choice = failed(pass.choice, CodecStatus::write_failed, error);
-        return;
-    }
-    pass.choice.result.bytes_out = size;
+    FrozenParse& frozen = pass.frozen->parse;
+    TARNWEL_INVARIANT(!frozen.active || frozen.stream.bits == pass.choice.bits);
+    AssembledStream assembled = assemble_stream(
+        output, pass.choice.bits, pass.codes, frozen.active ? &frozen.stream : nullptr,
+        frozen.active ? frozen.cursor.code : pass.cursor.code);
+    if (assembled.error_number != 0)
+        pass.choice = failed(pass.choice, CodecStatus::write_failed, assembled.error_number);
+    else
+        pass.choice.result.bytes_out = assembled.size;
 }
 
 } // namespace
@@ -316,28 +205,34 @@ WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks h
     return pass.choice;
 }
 
-WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks hooks, int cap) {
+WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks hooks, int cap,
+                                bool allow_second_thread) {
     Dictionary dictionary;
     Pass pass(dictionary, hooks, cap);
-    pass.compressing = true;
-    pass.output = output;
     // The frozen stream is written straight into a regular output file, at
     // the place it will have; anything else gets it through a temporary file.
-    pass.frozen_file = regular_file_size(output) ? output : temporary_file();
-    if (pass.frozen_file == nullptr) return failed(pass.choice, CodecStatus::write_failed, EIO);
-    search(pass, input);
-    bool go_on = pass.choice.result.status == CodecStatus::ok &&
-                 (hooks.width_chosen == nullptr || hooks.width_chosen(pass.choice, hooks.context));
-    if (go_on) {
-        try {
-            finish_stream(pass, output);
-        } catch (const std::bad_alloc&) {
-            pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
+    bool in_place = regular_file_size(output).has_value();
+    std::FILE* frozen_file = in_place ? output : temporary_file();
+    if (frozen_file == nullptr) return failed(pass.choice, CodecStatus::write_failed, EIO);
+    {
+        FrozenWorker frozen;
+        pass.frozen = &frozen;
+        start_frozen_worker(frozen, dictionary, frozen_file, in_place, allow_second_thread);
+        search(pass, input);
+        bool go_on =
+            pass.choice.result.status == CodecStatus::ok &&
+            (hooks.width_chosen == nullptr || hooks.width_chosen(pass.choice, hooks.context));
+        if (go_on) {
+            try {
+                finish_stream(pass, output);
+            } catch (const std::bad_alloc&) {
+                pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
+            }
+        } else if (in_place) {
+            truncate_file(output, 0); // the run fails either way
         }
-    } else if (pass.frozen_file == output) {
-        truncate_file(output, 0); // the run fails either way
     }
-    if (pass.frozen_file != output) std::fclose(pass.frozen_file);
+    if (!in_place) std::fclose(frozen_file);
     return pass.choice;
 }
 

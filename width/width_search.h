@@ -17,21 +17,21 @@
 // The same holds for compression at the width finally chosen, b: its stream
 // starts with the unbounded parse's codes up to the moment b overflows, and
 // from there on the dictionary stays frozen. So the pass that runs the
-// search also runs, beside it, a frozen parse at the widest width that has
-// overflowed so far, writing that width's stream from the point where it
-// parts from the shared codes. When a wider width overflows, the frozen
-// parse restarts there at the new width. At the end, the shared codes are
-// packed in front of the frozen stream. The input is read once, and the
-// two parses' dictionary probes are independent, so the processor overlaps
-// their cache misses.
+// search also runs a frozen parse at the widest width that has overflowed
+// so far, writing that width's stream from the point where it parts from
+// the shared codes; when a wider width overflows, the frozen parse begins
+// again there. The frozen parse runs on the second core, a block behind the
+// unbounded one at most (codec/frozen_parse.h); at the end the shared codes
+// are packed in front of its stream (codec/stream_assembly.h). The input is
+// read once, so a pipe is compressed like a file.
 //
 // Tried and dropped: for a file, searching alone and then parsing the
 // chosen width's frozen stream in a second pass, re-reading the file from
 // where that width overflowed, so that no frozen parse is thrown away. On
 // 32 MiB inputs text took 5% less time, but headers, executables and
-// random bytes 5 to 7% more: interleaved, the two parses' misses overlap,
-// and that is worth more than the work the second pass skips. Skipping that
-// work pays only with the frozen parse on the other core.
+// random bytes 5 to 7% more than the two parses interleaved on one core.
+// On two cores the frozen parses that are thrown away cost no time of the
+// unbounded parse's, which is the one that sets the pace.
 #pragma once
 
 #include <cstdio>
@@ -66,8 +66,9 @@ WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks h
                          int cap = max_bits);
 
 // The search, and the input compressed at the chosen width into output,
-// which must be empty.
+// which must be empty. The frozen parse runs on a second thread where there
+// is one, unless allow_second_thread is false; the stream is the same.
 WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks hooks = {},
-                                int cap = max_bits);
+                                int cap = max_bits, bool allow_second_thread = true);
 
 } // namespace tarnwel

@@ -1,0 +1,219 @@
+#include "codec/frozen_parse.h"
+
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "codec/byte_io.h"
+#include "codec/parse_step.h"
+
+namespace tarnwel {
+
+namespace {
+
+// Blocks the leading parse may run ahead of the frozen one: enough to ride
+// out the moments when one of them is slowed (a table growing, a write),
+// small beside the tables.
+constexpr std::size_t ring_blocks = 32;
+
+template <class Table>
+void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* next,
+                  const std::uint8_t* end) {
+    Cursor& cursor = parse.cursor;
+    for (; next < end; ++next) {
+        StringEnd miss;
+        if (extend_string(cursor, dictionary, parse.limit, next, end, miss)) continue;
+        put_frozen_code(parse.stream, cursor.code);
+        start_string(cursor, dictionary, next, end);
+    }
+    cursor.ahead = nullptr; // it pointed into this block
+}
+
+// Begins the frozen parse again at the byte at `at`; parses the rest of the
+// block, which ends at end.
+template <class Table>
+void parse_from_restart(FrozenParse& parse, Table& dictionary, const FrozenRestart& restart,
+                        const std::uint8_t* block, const std::uint8_t* end) {
+    const std::uint8_t* at = block + restart.offset;
+    parse.active = true;
+    parse.limit = end_code(restart.bits);
+    begin_frozen_stream(parse.stream, restart.bits, restart.shared);
+    start_string(parse.cursor, dictionary, at, end);
+    parse_frozen(parse, dictionary, at + 1, end);
+}
+
+bool stream_failed(const FrozenParse& parse) {
+    return parse.stream.writer.bytes.error_number != 0;
+}
+
+// What the second thread takes from the leading parse for its next step.
+struct Step {
+    bool restarting = false;
+    FrozenRestart restart;
+    DictionaryView view;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+// Waits for a restart or the next block; false when there is nothing more to do.
+bool take_step(FrozenWorker& worker, std::uint32_t& restarts_seen, std::uint64_t& next_block,
+               Step& step) {
+    std::unique_lock hold(worker.lock);
+    if (worker.parse.active) worker.holding = next_block; // done with the blocks before it
+    worker.changed.notify_all();
+    worker.changed.wait(hold, [&] {
+        return worker.stopping || worker.restarts != restarts_seen || worker.input_done ||
+               (worker.parse.active && next_block < worker.handed_over);
+    });
+    if (worker.stopping) return false;
+    step.restarting = worker.restarts != restarts_seen;
+    if (step.restarting) {
+        restarts_seen = worker.restarts;
+        step.restart = worker.restart;
+        next_block = worker.holding = step.restart.block;
+    } else if (!worker.parse.active || next_block >= worker.handed_over) {
+        return false; // the input has ended, and the parse with it
+    }
+    step.view = worker.view;
+    worker.generation_in_use = step.view.generation;
+    step.data = worker.ring[next_block % ring_blocks].data();
+    step.size = worker.ring_sizes[next_block % ring_blocks];
+    return true;
+}
+
+void run_worker(FrozenWorker* worker) {
+    FrozenParse& parse = worker->parse;
+    std::uint32_t restarts_seen = 0;
+    std::uint64_t next_block = 0;
+    Step step;
+    while (take_step(*worker, restarts_seen, next_block, step)) {
+        const std::uint8_t* end = step.data + step.size;
+        if (step.restarting)
+            parse_from_restart(parse, step.view, step.restart, step.data, end);
+        else
+            parse_frozen(parse, step.view, step.data, end);
+        ++next_block;
+        if (stream_failed(parse)) {
+            std::lock_guard hold(worker->lock);
+            worker->failed = true;
+            worker->holds_none = true;
+            worker->changed.notify_all();
+            return;
+        }
+    }
+}
+
+void stop_thread(FrozenWorker& worker) {
+    {
+        std::lock_guard hold(worker.lock);
+        worker.stopping = true;
+    }
+    worker.changed.notify_all();
+    worker.thread.join();
+}
+
+} // namespace
+
+FrozenWorker::~FrozenWorker() {
+    if (thread.joinable()) stop_thread(*this);
+}
+
+void start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
+                         bool in_place, bool allow_thread) {
+    worker.dictionary = &dictionary;
+    worker.parse.stream.file = file;
+    worker.parse.stream.in_place = in_place;
+    // One core gains nothing from the hand-off, and memory or a thread that
+    // cannot be had leaves the parse on this one.
+    if (!allow_thread || std::thread::hardware_concurrency() == 1) return;
+    try {
+        worker.ring.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size));
+        worker.ring_sizes.assign(ring_blocks, 0);
+        worker.thread = std::thread(run_worker, &worker);
+        worker.threaded = true;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+    if (!worker.threaded) worker.ring.clear();
+}
+
+bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size) {
+    if (!worker.threaded) {
+        worker.block = data;
+        worker.block_size = size;
+        return !worker.failed;
+    }
+    std::unique_lock hold(worker.lock);
+    worker.changed.wait(hold, [&] {
+        return worker.failed || worker.holds_none ||
+               worker.handed_over < worker.holding + ring_blocks;
+    });
+    if (worker.failed) return false;
+    std::size_t slot = worker.handed_over % ring_blocks;
+    hold.unlock();
+    // The slot's block is behind the frozen parse: only this thread uses it now.
+    std::vector<std::uint8_t>& copy = worker.ring[slot];
+    if (copy.size() < size) copy.resize(size);
+    std::memcpy(copy.data(), data, size);
+    worker.ring_sizes[slot] = size;
+    hold.lock();
+    ++worker.handed_over;
+    Dictionary& dictionary = *worker.dictionary;
+    // Set here rather than at the start: the dictionary is made afresh
+    // before the first block.
+    dictionary.keep_old_tables = true;
+    worker.view = view_of(dictionary);
+    release_old_tables(dictionary,
+                       worker.holds_none ? dictionary.generation : worker.generation_in_use);
+    hold.unlock();
+    worker.changed.notify_all();
+    return true;
+}
+
+void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared, std::size_t offset) {
+    if (!worker.threaded) {
+        worker.restart = {bits, shared, 0, offset};
+        worker.restart_pending = true;
+        return;
+    }
+    {
+        std::lock_guard hold(worker.lock);
+        std::uint64_t block = worker.handed_over - 1;
+        worker.restart = {bits, shared, block, offset};
+        ++worker.restarts;
+        // Until the frozen parse takes the restart, this block must stay.
+        if (worker.holds_none || worker.holding > block) worker.holding = block;
+        worker.view = view_of(*worker.dictionary);
+        if (worker.holds_none) worker.generation_in_use = worker.view.generation;
+        worker.holds_none = false;
+    }
+    worker.changed.notify_all();
+}
+
+void block_parsed(FrozenWorker& worker) {
+    if (worker.threaded || worker.failed) return;
+    FrozenParse& parse = worker.parse;
+    Dictionary& dictionary = *worker.dictionary;
+    const std::uint8_t* end = worker.block + worker.block_size;
+    if (worker.restart_pending)
+        parse_from_restart(parse, dictionary, worker.restart, worker.block, end);
+    else if (parse.active)
+        parse_frozen(parse, dictionary, worker.block, end);
+    worker.restart_pending = false;
+    worker.failed = stream_failed(parse);
+}
+
+void finish_frozen_worker(FrozenWorker& worker) {
+    if (!worker.threaded) return;
+    {
+        std::lock_guard hold(worker.lock);
+        worker.input_done = true;
+    }
+    worker.changed.notify_all();
+    worker.thread.join();
+    worker.threaded = false;
+    // The frozen parse probes no table now.
+    release_old_tables(*worker.dictionary, worker.dictionary->generation);
+}
+
+} // namespace tarnwel

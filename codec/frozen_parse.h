@@ -1,0 +1,105 @@
+// The parse at a width whose dictionary has frozen, run beside the parse
+// that grows the dictionary, on a second thread where there is one.
+//
+// While the width is still being chosen, the parse that grows the dictionary
+// without bound (the leading parse) reads the input, and at the widest width
+// that has overflowed so far a second parse goes on with that width's frozen
+// dictionary, writing its stream. When a wider width overflows, the frozen
+// parse begins again from that byte. It needs only entries below its width's
+// limit, all of them stored before it began, so it can probe the leading
+// parse's tables while they fill (dictionary.h says why that is safe).
+//
+// Hand-off with a second thread, block by block:
+// - The leading parse copies each block into a ring of blocks before
+//   parsing it, and waits while the ring is full.
+// - A restart names a block and an offset in it. The leading parse is in
+//   that block when it posts the restart, and the frozen parse never runs
+//   past the blocks handed over, so the block is still in the ring.
+// - Growing the dictionary makes a new table; the old one is kept until the
+//   frozen parse has taken a view of a newer generation (it takes one with
+//   each block and each restart).
+// - The frozen parse stops, and says so, when its stream fails to write; the
+//   leading parse stops at its next block.
+// Without a second thread the frozen parse runs over each block after the
+// leading parse is done with it: the same restarts, the same stream.
+#pragma once
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "codec/dictionary.h"
+#include "codec/stream_assembly.h"
+
+namespace tarnwel {
+
+struct FrozenParse {
+    bool active = false;
+    std::uint32_t limit = 0; // end_code(bits): wider codes are not in its dictionary
+    Cursor cursor;           // the string being matched
+    FrozenStream stream;
+};
+
+struct FrozenRestart {
+    int bits = 0;
+    std::size_t shared = 0;  // codes of the leading parse in front of this stream
+    std::uint64_t block = 0; // in the order handed over, from 0
+    std::size_t offset = 0;  // of the first byte in that block
+};
+
+struct FrozenWorker {
+    Dictionary* dictionary = nullptr;
+    FrozenParse parse; // the second thread's while it runs
+    bool threaded = false;
+    std::thread thread;
+
+    // Without a second thread: the block being parsed, and a restart in it.
+    const std::uint8_t* block = nullptr;
+    std::size_t block_size = 0;
+    bool restart_pending = false;
+
+    // With one, shared under lock.
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::vector<std::uint8_t>> ring;
+    std::vector<std::size_t> ring_sizes;
+    std::uint64_t handed_over = 0; // blocks
+    std::uint64_t holding = 0;     // first block the frozen parse may still read
+    bool holds_none = true;        // it holds no block (no stream yet)
+    FrozenRestart restart;         // the latest restart posted
+    std::uint32_t restarts = 0;    // posted so far
+    DictionaryView view;           // the newest tables, as of the latest hand-off or restart
+    int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
+    bool input_done = false;
+    bool stopping = false;
+    bool failed = false; // its stream failed to write
+
+    FrozenWorker() = default;
+    FrozenWorker(const FrozenWorker&) = delete;
+    FrozenWorker& operator=(const FrozenWorker&) = delete;
+    ~FrozenWorker();
+};
+
+// Prepares the frozen parse over dictionary, writing into file (the output
+// itself when in_place). Uses a second thread if allowed and one is to be had.
+void start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
+                         bool in_place, bool allow_thread);
+
+// The leading parse hands over each block before parsing it. False when the
+// frozen stream has failed: the run is over.
+bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size);
+
+// The frozen parse begins again at bits from the byte at offset of the block
+// handed over last, after shared codes.
+void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared, std::size_t offset);
+
+// The leading parse is done with the block handed over last.
+void block_parsed(FrozenWorker& worker);
+
+// The input has ended: waits for the frozen parse to reach its end. After
+// this, worker.parse is the caller's.
+void finish_frozen_worker(FrozenWorker& worker);
+
+} // namespace tarnwel

@@ -1,0 +1,60 @@
+// A stream made in two parts. Compressing while the width is still being
+// chosen, the codes up to the point where the chosen width's dictionary
+// froze (the shared codes) are kept in memory, and only at the end is it
+// known which of them the stream holds; the codes from that point on (the
+// frozen stream) are written as they are made, straight into the output
+// at the place where they will stay, or, when the output cannot seek, into
+// a temporary file. Assembling packs the shared codes in front and joins the
+// two parts in the byte that holds bits of both.
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+#include "codec/code_stream.h"
+#include "codec/widths.h"
+
+namespace tarnwel {
+
+struct FrozenStream {
+    std::FILE* file = nullptr; // the output itself, or a temporary file
+    bool in_place = false;     // file is the output
+    int bits = 0;
+    std::size_t shared = 0;       // the codes in front of this stream
+    std::uint64_t start_byte = 0; // where this stream's first byte goes in the output
+    // That first byte, kept so that the shared codes' last bits can be ORed
+    // into it without reading the output back.
+    bool first_known = false;
+    std::uint8_t first_byte = 0;
+    CodeWriter writer;
+};
+
+// Begins a frozen stream at bits after `shared` codes, dropping what an
+// earlier one on the same file wrote. A failure is kept in stream.writer.
+void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared);
+
+// Writes a code of the frozen stream, noting the stream's first byte once it
+// is complete (it is still at the front of the writer's buffer then).
+inline void put_frozen_code(FrozenStream& stream, std::uint32_t code) {
+    put_code(stream.writer, static_cast<std::int32_t>(code));
+    if (!stream.first_known && stream.writer.bytes.written > 0) {
+        stream.first_byte = stream.writer.bytes.buffer[0];
+        stream.first_known = true;
+    }
+}
+
+struct AssembledStream {
+    int error_number = 0; // of the first failed write, 0 if none
+    std::uint64_t size = 0;
+};
+
+// Writes the whole stream at bits into output from its start: the first
+// `shared` of codes, then frozen's codes with last and the end code after
+// them. Without a frozen stream (frozen null), all of codes, then last and
+// the end code. In place, the output is cut to the stream's size, since an
+// abandoned stream of a narrower width may have run further.
+AssembledStream assemble_stream(std::FILE* output, int bits,
+                                const std::vector<std::uint32_t>& codes, FrozenStream* frozen,
+                                std::uint32_t last);
+
+} // namespace tarnwel
