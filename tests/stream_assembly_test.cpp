@@ -34,9 +34,9 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
                 FrozenStream frozen;
                 frozen.in_place = in_place;
                 frozen.file = in_place ? output : std::tmpfile();
-                // A stream of a narrower width, run further, then dropped.
+                // A stream of a narrower width that ran further, then was dropped.
                 begin_frozen_stream(frozen, bits - 1, 0);
-                for (int i = 0; i < 200; ++i)
+                for (int i = 0; i < 60000; ++i) // past one buffer: some reach the file
                     put_frozen_code(frozen, 1);
                 begin_frozen_stream(frozen, bits, shared);
                 for (std::size_t i = shared; i + 1 < codes.size(); ++i)
