@@ -118,14 +118,22 @@ FrozenWorker::~FrozenWorker() {
     if (thread.joinable()) stop_thread(*this);
 }
 
-void start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
+bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
                          bool in_place, bool allow_thread) {
     worker.dictionary = &dictionary;
-    worker.parse.stream.file = file;
-    worker.parse.stream.in_place = in_place;
+    FrozenStream& stream = worker.parse.stream;
+    stream.file = file;
+    stream.in_place = in_place;
+    // The stream's buffer is made here: the second thread must not run out
+    // of memory, having no one to tell.
+    try {
+        stream.writer = make_code_writer(file, min_bits);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     // One core gains nothing from the hand-off, and memory or a thread that
     // cannot be had leaves the parse on this one.
-    if (!allow_thread || std::thread::hardware_concurrency() == 1) return;
+    if (!allow_thread || std::thread::hardware_concurrency() == 1) return true;
     try {
         worker.ring.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size));
         worker.ring_sizes.assign(ring_blocks, 0);
@@ -135,6 +143,7 @@ void start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE
     } catch (const std::system_error&) {
     }
     if (!worker.threaded) worker.ring.clear();
+    return true;
 }
 
 bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size) {

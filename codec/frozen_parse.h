@@ -83,8 +83,9 @@ struct FrozenWorker {
 };
 
 // Prepares the frozen parse over dictionary, writing into file (the output
-// itself when in_place). Uses a second thread if allowed and one is to be had.
-void start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
+// itself when in_place). Uses a second thread if allowed and one is to be
+// had. False when memory runs out.
+bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
                          bool in_place, bool allow_thread);
 
 // The leading parse hands over each block before parsing it. False when the

@@ -217,8 +217,10 @@ WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks
     {
         FrozenWorker frozen;
         pass.frozen = &frozen;
-        start_frozen_worker(frozen, dictionary, frozen_file, in_place, allow_second_thread);
-        search(pass, input);
+        if (start_frozen_worker(frozen, dictionary, frozen_file, in_place, allow_second_thread))
+            search(pass, input);
+        else
+            pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
         bool go_on =
             pass.choice.result.status == CodecStatus::ok &&
             (hooks.width_chosen == nullptr || hooks.width_chosen(pass.choice, hooks.context));

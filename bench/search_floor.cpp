@@ -1,0 +1,83 @@
+// How close compression comes to its floor: times, for each file, the
+// unbounded parse alone (the width search without a stream), compression
+// with the frozen parse on the same core, and compression with it on a
+// second core. The search's parse sets the pace; the other two show what
+// the frozen parse adds on one core and on two.
+//
+// Build: cmake --build build --target search_floor
+// Run:   build/bench/search_floor [--runs N] FILE...
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "width/width_search.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <class Run> double median_seconds(int runs, Run run) {
+    std::vector<double> seconds;
+    for (int i = 0; i < runs; ++i) {
+        auto start = Clock::now();
+        run();
+        seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+}
+
+bool succeeded(const tarnwel::WidthChoice& choice) {
+    return choice.result.status == tarnwel::CodecStatus::ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int runs = 5;
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--runs") == 0) {
+        runs = std::atoi(argv[2]);
+        first = 3;
+    }
+    std::printf("| input | BITS | search alone | compress, one core | compress, two cores |\n");
+    std::printf("|-------|-----:|------:|------:|------:|\n");
+    for (int i = first; i < argc; ++i) {
+        std::FILE* input = std::fopen(argv[i], "rb");
+        if (input == nullptr) {
+            std::perror(argv[i]);
+            return 2;
+        }
+        bool ok = true;
+        int bits = 0;
+        double alone = median_seconds(runs, [&] {
+            tarnwel::Dictionary dictionary;
+            tarnwel::WidthChoice choice = tarnwel::search_width(input, dictionary);
+            ok = ok && succeeded(choice);
+            bits = choice.bits;
+        });
+        auto compress = [&](bool second_thread) {
+            return median_seconds(runs, [&] {
+                std::FILE* output = std::tmpfile();
+                ok = ok && output != nullptr &&
+                     succeeded(tarnwel::search_and_compress(input, output, {}, tarnwel::max_bits,
+                                                            second_thread));
+                if (output != nullptr) std::fclose(output);
+            });
+        };
+        double one_core = compress(false);
+        double two_cores = compress(true);
+        std::fclose(input);
+        if (!ok) {
+            std::fprintf(stderr, "%s: a run failed\n", argv[i]);
+            return 2;
+        }
+        std::printf("| %s | %d | %.3f | %.3f | %.3f |\n", argv[i], bits, alone, one_core,
+                    two_cores);
+    }
+    return 0;
+}
