@@ -29,6 +29,52 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
     cursor.ahead = nullptr; // it pointed into this block
 }
 
+// Parses a block as the frozen parse would if a string started at its
+// first byte. Runs on the leading parse's thread, over a dictionary that no
+// longer changes.
+void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t limit,
+                 const std::uint8_t* data, std::size_t size) {
+    const std::uint8_t* end = data + size;
+    scouted.codes.clear();
+    scouted.starts.assign(1, 0);
+    Cursor& cursor = scouted.open;
+    start_string(cursor, dictionary, data, end);
+    for (const std::uint8_t* next = data + 1; next < end; ++next) {
+        StringEnd miss;
+        if (extend_string(cursor, dictionary, limit, next, end, miss)) continue;
+        scouted.codes.push_back(cursor.code);
+        scouted.starts.push_back(static_cast<std::uint32_t>(next - data));
+        start_string(cursor, dictionary, next, end);
+    }
+    cursor.ahead = nullptr;
+    scouted.valid = true;
+}
+
+// The frozen parse over a scouted block, until one of its strings starts
+// where one of the scout's did; from there the scout's codes are its own.
+template <class Table>
+void parse_scouted(FrozenParse& parse, Table& dictionary, const ScoutedBlock& scouted,
+                   const std::uint8_t* data, const std::uint8_t* end) {
+    Cursor& cursor = parse.cursor;
+    std::size_t met = 0; // the scout's first string not before the parse
+    for (const std::uint8_t* next = data; next < end; ++next) {
+        StringEnd miss;
+        if (extend_string(cursor, dictionary, parse.limit, next, end, miss)) continue;
+        put_frozen_code(parse.stream, cursor.code);
+        auto at = static_cast<std::uint32_t>(next - data);
+        while (met < scouted.starts.size() && scouted.starts[met] < at)
+            ++met;
+        if (met < scouted.starts.size() && scouted.starts[met] == at) {
+            for (std::size_t i = met; i < scouted.codes.size(); ++i)
+                put_frozen_code(parse.stream, scouted.codes[i]);
+            cursor = scouted.open;
+            return;
+        }
+        start_string(cursor, dictionary, next, end);
+    }
+    cursor.ahead = nullptr;
+}
+
 // Begins the frozen parse again at the byte at `at`; parses the rest of the
 // block, which ends at end.
 template <class Table>
@@ -53,6 +99,7 @@ struct Step {
     DictionaryView view;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
+    const ScoutedBlock* scouted = nullptr; // when the block was scouted
 };
 
 // Waits for a restart or the next block; false when there is nothing more to do.
@@ -76,8 +123,10 @@ bool take_step(FrozenWorker& worker, std::uint32_t& restarts_seen, std::uint64_t
     }
     step.view = worker.view;
     worker.generation_in_use = step.view.generation;
-    step.data = worker.ring[next_block % ring_blocks].data();
-    step.size = worker.ring_sizes[next_block % ring_blocks];
+    std::size_t slot = next_block % ring_blocks;
+    step.data = worker.ring[slot].data();
+    step.size = worker.ring_sizes[slot];
+    step.scouted = worker.scouted[slot].valid ? &worker.scouted[slot] : nullptr;
     return true;
 }
 
@@ -90,6 +139,8 @@ void run_worker(FrozenWorker* worker) {
         const std::uint8_t* end = step.data + step.size;
         if (step.restarting)
             parse_from_restart(parse, step.view, step.restart, step.data, end);
+        else if (step.scouted != nullptr)
+            parse_scouted(parse, step.view, *step.scouted, step.data, end);
         else
             parse_frozen(parse, step.view, step.data, end);
         ++next_block;
@@ -137,6 +188,7 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE
     try {
         worker.ring.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size));
         worker.ring_sizes.assign(ring_blocks, 0);
+        worker.scouted.resize(ring_blocks);
         worker.thread = std::thread(run_worker, &worker);
         worker.threaded = true;
     } catch (const std::bad_alloc&) {
@@ -146,7 +198,8 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE
     return true;
 }
 
-bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size) {
+bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
+                     std::uint32_t scout_limit) {
     if (!worker.threaded) {
         worker.block = data;
         worker.block_size = size;
@@ -165,6 +218,15 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     if (copy.size() < size) copy.resize(size);
     std::memcpy(copy.data(), data, size);
     worker.ring_sizes[slot] = size;
+    ScoutedBlock& scouted = worker.scouted[slot];
+    scouted.valid = false;
+    if (scout_limit != 0) {
+        try {
+            scout_block(scouted, *worker.dictionary, scout_limit, data, size);
+        } catch (const std::bad_alloc&) {
+            scouted.valid = false; // the frozen parse parses the block itself
+        }
+    }
     hold.lock();
     ++worker.handed_over;
     Dictionary& dictionary = *worker.dictionary;

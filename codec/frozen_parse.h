@@ -20,6 +20,17 @@
 //   each block and each restart).
 // - The frozen parse stops, and says so, when its stream fails to write; the
 //   leading parse stops at its next block.
+// - Once the trial at the widest width allowed has overflowed, the
+//   dictionary never changes again and the leading parse has nothing left
+//   to do but hand blocks over. It then parses every other block itself,
+//   from the block's first byte as if a string started there, before
+//   handing it over with the codes and string starts it found (scouting).
+//   The frozen parse, reaching such a block, goes on until one of its
+//   strings starts where one of the scout's did: from there the two parses
+//   are the same (same start, same dictionary), so it takes the scout's
+//   codes and open string and moves on. Parses that start apart meet again
+//   within a few strings; if they never do, the frozen parse has simply
+//   parsed the block itself.
 // Without a second thread the frozen parse runs over each block after the
 // leading parse is done with it: the same restarts, the same stream.
 #pragma once
@@ -49,6 +60,16 @@ struct FrozenRestart {
     std::size_t offset = 0;  // of the first byte in that block
 };
 
+// A block the leading parse scouted: the codes of the strings that end in
+// it, the offset where each string starts (one more than the codes: the
+// string still open at the block's end has no code yet), and that string.
+struct ScoutedBlock {
+    bool valid = false;
+    std::vector<std::uint32_t> codes;
+    std::vector<std::uint32_t> starts;
+    Cursor open;
+};
+
 struct FrozenWorker {
     Dictionary* dictionary = nullptr;
     FrozenParse parse; // the second thread's while it runs
@@ -65,13 +86,14 @@ struct FrozenWorker {
     std::condition_variable changed;
     std::vector<std::vector<std::uint8_t>> ring;
     std::vector<std::size_t> ring_sizes;
-    std::uint64_t handed_over = 0; // blocks
-    std::uint64_t holding = 0;     // first block the frozen parse may still read
-    bool holds_none = true;        // it holds no block (no stream yet)
-    FrozenRestart restart;         // the latest restart posted
-    std::uint32_t restarts = 0;    // posted so far
-    DictionaryView view;           // the newest tables, as of the latest hand-off or restart
-    int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
+    std::vector<ScoutedBlock> scouted; // by ring slot
+    std::uint64_t handed_over = 0;     // blocks
+    std::uint64_t holding = 0;         // first block the frozen parse may still read
+    bool holds_none = true;            // it holds no block (no stream yet)
+    FrozenRestart restart;             // the latest restart posted
+    std::uint32_t restarts = 0;        // posted so far
+    DictionaryView view;               // the newest tables, as of the latest hand-off or restart
+    int generation_in_use = 0;         // the oldest generation the frozen parse may still probe
     bool input_done = false;
     bool stopping = false;
     bool failed = false; // its stream failed to write
@@ -89,8 +111,11 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE
                          bool in_place, bool allow_thread);
 
 // The leading parse hands over each block before parsing it. False when the
-// frozen stream has failed: the run is over.
-bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size);
+// frozen stream has failed: the run is over. A nonzero scout_limit says the
+// dictionary will not change again and the block may be scouted, with the
+// frozen parse's code limit.
+bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
+                     std::uint32_t scout_limit = 0);
 
 // The frozen parse begins again at bits from the byte at offset of the block
 // handed over last, after shared codes.

@@ -34,6 +34,7 @@ struct Pass {
     FrozenWorker* frozen = nullptr;
     std::vector<std::uint32_t> codes;
     const std::uint8_t* block = nullptr; // the start of the block being parsed
+    std::uint64_t blocks_after_cap = 0;
     std::uint64_t input_bytes = 0;       // the input's size, when it tells
     std::uint64_t consumed_at_block = 0; // input read when the table was last planned
     std::size_t stored_at_block = 0;     // the table's entries then
@@ -90,6 +91,13 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     pass.stored_at_block = dictionary.stored;
 }
 
+// Past the cap the dictionary is final, and every other block is scouted
+// for the frozen parse (see frozen_parse.h): the frozen parse's limit, or 0.
+std::uint32_t scout_limit(Pass& pass, bool searching) {
+    if (searching || (++pass.blocks_after_cap & 1) != 0) return 0;
+    return end_code(pass.cap);
+}
+
 // The whole input, one block at a time, from next in the first block. A
 // frozen parse, when compressing, is handed each block before the unbounded
 // parse reads it, and goes on alone once the trial at the cap overflows.
@@ -111,7 +119,8 @@ void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const st
         if (!take_block(reader, next, end)) return;
         pass.block = next;
         if (compressing &&
-            !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next)))
+            !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next),
+                             scout_limit(pass, searching)))
             return;
         pass.cursor.ahead = nullptr; // it pointed into the block just used up
     }
