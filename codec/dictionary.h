@@ -197,10 +197,12 @@ struct Cursor {
 };
 
 // How many levels beyond the parse's a string's slots are asked for. A new
-// string starts with the first level past the pair and the lookahead grows
+// string starts with the two levels past the pair and the lookahead grows
 // by two levels a byte while the string goes on, so short strings (random
 // data) do not flood the memory system with requests they never use, and
-// long ones (text) soon have their next levels on the way.
+// long ones (text) soon have their next levels on the way. (Asking for the
+// fourth level at once paid only when the frozen parse moved to its own
+// core: 3 to 8% on 32 MiB inputs, random bytes included.)
 inline constexpr std::ptrdiff_t levels_ahead = 6;
 
 // Starts a string at the byte at `at` (of a block ending at end).
@@ -217,6 +219,10 @@ inline void start_string(Cursor& cursor, const Table& dictionary, const std::uin
     }
     cursor.ahead_hash = extend_hash(extend_hash(cursor.hash, at[1]), at[2]);
     prefetch_string(dictionary, cursor.ahead_hash);
+    if (cursor.ahead < end) {
+        cursor.ahead_hash = extend_hash(cursor.ahead_hash, *cursor.ahead++);
+        prefetch_string(dictionary, cursor.ahead_hash);
+    }
 }
 
 // Continues the string, whose last byte is at `at`, with a byte found in
@@ -227,7 +233,8 @@ inline void continue_string(Cursor& cursor, const Table& dictionary, std::uint32
     cursor.code = code;
     cursor.hash = hash;
     // A string that is only a known pair so far is as likely to end at the
-    // next byte as not; looking further ahead starts with its third byte.
+    // next byte as not; looking further ahead than start_string did starts
+    // with its third byte.
     if (++cursor.length < 3 || cursor.ahead == nullptr) return;
     for (int step = 0; step < 2 && cursor.ahead < end && cursor.ahead - at <= levels_ahead;
          ++step) {
