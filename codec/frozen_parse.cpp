@@ -16,14 +16,35 @@ namespace {
 // small beside the tables.
 constexpr std::size_t ring_blocks = 32;
 
+// Whether the frozen parse's string starting at offset `at` of a scouted
+// block starts where one of the scout's did; if so, takes the scout's codes
+// from there and its open string. met moves along the scout's strings.
+bool meets_scout(FrozenParse& parse, const ScoutedBlock& scouted, std::size_t& met,
+                 std::ptrdiff_t at) {
+    const std::vector<std::uint32_t>& starts = scouted.starts;
+    while (met < starts.size() && starts[met] < at)
+        ++met;
+    if (met == starts.size() || starts[met] != at) return false;
+    for (std::size_t i = met; i < scouted.codes.size(); ++i)
+        put_frozen_code(parse.stream, scouted.codes[i]);
+    parse.cursor = scouted.open;
+    return true;
+}
+
+// The frozen parse over the bytes from next to end. In a block the leading
+// parse scouted, only until one of its strings starts where one of the
+// scout's did: from there the scout's codes are its own.
 template <class Table>
 void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* next,
-                  const std::uint8_t* end) {
+                  const std::uint8_t* end, const ScoutedBlock* scouted = nullptr) {
     Cursor& cursor = parse.cursor;
+    const std::uint8_t* block = next;
+    std::size_t met = 0; // the scout's first string not before the parse's
     for (; next < end; ++next) {
         StringEnd miss;
         if (extend_string(cursor, dictionary, parse.limit, next, end, miss)) continue;
         put_frozen_code(parse.stream, cursor.code);
+        if (scouted != nullptr && meets_scout(parse, *scouted, met, next - block)) return;
         start_string(cursor, dictionary, next, end);
     }
     cursor.ahead = nullptr; // it pointed into this block
@@ -48,31 +69,6 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
     }
     cursor.ahead = nullptr;
     scouted.valid = true;
-}
-
-// The frozen parse over a scouted block, until one of its strings starts
-// where one of the scout's did; from there the scout's codes are its own.
-template <class Table>
-void parse_scouted(FrozenParse& parse, Table& dictionary, const ScoutedBlock& scouted,
-                   const std::uint8_t* data, const std::uint8_t* end) {
-    Cursor& cursor = parse.cursor;
-    std::size_t met = 0; // the scout's first string not before the parse
-    for (const std::uint8_t* next = data; next < end; ++next) {
-        StringEnd miss;
-        if (extend_string(cursor, dictionary, parse.limit, next, end, miss)) continue;
-        put_frozen_code(parse.stream, cursor.code);
-        auto at = static_cast<std::uint32_t>(next - data);
-        while (met < scouted.starts.size() && scouted.starts[met] < at)
-            ++met;
-        if (met < scouted.starts.size() && scouted.starts[met] == at) {
-            for (std::size_t i = met; i < scouted.codes.size(); ++i)
-                put_frozen_code(parse.stream, scouted.codes[i]);
-            cursor = scouted.open;
-            return;
-        }
-        start_string(cursor, dictionary, next, end);
-    }
-    cursor.ahead = nullptr;
 }
 
 // Begins the frozen parse again at the byte at `at`; parses the rest of the
@@ -139,10 +135,8 @@ void run_worker(FrozenWorker* worker) {
         const std::uint8_t* end = step.data + step.size;
         if (step.restarting)
             parse_from_restart(parse, step.view, step.restart, step.data, end);
-        else if (step.scouted != nullptr)
-            parse_scouted(parse, step.view, *step.scouted, step.data, end);
         else
-            parse_frozen(parse, step.view, step.data, end);
+            parse_frozen(parse, step.view, step.data, end, step.scouted);
         ++next_block;
         if (stream_failed(parse)) {
             std::lock_guard hold(worker->lock);
@@ -172,13 +166,10 @@ FrozenWorker::~FrozenWorker() {
 bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
                          bool in_place, bool allow_thread) {
     worker.dictionary = &dictionary;
-    FrozenStream& stream = worker.parse.stream;
-    stream.file = file;
-    stream.in_place = in_place;
     // The stream's buffer is made here: the second thread must not run out
     // of memory, having no one to tell.
     try {
-        stream.writer = make_code_writer(file, min_bits);
+        open_frozen_stream(worker.parse.stream, file, in_place);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -191,6 +182,7 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE
         worker.scouted.resize(ring_blocks);
         worker.thread = std::thread(run_worker, &worker);
         worker.threaded = true;
+        dictionary.keep_old_tables = true;
     } catch (const std::bad_alloc&) {
     } catch (const std::system_error&) {
     }
@@ -230,9 +222,6 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     hold.lock();
     ++worker.handed_over;
     Dictionary& dictionary = *worker.dictionary;
-    // Set here rather than at the start: the dictionary is made afresh
-    // before the first block.
-    dictionary.keep_old_tables = true;
     worker.view = view_of(dictionary);
     release_old_tables(dictionary,
                        worker.holds_none ? dictionary.generation : worker.generation_in_use);

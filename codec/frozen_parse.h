@@ -104,7 +104,8 @@ struct FrozenWorker {
     ~FrozenWorker();
 };
 
-// Prepares the frozen parse over dictionary, writing into file (the output
+// Prepares the frozen parse over dictionary (made already: it is told here
+// to keep the tables growing replaces), writing into file (the output
 // itself when in_place). Uses a second thread if allowed and one is to be
 // had. False when memory runs out.
 bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,

@@ -31,9 +31,14 @@ bool close_frozen(FrozenStream& frozen, std::uint32_t last) {
 
 } // namespace
 
+void open_frozen_stream(FrozenStream& stream, std::FILE* file, bool in_place) {
+    stream.file = file;
+    stream.in_place = in_place;
+    stream.writer = make_code_writer(file, min_bits);
+}
+
 void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared) {
     ByteWriter& bytes = stream.writer.bytes;
-    if (bytes.buffer.empty()) stream.writer = make_code_writer(stream.file, bits);
     bytes.used = 0; // an earlier stream is abandoned: its bytes are dropped
     bytes.written = 0;
     stream.bits = stream.writer.bits = bits;

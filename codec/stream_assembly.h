@@ -29,6 +29,10 @@ struct FrozenStream {
     CodeWriter writer;
 };
 
+// Ties the stream to its file (the output itself when in_place) and makes
+// its buffer. Throws std::bad_alloc when memory runs out.
+void open_frozen_stream(FrozenStream& stream, std::FILE* file, bool in_place);
+
 // Begins a frozen stream at bits after `shared` codes, dropping what an
 // earlier one on the same file wrote. A failure is kept in stream.writer.
 void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared);

@@ -32,8 +32,7 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
                     code = generator() % end_code(bits);
                 std::FILE* output = std::tmpfile();
                 FrozenStream frozen;
-                frozen.in_place = in_place;
-                frozen.file = in_place ? output : std::tmpfile();
+                open_frozen_stream(frozen, in_place ? output : std::tmpfile(), in_place);
                 // A stream of a narrower width that ran further, then was dropped.
                 begin_frozen_stream(frozen, bits - 1, 0);
                 for (int i = 0; i < 60000; ++i) // past one buffer: some reach the file

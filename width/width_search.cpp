@@ -98,31 +98,39 @@ std::uint32_t scout_limit(Pass& pass, bool searching) {
     return end_code(pass.cap);
 }
 
-// The whole input, one block at a time, from next in the first block. A
-// frozen parse, when compressing, is handed each block before the unbounded
-// parse reads it, and goes on alone once the trial at the cap overflows.
-template <bool compressing>
-void run_pass(Pass& pass, ByteReader& reader, const std::uint8_t* next, const std::uint8_t* end) {
+// The whole input, one block at a time. A frozen parse, when compressing,
+// is handed each block before the unbounded parse reads it, and goes on
+// alone once the trial at the cap overflows.
+template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
     Dictionary& dictionary = pass.dictionary;
     bool searching = true;
-    for (;;) {
-        for (; searching && next < end; ++next) {
-            StringEnd miss;
-            if (extend_string(pass.cursor, dictionary, no_code_limit, next, end, miss)) continue;
-            if (!new_string(pass, miss, next, end)) {
-                if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
-                searching = false; // the frozen parse at the cap goes on alone
-            }
-        }
-        if (compressing) block_parsed(*pass.frozen);
-        if (searching) plan_table(pass, reader.consumed);
-        if (!take_block(reader, next, end)) return;
-        pass.block = next;
+    const std::uint8_t* next;
+    const std::uint8_t* end;
+    while (take_block(reader, next, end)) {
         if (compressing &&
             !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next),
                              scout_limit(pass, searching)))
             return;
-        pass.cursor.ahead = nullptr; // it pointed into the block just used up
+        bool first = pass.block == nullptr;
+        pass.block = next;
+        if (first)
+            start_string(pass.cursor, dictionary, next++, end); // the input's first byte
+        else
+            pass.cursor.ahead = nullptr; // it pointed into the block just used up
+        if (searching) {
+            for (; next < end; ++next) {
+                StringEnd miss;
+                if (extend_string(pass.cursor, dictionary, no_code_limit, next, end, miss))
+                    continue;
+                if (!new_string(pass, miss, next, end)) {
+                    if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
+                    searching = false; // the frozen parse at the cap goes on alone
+                    break;
+                }
+            }
+        }
+        if (compressing) block_parsed(*pass.frozen);
+        if (searching) plan_table(pass, reader.consumed);
     }
 }
 
@@ -132,14 +140,11 @@ WidthChoice failed(WidthChoice choice, CodecStatus status, int error_number = 0)
     return choice;
 }
 
-// Runs the pass over the input and settles the choice.
+// Runs the pass over the input, with a dictionary freshly made, and settles
+// the choice.
 void search(Pass& pass, std::FILE* input) {
     WidthChoice& choice = pass.choice;
     choice.last_trial_bits = default_bits;
-    if (!init_dictionary(pass.dictionary)) {
-        choice = failed(choice, CodecStatus::out_of_memory);
-        return;
-    }
     // A file is searched from its first byte, wherever it was left; a pipe
     // from where it stands. A pipe's size is not known ahead: the table
     // then grows as it fills.
@@ -153,24 +158,15 @@ void search(Pass& pass, std::FILE* input) {
     ByteReader reader = make_reader(input, {pass.hooks.progress, pass.hooks.context});
     if (pass.hooks.trial_started != nullptr)
         pass.hooks.trial_started(choice.last_trial_bits, pass.hooks.context);
-    const std::uint8_t* next;
-    const std::uint8_t* end;
-    bool empty = !take_block(reader, next, end);
-    if (!empty) {
-        pass.block = next;
-        // The list of shared codes and the frozen stream's buffer come from
-        // the heap: running out there fails the run like the tables do.
-        try {
-            if (pass.frozen == nullptr) {
-                start_string(pass.cursor, pass.dictionary, next++, end);
-                run_pass<false>(pass, reader, next, end);
-            } else if (hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next))) {
-                start_string(pass.cursor, pass.dictionary, next++, end);
-                run_pass<true>(pass, reader, next, end);
-            }
-        } catch (const std::bad_alloc&) {
-            choice.result.status = CodecStatus::out_of_memory;
-        }
+    // The list of shared codes and the frozen stream's buffer come from
+    // the heap: running out there fails the run like the tables do.
+    try {
+        if (pass.frozen == nullptr)
+            run_pass<false>(pass, reader);
+        else
+            run_pass<true>(pass, reader);
+    } catch (const std::bad_alloc&) {
+        choice.result.status = CodecStatus::out_of_memory;
     }
     if (pass.frozen != nullptr) finish_frozen_worker(*pass.frozen);
     choice.result.bytes_in = reader.consumed;
@@ -187,7 +183,8 @@ void search(Pass& pass, std::FILE* input) {
         choice.last_trial_fit = true;
         choice.bits = choice.last_trial_bits - 1;
     }
-    if (empty) pass.cursor.code = static_cast<std::uint32_t>(-1); // all ones in the stream
+    // An empty input's stream is one all-ones code and the end code.
+    if (reader.consumed == 0) pass.cursor.code = static_cast<std::uint32_t>(-1);
 }
 
 // Puts the stream together: the shared codes in front of the frozen stream,
@@ -210,6 +207,7 @@ void finish_stream(Pass& pass, std::FILE* output) {
 
 WidthChoice search_width(std::FILE* input, Dictionary& dictionary, SearchHooks hooks, int cap) {
     Pass pass(dictionary, hooks, cap);
+    if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
     search(pass, input);
     return pass.choice;
 }
@@ -226,7 +224,8 @@ WidthChoice search_and_compress(std::FILE* input, std::FILE* output, SearchHooks
     {
         FrozenWorker frozen;
         pass.frozen = &frozen;
-        if (start_frozen_worker(frozen, dictionary, frozen_file, in_place, allow_second_thread))
+        if (init_dictionary(dictionary) &&
+            start_frozen_worker(frozen, dictionary, frozen_file, in_place, allow_second_thread))
             search(pass, input);
         else
             pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
