@@ -22,14 +22,18 @@ inline constexpr int max_guarded_files = 2;
 bool open_standard_descriptors();
 
 // From here on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the guarded files
-// and end the process with the signal's usual status; SIGXFSZ is ignored, so
-// that writing past a file-size limit fails the write instead. On Windows,
+// and end the process with the signal's usual status (the first one's, when
+// several arrive); SIGXFSZ is ignored, so that writing past a file-size limit
+// fails the write instead. A signal that was ignored when the process
+// started (nohup, a background job of a script) stays ignored. On Windows,
 // Ctrl-C, Ctrl-Break and closing the console do the same.
 void install_interrupt_handlers();
 
 // Holds off the signals above (on Windows, Ctrl-C and the like) while it
 // lives, for steps that must not be cut in two (creating a file and
-// guarding it; keeping the output and replacing the width file). Not nested.
+// guarding it; keeping the output and replacing the width file). Never
+// around a step that may wait on another process (opening a FIFO waits for
+// its reader): that wait must stay interruptible. Not nested.
 struct SignalsHeld {
     SignalsHeld();
     ~SignalsHeld();

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,15 +39,27 @@ sigset_t ending_set() {
     return set;
 }
 
+// Which of ending_signals this run caught: those not ignored when it started.
+std::atomic<bool> catching[std::size(ending_signals)];
+
+void set_action(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
 extern "C" void end_on_signal(int signal) {
     int saved = errno;
     remove_guarded_files();
-    // The signal is held while its handler runs: with the default action
-    // back in place, it ends the process as soon as the handler returns.
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(signal, &fallback, nullptr);
+    // The run ends with the status of the first signal: the others, pending
+    // or yet to come, are dropped. This one is held while its handler runs:
+    // with the default action back in place, it ends the process as soon as
+    // the handler returns.
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i)
+        if (ending_signals[i] != signal && catching[i].load())
+            set_action(ending_signals[i], SIG_IGN);
+    set_action(signal, SIG_DFL);
     raise(signal);
     errno = saved;
 }
@@ -80,8 +93,16 @@ void install_interrupt_handlers() {
     struct sigaction action {};
     action.sa_handler = end_on_signal;
     action.sa_mask = ending_set(); // one handler at a time
-    for (int signal : ending_signals)
-        sigaction(signal, &action, nullptr);
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
+        // A signal ignored by whoever started the run (nohup, a background
+        // job of a script) stays ignored.
+        struct sigaction inherited {};
+        if (sigaction(ending_signals[i], nullptr, &inherited) != 0 ||
+            inherited.sa_handler == SIG_IGN)
+            continue;
+        catching[i].store(true);
+        sigaction(ending_signals[i], &action, nullptr);
+    }
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
