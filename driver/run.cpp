@@ -2,16 +2,22 @@
 // (the pass that searches the width and compresses, the width file, the
 // report) or expand.
 //
-// What a run that does not finish leaves behind: an output it created or
-// truncated is removed when it fails after opening it or is ended by a
-// signal (a corrupt stream is the exception: what was expanded before the
-// fault stays). The width file is replaced only once the stream is complete
-// and the output closed, so a failed run leaves the previous one.
+// What a run that does not finish leaves behind: nothing. An output that is
+// a regular file, or does not exist yet, is written to a new file beside it
+// that takes its name only once complete (a corrupt stream counts as
+// complete: what was expanded before the fault is kept), so until then the
+// old file, under every name it has, keeps its content; a failed or
+// interrupted run removes only the new file. Anything else (a pipe, a FIFO,
+// a device) is written in place. The width file is replaced only once the
+// stream is complete and in place, so a failed run leaves the previous one.
 #include "driver/run.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,12 +49,18 @@ struct RunState {
     Clock::time_point start;
     std::FILE* input = nullptr;
     std::FILE* output = nullptr;
+    // Where a regular output is written until it is complete, and the file it
+    // then replaces (output_path with its links followed); both empty when
+    // the output is written in place.
+    std::string output_temporary;
+    std::string output_target;
     int output_guard = -1;
+    std::optional<std::uint64_t> input_size; // a regular input's size at the start
     ProgressLine progress;
     StagedWidth width;
     int width_guard = -1;
     int width_file_error = 0;
-    int bits = default_bits; // when expanding, the width read from the width file
+    int bits = default_bits; // the width read from the width file, or the trial in progress
     ExpanderTables tables;
 };
 
@@ -88,6 +100,7 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
 }
 
 void trial_started(int bits, void* context) {
+    static_cast<RunState*>(context)->bits = bits;
     auto& progress = static_cast<RunState*>(context)->progress;
     erase_progress(progress);
     std::printf("Testing for BITS = %d\n", bits);
@@ -123,12 +136,7 @@ bool width_chosen(const WidthChoice& choice, void* context) {
     }
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
-    {
-        SignalsHeld held; // the staged file is removed by whatever ends the run
-        state.width_file_error = stage_width_file(width_file_name, choice.bits, state.width);
-        if (state.width_file_error == 0)
-            state.width_guard = guard_path(state.width.temporary.c_str());
-    }
+    state.width_file_error = write_staged_width(state.width, choice.bits);
     if (state.width_file_error != 0) {
         report_file_error("cannot write width file", width_file_name, state.width_file_error);
         return false;
@@ -142,23 +150,52 @@ void search_progress(std::uint64_t bytes_done, void* context) {
     report_progress(bytes_done, &static_cast<RunState*>(context)->progress);
 }
 
+// A regular input that is now shorter than at the start, or that ended
+// before that size (bytes_read, where the pass reads to the end), was cut
+// while being read: what was made of it holds only part of it. One that
+// grew was read to its new end.
+bool input_shrank(const RunState& state, std::optional<std::uint64_t> bytes_read) {
+    if (!state.input_size) return false;
+    std::optional<std::uint64_t> size_now = regular_file_size(state.input);
+    bool cut = (bytes_read && *bytes_read < *state.input_size) ||
+               (size_now && *size_now < *state.input_size);
+    if (!cut) return false;
+    std::printf("tarnwel: input %s changed while being read\n", state.input_path);
+    return true;
+}
+
+// Puts a finished output in its place, or keeps it where it was written.
+int keep_output(RunState& state) {
+    if (!state.output_temporary.empty()) {
+        int error = replace_file(state.output_temporary.c_str(), state.output_target.c_str());
+        if (error != 0) return error;
+        state.output_temporary.clear();
+    }
+    release_guard(state.output_guard);
+    return 0;
+}
+
 int compress_mode(RunState& state) {
     WidthChoice choice = search_and_compress(
         state.input, state.output, {trial_started, search_progress, width_chosen, &state});
     erase_progress(state.progress);
     if (state.width_file_error != 0) return exit_failure;
     if (choice.result.status != CodecStatus::ok)
-        return report_codec_failure(state, choice.result, choice.last_trial_bits);
-    if (!close_output(state)) return exit_failure;
+        return report_codec_failure(state, choice.result, state.bits);
+    if (input_shrank(state, choice.result.bytes_in) || !close_output(state)) return exit_failure;
     {
         // Keeping the output and replacing the width file go together.
         SignalsHeld held;
-        int error = commit_width_file(state.width, width_file_name);
+        int error = keep_output(state);
+        if (error != 0) {
+            report_file_error("cannot write output", state.output_path, error);
+            return exit_failure;
+        }
+        error = commit_width_file(state.width, width_file_name);
         if (error != 0) {
             report_file_error("cannot write width file", width_file_name, error);
             return exit_failure;
         }
-        release_guard(state.output_guard);
         release_guard(state.width_guard);
     }
     print_report(state, choice.result);
@@ -193,11 +230,20 @@ int decompress_mode(RunState& state) {
     CodecResult result =
         expand_stream(state.tables, state.input, state.output, progress_hook(state));
     erase_progress(state.progress);
+    // A stream cut short reads as one that ends there; the expander stops
+    // at the end code, wherever the file ends.
+    if (input_shrank(state, std::nullopt)) return exit_failure;
     // The output keeps what was expanded before a corrupt code, so it is
     // closed (and checked) before the verdict.
     if (!close_output(state)) return exit_failure;
-    if (result.status == CodecStatus::ok || result.status == CodecStatus::corrupt_stream)
-        release_guard(state.output_guard);
+    if (result.status == CodecStatus::ok || result.status == CodecStatus::corrupt_stream) {
+        SignalsHeld held;
+        int error = keep_output(state);
+        if (error != 0) {
+            report_file_error("cannot write output", state.output_path, error);
+            return exit_failure;
+        }
+    }
     return report_codec_failure(state, result, state.bits);
 }
 
@@ -217,16 +263,63 @@ bool files_are_distinct(RunState& state, bool compressing) {
     return true;
 }
 
-// Creates or truncates the output, guarded from the moment it exists.
-bool open_output(RunState& state) {
+// Creates the new file that becomes the output once complete, beside the
+// file it will replace, guarded from the moment it exists. 0, or the errno.
+int open_output_beside(RunState& state) {
     SignalsHeld held;
+    int error = create_unique_file(state.output_target.c_str(), state.output_temporary);
+    if (error != 0) return error;
     errno = 0;
-    state.output = create_output_file(state.output_path);
+    state.output = create_output_file(state.output_temporary.c_str());
     if (state.output == nullptr) {
-        report_file_error("cannot create output", state.output_path, last_error_or());
+        error = last_error_or();
+        remove_file(state.output_temporary.c_str());
+        state.output_temporary.clear();
+        return error;
+    }
+    state.output_guard = guard_file(state.output_temporary.c_str(), state.output);
+    copy_permissions(state.output_target.c_str(), state.output);
+    return 0;
+}
+
+// Opens an output that is not a regular file where it is. Opening a FIFO
+// waits for its reader, so signals are not held: nothing has been created
+// that an interrupted wait would leave behind.
+int open_output_in_place(RunState& state) {
+    state.output_target.clear();
+    errno = 0;
+    std::FILE* output = create_output_file(state.output_path);
+    if (output == nullptr) return last_error_or();
+    SignalsHeld held;
+    state.output = output;
+    state.output_guard = guard_file(state.output_path, state.output);
+    return 0;
+}
+
+bool open_output(RunState& state) {
+    int error = replaceable_target(state.output_path, state.output_target);
+    if (error == not_a_regular_file)
+        error = open_output_in_place(state);
+    else if (error == 0)
+        error = open_output_beside(state);
+    if (error != 0) {
+        report_file_error("cannot create output", state.output_path, error);
         return false;
     }
-    state.output_guard = guard_file(state.output_path, state.output);
+    return true;
+}
+
+// Creates the file that will take the width file's place, so that a width
+// file that cannot be replaced (a folder of that name, a folder that cannot
+// be written) fails the run before the input is read or the output touched.
+bool reserve_width(RunState& state) {
+    SignalsHeld held; // the reserved file is removed by whatever ends the run
+    int error = reserve_width_file(width_file_name, state.width);
+    if (error != 0) {
+        report_file_error("cannot write width file", width_file_name, error);
+        return false;
+    }
+    state.width_guard = guard_path(state.width.temporary.c_str());
     return true;
 }
 
@@ -238,7 +331,8 @@ bool prepare_run(RunState& state, bool compressing) {
         report_file_error("cannot open input", state.input_path, errno);
         return false;
     }
-    state.progress = make_progress_line(regular_file_size(state.input).value_or(0));
+    state.input_size = regular_file_size(state.input);
+    state.progress = make_progress_line(state.input_size.value_or(0));
     if (!files_are_distinct(state, compressing)) return false;
     // By place, not only by file: the width file may not exist yet.
     if (is_same_place(state.output_path, width_file_name)) {
@@ -246,8 +340,18 @@ bool prepare_run(RunState& state, bool compressing) {
                     width_file_name);
         return false;
     }
-    if (!compressing && !prepare_expanding(state)) return false;
+    if (compressing ? !reserve_width(state) : !prepare_expanding(state)) return false;
     return open_output(state);
+}
+
+// Whether the heap has room for a run to get under way. Where it has not,
+// the C++ runtime could not even make the exception that says so (its
+// reserve for that comes from the same heap), and would abort.
+bool room_to_start() {
+    constexpr std::size_t start_bytes = std::size_t{1} << 20;
+    void* room = std::malloc(start_bytes);
+    std::free(room);
+    return room != nullptr;
 }
 
 } // namespace
@@ -264,14 +368,26 @@ int run(int argc, char** argv) {
         std::printf("\nUSAGE : Tarnwel c/d input output\t\t(c:compress, d:decompress)\n");
         return exit_usage;
     }
-    const std::vector<std::string> arguments = command_line(argc, argv);
-    const bool compressing = arguments[1][0] == 'c';
-    state.input_path = arguments[2].c_str();
-    state.output_path = arguments[3].c_str();
-
+    if (!room_to_start()) {
+        report_codec_failure(state, CodecResult{CodecStatus::out_of_memory}, state.bits);
+        return exit_failure;
+    }
     int status = exit_failure;
-    if (prepare_run(state, compressing))
-        status = compressing ? compress_mode(state) : decompress_mode(state);
+    std::vector<std::string> arguments; // the paths in state point into it
+    // Every allocation on the way is the codec's or the driver's own: running
+    // out anywhere ends the run like running out for the tables.
+    try {
+        arguments = command_line(argc, argv);
+        const bool compressing = arguments[1][0] == 'c';
+        state.input_path = arguments[2].c_str();
+        state.output_path = arguments[3].c_str();
+        if (prepare_run(state, compressing))
+            status = compressing ? compress_mode(state) : decompress_mode(state);
+    } catch (const std::bad_alloc&) {
+        erase_progress(state.progress);
+        report_codec_failure(state, CodecResult{CodecStatus::out_of_memory}, state.bits);
+        status = exit_failure;
+    }
     close_files(state);
     // A run that succeeded or met a corrupt stream has released its guards;
     // any other leaves nothing half-written.

@@ -66,6 +66,21 @@ int create_unique_file(const char* prefix, std::string& path);
 int create_new_file(const char* path);
 unsigned long process_id();
 
+// Where a new version of the output named by path is put together: the
+// file path leads to through its symbolic links, existing or not, so that
+// a link stays a link to the new file. 0 with target set when that is a
+// regular file this run may write, or nothing yet; not_a_regular_file for a
+// FIFO, a device or anything else that must be written in place (also a
+// link the system resolves by magic, such as /dev/fd/N, whose target cannot
+// be named); EISDIR for a folder; EACCES for a file this run may not write;
+// or the errno of a failed look.
+int replaceable_target(const char* path, std::string& target);
+
+// Gives file the permission bits (and, where allowed, the owner) of the
+// existing file at path, so that replacing path changes nothing but its
+// content. Best effort: nothing happens where that is not possible.
+void copy_permissions(const char* path, std::FILE* file);
+
 // Puts from in the place of to in one step: a reader of to sees the old
 // file or the new one, never a mixture. 0, or the errno of the failure.
 int replace_file(const char* from, const char* to);

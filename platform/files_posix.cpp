@@ -156,6 +156,43 @@ int create_new_file(const char* path) {
     return close(descriptor) == 0 ? 0 : last_error_or();
 }
 
+int replaceable_target(const char* path, std::string& target) {
+    struct stat named {};
+    errno = 0;
+    bool exists = stat(path, &named) == 0;
+    if (!exists && errno != ENOENT) return last_error_or();
+    if (exists && !S_ISREG(named.st_mode))
+        return S_ISDIR(named.st_mode) ? EISDIR : not_a_regular_file;
+    // Follow the links to the file itself.
+    target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat info {};
+        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        std::optional<std::string> next = link_target(target);
+        if (!next || hops == 40) return not_a_regular_file;
+        target = (*next)[0] == '/' ? *next : folder_of(target) + *next;
+    }
+    struct stat found {};
+    bool found_exists = stat(target.c_str(), &found) == 0;
+    if (found_exists != exists ||
+        (exists && (found.st_dev != named.st_dev || found.st_ino != named.st_ino)))
+        return not_a_regular_file;
+    errno = 0;
+    if (exists && access(target.c_str(), W_OK) != 0) return last_error_or(EACCES);
+    return 0;
+}
+
+void copy_permissions(const char* path, std::FILE* file) {
+    struct stat info {};
+    if (stat(path, &info) != 0) return;
+    // The owner first: changing it may clear the set-user-ID bits.
+    if (fchown(fileno(file), info.st_uid, info.st_gid) != 0) {
+        // Only the superuser may give a file away; the group alone may do.
+        [[maybe_unused]] int ignored = fchown(fileno(file), static_cast<uid_t>(-1), info.st_gid);
+    }
+    fchmod(fileno(file), info.st_mode & 07777);
+}
+
 int replace_file(const char* from, const char* to) {
     errno = 0;
     return std::rename(from, to) == 0 ? 0 : last_error_or();

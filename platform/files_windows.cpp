@@ -162,6 +162,23 @@ int create_new_file(const char* path) {
     return _close(descriptor) == 0 ? 0 : last_error_or();
 }
 
+int replaceable_target(const char* path, std::string& target) {
+    target = path;
+    DWORD attributes = attributes_of(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : errno_of(error);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
+    std::optional<FileIdentity> identity = identity_of(path);
+    if (!identity || !identity->regular) return not_a_regular_file;
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? EACCES : 0;
+}
+
+// A new file takes its folder's access rules, as the old one did; there
+// are no permission bits to carry over.
+void copy_permissions(const char*, std::FILE*) {}
+
 int replace_file(const char* from, const char* to) {
     if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
     return errno_of(GetLastError());

@@ -250,14 +250,16 @@ TEST(CommandLine, FullDiskFailsWithoutTheReport) {
               "\nExpanding... \ntarnwel: cannot write output /dev/full: No space left on device\n");
 }
 
-TEST(CommandLine, WidthFileThatCannotBeWrittenFailsTheCompressRun) {
+TEST(CommandLine, WidthFileThatCannotBeReplacedFailsTheCompressRunBeforeItStarts) {
     ScratchFolder folder;
     write_file(folder.path / "in", bytes_of("data"));
+    write_file(folder.path / "out", bytes_of("an earlier file"));
     fs::create_directory(folder.path / "bits.txt");
     RunOutcome outcome = run_tarnwel(folder.path, {"c", "in", "out"});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.output, "Testing for BITS = 12\n" + closing_messages(12) +
-                                  "tarnwel: cannot write width file bits.txt: Is a directory\n");
+    EXPECT_EQ(outcome.output, "tarnwel: cannot write width file bits.txt: Is a directory\n");
+    EXPECT_EQ(read_file(folder.path / "out"), bytes_of("an earlier file"));
+    EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"bits.txt", "in", "out"}));
 }
 
 TEST(CommandLine, ExpandingNeedsAReadableWidthFromElevenToTwentyFive) {

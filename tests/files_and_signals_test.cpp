@@ -120,9 +120,9 @@ TEST(FilesAndSignals, ASignalPartWayRemovesTheOutputAndEndsWithTheSignal) {
     for (const auto& [signal, number] : signals) {
         for (const char* step : {"c in", "d in.z"}) {
             std::string script =
-                "mkfifo feed; \"$T\" " + std::string(step[0] == 'c' ? "c" : "d") +
+                "set -m; mkfifo feed; \"$T\" " + std::string(step[0] == 'c' ? "c" : "d") +
                 " feed out >/dev/null & run=$!\nexec 3>feed\nhead -c 1000000 " + (step + 2) +
-                " >&3\nwhile [ ! -e out ]; do sleep 0.01; done\nkill -" + signal +
+                " >&3\nuntil ls out* >/dev/null 2>&1; do sleep 0.01; done\nkill -" + signal +
                 " $run\nwait $run\nstatus=$?\nexec 3>&-\nrm feed\n" + "exit $status";
             Shell outcome = shell(folder.path, script);
             EXPECT_EQ(outcome.status, 128 + number) << signal << " during " << step;
@@ -133,26 +133,111 @@ TEST(FilesAndSignals, ASignalPartWayRemovesTheOutputAndEndsWithTheSignal) {
     }
 }
 
-TEST(FilesAndSignals, AWriteFailurePartWayRemovesTheOutput) {
+// A signal ignored by whoever started the run stays ignored: a background
+// job of a script (SIGINT) or a run under nohup (SIGHUP) finishes its work.
+TEST(FilesAndSignals, SignalsIgnoredAtTheStartStayIgnored) {
     ScratchFolder folder;
-    Bytes input = random_bytes(300000, 65);
+    Bytes input = random_bytes(2000000, 67);
     write_file(folder.path / "in", input);
     ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
-    // Named through a link, the output is the file the link leads to.
+    Bytes stream = read_file(folder.path / "in.z");
+    Shell outcome =
+        shell(folder.path, "trap '' HUP; mkfifo feed; \"$T\" c feed out >/dev/null & run=$!\n"
+                           "exec 3>feed\nhead -c 1000000 in >&3\n"
+                           "until ls out.*.tmp >/dev/null 2>&1; do sleep 0.01; done\n"
+                           "kill -INT $run; kill -HUP $run; sleep 0.2\n"
+                           "tail -c +1000001 in >&3\nexec 3>&-\nwait $run\nstatus=$?\nrm feed\n"
+                           "exit $status");
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_TRUE(read_file(folder.path / "out") == stream);
+}
+
+// Opening a FIFO waits for its reader; signals end that wait at once, with
+// the first one's status, and nothing is left behind.
+TEST(FilesAndSignals, WaitingForAFifoOutputsReaderEndsWithTheFirstSignal) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", text_like(3000, 68));
+    Shell outcome =
+        shell(folder.path, "set -m; mkfifo f; \"$T\" c in f >/dev/null & run=$!\nsleep 0.3\n"
+                           "kill -TERM $run; sleep 0.1; kill -INT $run 2>/dev/null; sleep 0.1\n"
+                           "timeout 1 cat f >/dev/null 2>&1 &\nwait $run\nstatus=$?\nwait\n"
+                           "rm f\nexit $status");
+    EXPECT_EQ(outcome.status, 128 + SIGTERM) << outcome.output;
+    EXPECT_EQ(names_in(folder.path), std::vector<std::string>{"in"});
+}
+
+// A regular input cut short while it is read fails the run, in both modes:
+// what was made of it would hold only part of it.
+TEST(FilesAndSignals, AnInputThatShrinksWhileItIsReadFailsTheRun) {
+    ScratchFolder folder;
+    ASSERT_EQ(shell(folder.path, "head -c 16000000 /dev/urandom >in\n\"$T\" c in in.z").status, 0);
+    for (const char* input : {"in", "in.z"}) {
+        std::string script = "cp " + std::string(input) + " cut\n\"$T\" " +
+                             (input[3] == 'z' ? "d" : "c") +
+                             " cut out & run=$!\n"
+                             "until ls out* >/dev/null 2>&1; do sleep 0.01; done\n"
+                             "truncate -s 100000 cut\nwait $run\nstatus=$?\nrm cut\nexit $status";
+        Shell outcome = shell(folder.path, script);
+        EXPECT_EQ(outcome.status, 2) << input;
+        EXPECT_NE(outcome.output.find("tarnwel: input cut changed while being read\n"),
+                  std::string::npos)
+            << input << ": " << outcome.output;
+        EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"bits.txt", "in", "in.z"}))
+            << input;
+    }
+}
+
+// An earlier output keeps its content under every name (a hard link, the
+// file a symbolic link leads to) until the new one is complete; a run that
+// fails part way, on a write or a signal, leaves only the earlier file.
+TEST(FilesAndSignals, AnEarlierOutputKeepsItsContentUnderEveryNameUntilTheNewOneIsComplete) {
+    ScratchFolder folder;
+    Bytes input = random_bytes(3000000, 65);
+    write_file(folder.path / "in", input);
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
+    Bytes stream = read_file(folder.path / "in.z");
+    Bytes width = read_file(folder.path / "bits.txt");
+    write_file(folder.path / "out", bytes_of("an earlier file"));
+    fs::create_hard_link(folder.path / "out", folder.path / "other");
     fs::create_symlink("out", folder.path / "link");
-    for (const char* step : {"c in", "d in.z"}) {
-        for (const char* output : {"out", "link"}) {
-            write_file(folder.path / "out", bytes_of("an earlier file"));
-            Shell outcome =
-                shell(folder.path, "ulimit -f 100; \"$T\" " + std::string(step) + " " + output);
-            EXPECT_EQ(outcome.status, 2) << step << " " << output;
-            EXPECT_NE(outcome.output.find("tarnwel: cannot write output " + std::string(output) +
-                                          ": File too large\n"),
-                      std::string::npos)
-                << step << ": " << outcome.output;
-            EXPECT_FALSE(fs::exists(folder.path / "out")) << step << " " << output;
+    fs::permissions(folder.path / "out",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::vector<std::string> names{"bits.txt", "in", "in.z", "link", "other", "out"};
+    // Cut off by a file-size limit, or by a signal once the run is under way
+    // (the input stalls part way, so the run waits with its output open).
+    const std::string failures[] = {
+        "ulimit -f 100; \"$T\" STEP OUTPUT",
+        "set -m; mkfifo feed; \"$T\" STEP OUTPUT & run=$!\nexec 3>feed\nhead -c 500000 SOURCE >&3\n"
+        "kill -INT $run\nwait $run\nstatus=$?\nexec 3>&-\nrm feed\nexit $status"};
+    for (const std::string& failure : failures) {
+        for (const char* step : {"c", "d"}) {
+            for (const char* output : {"out", "link"}) {
+                std::string script = failure;
+                bool fed = script.find("feed") != std::string::npos;
+                std::string source = step[0] == 'c' ? "in" : "in.z";
+                script.replace(script.find("STEP"), 4,
+                               std::string(step) + " " + (fed ? "feed" : source));
+                script.replace(script.find("OUTPUT"), 6, output);
+                if (fed) script.replace(script.find("SOURCE"), 6, source);
+                Shell outcome = shell(folder.path, script);
+                std::string what = std::string(step) + " into " + output + ": " + script;
+                EXPECT_EQ(outcome.status, fed ? 128 + SIGINT : 2) << what << outcome.output;
+                EXPECT_EQ(read_file(folder.path / "out"), bytes_of("an earlier file")) << what;
+                EXPECT_EQ(read_file(folder.path / "other"), bytes_of("an earlier file")) << what;
+                EXPECT_EQ(names_in(folder.path), names) << what;
+                EXPECT_EQ(read_file(folder.path / "bits.txt"), width) << what;
+            }
         }
     }
+    // Once complete, the new output takes the name, through the link, with
+    // the earlier file's permission bits; the hard link keeps the earlier file.
+    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "link"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(folder.path / "link"));
+    EXPECT_TRUE(read_file(folder.path / "out") == stream);
+    EXPECT_EQ(read_file(folder.path / "other"), bytes_of("an earlier file"));
+    EXPECT_EQ(fs::status(folder.path / "out").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(names_in(folder.path), names);
 }
 
 TEST(FilesAndSignals, PipesAndFifosWorkLikeFiles) {

@@ -19,7 +19,8 @@ TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
     write_file(path, bytes_of("old content that is longer"));
     for (bool commit : {false, true}) {
         StagedWidth staged;
-        ASSERT_EQ(stage_width_file(path.c_str(), 13, staged), 0);
+        ASSERT_EQ(reserve_width_file(path.c_str(), staged), 0);
+        ASSERT_EQ(write_staged_width(staged, 13), 0);
         EXPECT_EQ(read_file(path), bytes_of("old content that is longer"));
         if (commit)
             ASSERT_EQ(commit_width_file(staged, path.c_str()), 0);
@@ -67,7 +68,7 @@ TEST(WidthFile, MissingOrFolderIsUnreadableWithTheReason) {
     EXPECT_EQ(folder_in_the_way.status, WidthFileStatus::unreadable);
     EXPECT_EQ(folder_in_the_way.error_number, EISDIR);
     StagedWidth staged;
-    EXPECT_EQ(stage_width_file((folder.path / "bits.txt").c_str(), 12, staged), EISDIR);
+    EXPECT_EQ(reserve_width_file((folder.path / "bits.txt").c_str(), staged), EISDIR);
     EXPECT_EQ(names_in(folder.path), std::vector<std::string>{"bits.txt"});
 }
 

@@ -28,12 +28,14 @@ int write_width(const char* path, int bits) {
 
 } // namespace
 
-int stage_width_file(const char* path, int bits, StagedWidth& staged) {
+int reserve_width_file(const char* path, StagedWidth& staged) {
     int error = check_regular_or_absent(path);
     if (error == 0) error = create_unique_file(path, staged.temporary);
-    if (error == 0) error = write_width(staged.temporary.c_str(), bits);
-    if (error != 0) discard_width_file(staged);
     return error;
+}
+
+int write_staged_width(const StagedWidth& staged, int bits) {
+    return write_width(staged.temporary.c_str(), bits);
 }
 
 int commit_width_file(StagedWidth& staged, const char* path) {

@@ -19,9 +19,14 @@ struct StagedWidth {
     std::string temporary; // the new width's file; empty once committed or discarded
 };
 
-// Writes bits to a new file beside path. Refuses a path that names anything
-// but a regular file (a folder, a FIFO). Returns 0, or the error number.
-int stage_width_file(const char* path, int bits, StagedWidth& staged);
+// Creates an empty new file beside path, to take its place later, and so
+// shows before anything else is done that path can be replaced. Refuses a
+// path that names anything but a regular file (a folder, a FIFO). Returns
+// 0, or the error number.
+int reserve_width_file(const char* path, StagedWidth& staged);
+
+// Writes bits to the reserved file. Returns 0, or the error number.
+int write_staged_width(const StagedWidth& staged, int bits);
 
 // Puts the staged width in place of path. Returns 0, or the errno.
 int commit_width_file(StagedWidth& staged, const char* path);
