@@ -1,5 +1,6 @@
 #include "driver/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/console.h"
@@ -15,6 +16,12 @@ std::string format(const char* pattern, double a, double b = 0) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, a, b);
     return text;
+}
+
+// Characters the line may take on the terminal as it is now.
+std::size_t room_for_line() {
+    int columns = terminal_columns();
+    return columns > 1 ? static_cast<std::size_t>(columns - 1) : 0;
 }
 
 } // namespace
@@ -46,17 +53,32 @@ std::string progress_text(const std::string& phase, std::uint64_t done, std::uin
     return text;
 }
 
+std::string fit_progress_text(std::string text, std::size_t width) {
+    while (text.size() > width) {
+        std::size_t last_part = text.rfind(", ");
+        if (last_part == std::string::npos) break;
+        text.resize(last_part);
+    }
+    if (text.size() > width) text.resize(width);
+    return text;
+}
+
 void report_progress(std::uint64_t bytes_done, void* context) {
     auto& line = *static_cast<ProgressLine*>(context);
     if (!line.enabled) return;
     auto now = ProgressLine::Clock::now();
     if (now - line.phase_start < quiet_start || now - line.last_draw < redraw_interval) return;
     line.last_draw = now;
-    std::string text = progress_text(line.phase, bytes_done, line.total,
-                                     std::chrono::duration<double>(now - line.phase_start).count());
-    // Pad over the end of a longer line drawn before.
+    std::size_t room = room_for_line();
+    std::string text = fit_progress_text(
+        progress_text(line.phase, bytes_done, line.total,
+                      std::chrono::duration<double>(now - line.phase_start).count()),
+        room);
+    // Pad over the end of a longer line drawn before, as far as the
+    // terminal, perhaps narrowed since, still has room.
     std::size_t width = text.size();
-    if (text.size() < line.shown) text.append(line.shown - text.size(), ' ');
+    std::size_t covered = std::min(line.shown, room);
+    if (width < covered) text.append(covered - width, ' ');
     std::printf("\r%s", text.c_str());
     std::fflush(stdout);
     line.shown = width;
@@ -64,7 +86,7 @@ void report_progress(std::uint64_t bytes_done, void* context) {
 
 void erase_progress(ProgressLine& line) {
     if (line.shown == 0) return;
-    std::printf("\r%s\r", std::string(line.shown, ' ').c_str());
+    std::printf("\r%s\r", std::string(std::min(line.shown, room_for_line()), ' ').c_str());
     std::fflush(stdout);
     line.shown = 0;
 }

@@ -4,6 +4,11 @@
 // ten times a second, and is erased before the next message, so the
 // messages read exactly as they do without it. When standard output is not
 // a terminal it writes nothing at all.
+//
+// The line never wraps: a carriage return goes back to the start of the
+// last row only, and the rows above would stay on screen. It is shortened
+// to the terminal's width, asked on every draw, less the last column, which
+// some terminals wrap as soon as it is written.
 #pragma once
 
 #include <chrono>
@@ -36,5 +41,10 @@ void erase_progress(ProgressLine& line);
 // The text shown for a phase that has read done bytes in elapsed seconds.
 std::string progress_text(const std::string& phase, std::uint64_t done, std::uint64_t total,
                           double elapsed);
+
+// text shortened to at most width characters: whole parts go first, from
+// the end (the time left, then the speed; parts are separated by ", ",
+// which no phase name holds), then what is still too long is cut.
+std::string fit_progress_text(std::string text, std::size_t width);
 
 } // namespace tarnwel

@@ -23,6 +23,18 @@ bool output_is_terminal() {
     return terminal;
 }
 
+int terminal_columns() {
+    // The window, not the buffer: a buffer wider than the window scrolls
+    // sideways, and the end of a line that fits the buffer is out of sight.
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(output, &info)) {
+        int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 0) return columns;
+    }
+    return 80;
+}
+
 std::vector<std::string> command_line(int argc, char** argv) {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);

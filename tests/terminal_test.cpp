@@ -83,6 +83,27 @@ TEST(Terminal, ProgressAppearsDuringLongPhasesAndLeavesTheMessagesIntact) {
     EXPECT_EQ(seconds_hidden(seen), seconds_hidden(expected));
 }
 
+TEST(Terminal, ProgressLineFitsANarrowTerminal) {
+    ScratchFolder folder;
+    write_file(folder.path / "in", random_bytes(2u << 20, 62));
+    // A 30-column terminal, and an input that stalls long enough for a line.
+    std::string raw = run_shell(folder.path,
+                                "stty cols 30 && (head -c 1048576 in; sleep 1; tail -c +1048577 "
+                                "in) | '" TARNWEL_EXECUTABLE "' c /dev/stdin in.z",
+                                true);
+    ASSERT_NE(raw.find("\rTesting BITS = "), std::string::npos) << raw;
+    // A drawn line runs from a carriage return to the next one that is not
+    // a line feed's (the terminal sends "\r\n" for each "\n").
+    for (std::size_t at = raw.find('\r'); at != std::string::npos;) {
+        std::size_t end = raw.find_first_of("\r\n", at + 1);
+        if (end == std::string::npos) break;
+        if (raw[end] == '\r' && raw.compare(end, 2, "\r\n") != 0) {
+            EXPECT_LE(end - at - 1, 29u) << raw.substr(at + 1, end - at - 1);
+        }
+        at = raw.find('\r', end);
+    }
+}
+
 TEST(Terminal, ShortRunsShowNoProgress) {
     ScratchFolder folder;
     write_file(folder.path / "in", bytes_of("aaaa"));
@@ -101,6 +122,27 @@ TEST(Terminal, ProgressTextGivesShareSpeedAndTimeLeft) {
     // Sizes past 4 GiB keep their share.
     EXPECT_EQ(progress_text("Testing BITS = 16", 6'000'000'000, 8'000'000'000, 60.0),
               "Testing BITS = 16:  75%, 100.0 MB/s, about 20 s left");
+}
+
+TEST(Terminal, ProgressTextShortensToTheTerminalWidth) {
+    const std::string full = "Testing BITS = 20:  23%, 15.4 MB/s, about 3 s left";
+    struct Case {
+        std::size_t width;
+        const char* fitted;
+    };
+    const Case cases[] = {{80, "Testing BITS = 20:  23%, 15.4 MB/s, about 3 s left"},
+                          {50, "Testing BITS = 20:  23%, 15.4 MB/s, about 3 s left"},
+                          {49, "Testing BITS = 20:  23%, 15.4 MB/s"},
+                          {34, "Testing BITS = 20:  23%, 15.4 MB/s"},
+                          {33, "Testing BITS = 20:  23%"},
+                          {29, "Testing BITS = 20:  23%"},
+                          {22, "Testing BITS = 20:  23"},
+                          {10, "Testing BI"},
+                          {1, "T"},
+                          {0, ""}};
+    for (const Case& c : cases)
+        EXPECT_EQ(fit_progress_text(full, c.width), c.fitted) << c.width;
+    EXPECT_EQ(fit_progress_text("Expanding: 3.0 MB, 1.5 MB/s", 20), "Expanding: 3.0 MB");
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The width file: exactly the decimal width, read back the way "%d" reads.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "test_support.h"
 #include "width/width_file.h"
 
@@ -32,13 +34,21 @@ TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
 }
 
 TEST(WidthFile, ReadsWidthsLikeScanfDecimal) {
-    int bits = 12;
-    EXPECT_EQ(read_text("13", bits).status, WidthFileStatus::ok);
-    EXPECT_EQ(bits, 13);
-    EXPECT_EQ(read_text("  \n25\n", bits).status, WidthFileStatus::ok);
-    EXPECT_EQ(bits, 25);
-    EXPECT_EQ(read_text("+11abc", bits).status, WidthFileStatus::ok);
-    EXPECT_EQ(bits, 11);
+    struct Case {
+        std::string text;
+        int bits;
+    };
+    // However much white space comes first, the number after it is read.
+    const Case cases[] = {{"13", 13},
+                          {"  \n25\n", 25},
+                          {"+11abc", 11},
+                          {std::string(4095, ' ') + "15", 15},
+                          {std::string(100'000, '\n') + "16\n", 16}};
+    for (const Case& c : cases) {
+        int bits = 12;
+        EXPECT_EQ(read_text(c.text, bits).status, WidthFileStatus::ok) << c.text.size();
+        EXPECT_EQ(bits, c.bits) << c.text.size();
+    }
 }
 
 TEST(WidthFile, TextThatIsNotANumberLeavesTheWidthAlone) {
@@ -50,7 +60,10 @@ TEST(WidthFile, TextThatIsNotANumberLeavesTheWidthAlone) {
 }
 
 TEST(WidthFile, NumbersOutsideElevenToTwentyFiveAreRefused) {
-    for (const char* text : {"10", "26", "0", "-13", "99999999999999999999999", "4294967309"}) {
+    // A number's digits are all read, wherever it stands: 125 is not 12.
+    for (const std::string& text : {std::string("10"), std::string("26"), std::string("0"),
+                                    std::string("-13"), std::string("99999999999999999999999"),
+                                    std::string("4294967309"), std::string(4094, ' ') + "125"}) {
         int bits = 12;
         EXPECT_EQ(read_text(text, bits).status, WidthFileStatus::out_of_range) << text;
         EXPECT_EQ(bits, 12);

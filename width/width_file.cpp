@@ -1,11 +1,11 @@
 #include "width/width_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "codec/widths.h"
 #include "platform/files.h"
@@ -24,6 +24,61 @@ int write_width(const char* path, int bits) {
     errno = 0;
     if (std::fclose(file) != 0 && error == 0) error = last_error_or();
     return error;
+}
+
+// The file is read a block at a time, up to the block that holds the
+// number's end: the number may follow any amount of white space, so neither
+// a cap on the length nor the whole file in memory will do.
+struct WidthReader {
+    std::FILE* file;
+    std::array<char, 4096> block{};
+    std::size_t size = 0; // characters of block read from the file
+    std::size_t at = 0;   // the next character to look at; at == size means none left
+    int error = 0;        // the errno of a failed read, which ends the reading
+};
+
+// The next character without taking it, or EOF at the end of the file or
+// after a failed read.
+int peek(WidthReader& reader) {
+    if (reader.at == reader.size) {
+        if (reader.error != 0 || std::feof(reader.file) != 0) return EOF;
+        errno = 0;
+        reader.size = std::fread(reader.block.data(), 1, reader.block.size(), reader.file);
+        reader.at = 0;
+        if (std::ferror(reader.file) != 0) reader.error = last_error_or();
+        if (reader.size == 0) return EOF;
+    }
+    return static_cast<unsigned char>(reader.block[reader.at]);
+}
+
+bool is_space(int c) {
+    return c != EOF && std::isspace(c) != 0;
+}
+
+bool is_digit(int c) {
+    return c != EOF && std::isdigit(c) != 0;
+}
+
+WidthFileResult parse_width(WidthReader& reader, int& bits) {
+    while (is_space(peek(reader)))
+        ++reader.at;
+    bool negative = false;
+    if (peek(reader) == '+' || peek(reader) == '-') negative = reader.block[reader.at++] == '-';
+    if (!is_digit(peek(reader))) {
+        if (reader.error != 0) return {WidthFileStatus::unreadable, reader.error};
+        return {WidthFileStatus::not_a_number, 0};
+    }
+    std::int64_t value = 0;
+    for (int c = peek(reader); is_digit(c); c = peek(reader)) {
+        // Any number past max_bits is refused, however many digits it has.
+        value = std::min<std::int64_t>(value * 10 + (c - '0'), max_bits + 1);
+        ++reader.at;
+    }
+    // A read that failed inside the number leaves its end unknown.
+    if (reader.error != 0) return {WidthFileStatus::unreadable, reader.error};
+    if (negative || value < min_bits || value > max_bits) return {WidthFileStatus::out_of_range, 0};
+    bits = static_cast<int>(value);
+    return {};
 }
 
 } // namespace
@@ -53,34 +108,12 @@ void discard_width_file(StagedWidth& staged) {
 }
 
 WidthFileResult read_width_file(const char* path, int& bits) {
-    WidthFileResult result;
     int open_error = 0;
     std::FILE* file = open_regular_file(path, open_error);
     if (file == nullptr) return {WidthFileStatus::unreadable, open_error};
-    // A width needs a handful of characters; the cap only guards against a
-    // huge file of that name.
-    std::string text(4096, '\0');
-    errno = 0;
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    bool failed = std::ferror(file) != 0;
-    int error = last_error_or();
+    WidthReader reader{file};
+    WidthFileResult result = parse_width(reader, bits);
     std::fclose(file);
-    if (failed) return {WidthFileStatus::unreadable, error};
-
-    std::size_t at = 0;
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
-        ++at;
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-    if (at == text.size() || !std::isdigit(static_cast<unsigned char>(text[at])))
-        return {WidthFileStatus::not_a_number, 0};
-    std::int64_t value = 0;
-    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-        // Any number past max_bits is refused, however many digits it has.
-        value = std::min<std::int64_t>(value * 10 + (text[at] - '0'), max_bits + 1);
-    }
-    if (negative || value < min_bits || value > max_bits) return {WidthFileStatus::out_of_range, 0};
-    bits = static_cast<int>(value);
     return result;
 }
 

@@ -46,9 +46,9 @@ struct WidthFileResult {
     int error_number = 0;
 };
 
-// Reads a decimal width the way "%d" would: leading white space, an optional
-// sign, digits. Anything after the digits is ignored. The file is opened
-// once and never waited on: a FIFO or a device is refused, not read.
+// Reads a decimal width the way "%d" would: any amount of white space, an
+// optional sign, digits. Anything after the digits is ignored. The file is
+// opened once and never waited on: a FIFO or a device is refused, not read.
 WidthFileResult read_width_file(const char* path, int& bits);
 
 } // namespace tarnwel
