@@ -1,7 +1,6 @@
 #include "width/width_file.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -26,56 +25,25 @@ int write_width(const char* path, int bits) {
     return error;
 }
 
-// The file is read a block at a time, up to the block that holds the
-// number's end: the number may follow any amount of white space, so neither
-// a cap on the length nor the whole file in memory will do.
-struct WidthReader {
-    std::FILE* file;
-    std::array<char, 4096> block{};
-    std::size_t size = 0; // characters of block read from the file
-    std::size_t at = 0;   // the next character to look at; at == size means none left
-    int error = 0;        // the errno of a failed read, which ends the reading
-};
-
-// The next character without taking it, or EOF at the end of the file or
-// after a failed read.
-int peek(WidthReader& reader) {
-    if (reader.at == reader.size) {
-        if (reader.error != 0 || std::feof(reader.file) != 0) return EOF;
-        errno = 0;
-        reader.size = std::fread(reader.block.data(), 1, reader.block.size(), reader.file);
-        reader.at = 0;
-        if (std::ferror(reader.file) != 0) reader.error = last_error_or();
-        if (reader.size == 0) return EOF;
-    }
-    return static_cast<unsigned char>(reader.block[reader.at]);
-}
-
-bool is_space(int c) {
-    return c != EOF && std::isspace(c) != 0;
-}
-
-bool is_digit(int c) {
-    return c != EOF && std::isdigit(c) != 0;
-}
-
-WidthFileResult parse_width(WidthReader& reader, int& bits) {
-    while (is_space(peek(reader)))
-        ++reader.at;
-    bool negative = false;
-    if (peek(reader) == '+' || peek(reader) == '-') negative = reader.block[reader.at++] == '-';
-    if (!is_digit(peek(reader))) {
-        if (reader.error != 0) return {WidthFileStatus::unreadable, reader.error};
-        return {WidthFileStatus::not_a_number, 0};
-    }
+// Reads the number as "%d" reads it from a stream: to its end, after any
+// amount of white space, a character at a time from stdio's buffer, so
+// that neither a cap on the length nor the whole file in memory is needed.
+WidthFileResult parse_width(std::FILE* file, int& bits) {
+    errno = 0;
+    int c = std::getc(file);
+    while (c != EOF && std::isspace(c) != 0)
+        c = std::getc(file);
+    bool negative = c == '-';
+    if (c == '+' || c == '-') c = std::getc(file);
+    bool digits = c != EOF && std::isdigit(c) != 0;
     std::int64_t value = 0;
-    for (int c = peek(reader); is_digit(c); c = peek(reader)) {
+    for (; c != EOF && std::isdigit(c) != 0; c = std::getc(file)) {
         // Any number past max_bits is refused, however many digits it has.
         value = std::min<std::int64_t>(value * 10 + (c - '0'), max_bits + 1);
-        ++reader.at;
     }
-    // A read that failed inside the number leaves its end unknown.
-    if (reader.error != 0) return {WidthFileStatus::unreadable, reader.error};
+    // A read that failed before the number ended leaves it unknown.
+    if (c == EOF && std::ferror(file) != 0) return {WidthFileStatus::unreadable, last_error_or()};
+    if (!digits) return {WidthFileStatus::not_a_number, 0};
     if (negative || value < min_bits || value > max_bits) return {WidthFileStatus::out_of_range, 0};
     bits = static_cast<int>(value);
     return {};
@@ -111,8 +79,7 @@ WidthFileResult read_width_file(const char* path, int& bits) {
     int open_error = 0;
     std::FILE* file = open_regular_file(path, open_error);
     if (file == nullptr) return {WidthFileStatus::unreadable, open_error};
-    WidthReader reader{file};
-    WidthFileResult result = parse_width(reader, bits);
+    WidthFileResult result = parse_width(file, bits);
     std::fclose(file);
     return result;
 }
