@@ -105,34 +105,6 @@ TEST(FilesAndSignals, AWidthFileThatIsAFifoIsRefusedWithoutWaiting) {
     EXPECT_EQ(read_file(folder.path / "kept"), bytes_of("keep me"));
 }
 
-TEST(FilesAndSignals, ASignalPartWayRemovesTheOutputAndEndsWithTheSignal) {
-    ScratchFolder folder;
-    Bytes input = random_bytes(3000000, 64);
-    write_file(folder.path / "in", input);
-    ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
-    Bytes width = read_file(folder.path / "bits.txt");
-    // The input comes through a FIFO that stalls after a third of it, so the
-    // signal finds the run part way, its output created.
-    const struct {
-        const char* signal;
-        int number;
-    } signals[] = {{"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}};
-    for (const auto& [signal, number] : signals) {
-        for (const char* step : {"c in", "d in.z"}) {
-            std::string script =
-                "set -m; mkfifo feed; \"$T\" " + std::string(step[0] == 'c' ? "c" : "d") +
-                " feed out >/dev/null & run=$!\nexec 3>feed\nhead -c 1000000 " + (step + 2) +
-                " >&3\nuntil ls out* >/dev/null 2>&1; do sleep 0.01; done\nkill -" + signal +
-                " $run\nwait $run\nstatus=$?\nexec 3>&-\nrm feed\n" + "exit $status";
-            Shell outcome = shell(folder.path, script);
-            EXPECT_EQ(outcome.status, 128 + number) << signal << " during " << step;
-            EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"bits.txt", "in", "in.z"}))
-                << signal << " during " << step;
-            EXPECT_EQ(read_file(folder.path / "bits.txt"), width);
-        }
-    }
-}
-
 // A signal ignored by whoever started the run stays ignored: a background
 // job of a script (SIGINT) or a run under nohup (SIGHUP) finishes its work.
 TEST(FilesAndSignals, SignalsIgnoredAtTheStartStayIgnored) {
@@ -187,10 +159,12 @@ TEST(FilesAndSignals, AnInputThatShrinksWhileItIsReadFailsTheRun) {
     }
 }
 
-// An earlier output keeps its content under every name (a hard link, the
-// file a symbolic link leads to) until the new one is complete; a run that
-// fails part way, on a write or a signal, leaves only the earlier file.
-TEST(FilesAndSignals, AnEarlierOutputKeepsItsContentUnderEveryNameUntilTheNewOneIsComplete) {
+// A run that fails part way, on a write or a signal, leaves every earlier
+// file as it was: an earlier output keeps its content under every name (a
+// hard link, the file a symbolic link leads to), a new one is not created,
+// and the width file is the previous run's. A signal ends the run with its
+// own status. Once complete, the new output takes the name.
+TEST(FilesAndSignals, AFailedOrInterruptedRunLeavesEveryEarlierFileAsItWas) {
     ScratchFolder folder;
     Bytes input = random_bytes(3000000, 65);
     write_file(folder.path / "in", input);
@@ -203,25 +177,30 @@ TEST(FilesAndSignals, AnEarlierOutputKeepsItsContentUnderEveryNameUntilTheNewOne
     fs::permissions(folder.path / "out",
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const std::vector<std::string> names{"bits.txt", "in", "in.z", "link", "other", "out"};
-    // Cut off by a file-size limit, or by a signal once the run is under way
-    // (the input stalls part way, so the run waits with its output open).
-    const std::string failures[] = {
-        "ulimit -f 100; \"$T\" STEP OUTPUT",
-        "set -m; mkfifo feed; \"$T\" STEP OUTPUT & run=$!\nexec 3>feed\nhead -c 500000 SOURCE >&3\n"
-        "kill -INT $run\nwait $run\nstatus=$?\nexec 3>&-\nrm feed\nexit $status"};
-    for (const std::string& failure : failures) {
+    // Cut off by a file-size limit, or by a signal once the run is under way:
+    // the input comes through a FIFO that stalls after a sixth of it, so the
+    // run waits with its output open.
+    struct Failure {
+        std::string script;
+        int status;
+    };
+    std::vector<Failure> failures{{"ulimit -f 100; \"$T\" STEP SOURCE OUTPUT", 2}};
+    for (auto [name, number] : {std::pair{"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}})
+        failures.push_back({"set -m; mkfifo feed; \"$T\" STEP feed OUTPUT >/dev/null & run=$!\n"
+                            "exec 3>feed\nhead -c 500000 SOURCE >&3\nkill -" +
+                                std::string(name) +
+                                " $run\nwait $run\nstatus=$?\nexec 3>&-\nrm feed\nexit $status",
+                            128 + number});
+    for (const Failure& failure : failures) {
         for (const char* step : {"c", "d"}) {
-            for (const char* output : {"out", "link"}) {
-                std::string script = failure;
-                bool fed = script.find("feed") != std::string::npos;
-                std::string source = step[0] == 'c' ? "in" : "in.z";
-                script.replace(script.find("STEP"), 4,
-                               std::string(step) + " " + (fed ? "feed" : source));
+            for (const char* output : {"new", "out", "link"}) {
+                std::string script = failure.script;
+                script.replace(script.find("STEP"), 4, step);
                 script.replace(script.find("OUTPUT"), 6, output);
-                if (fed) script.replace(script.find("SOURCE"), 6, source);
+                script.replace(script.find("SOURCE"), 6, step[0] == 'c' ? "in" : "in.z");
                 Shell outcome = shell(folder.path, script);
                 std::string what = std::string(step) + " into " + output + ": " + script;
-                EXPECT_EQ(outcome.status, fed ? 128 + SIGINT : 2) << what << outcome.output;
+                EXPECT_EQ(outcome.status, failure.status) << what << outcome.output;
                 EXPECT_EQ(read_file(folder.path / "out"), bytes_of("an earlier file")) << what;
                 EXPECT_EQ(read_file(folder.path / "other"), bytes_of("an earlier file")) << what;
                 EXPECT_EQ(names_in(folder.path), names) << what;
@@ -229,8 +208,8 @@ TEST(FilesAndSignals, AnEarlierOutputKeepsItsContentUnderEveryNameUntilTheNewOne
             }
         }
     }
-    // Once complete, the new output takes the name, through the link, with
-    // the earlier file's permission bits; the hard link keeps the earlier file.
+    // The new output takes the name through the link, with the earlier
+    // file's permission bits; the hard link keeps the earlier file.
     ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "link"}).status, 0);
     EXPECT_TRUE(fs::is_symlink(folder.path / "link"));
     EXPECT_TRUE(read_file(folder.path / "out") == stream);
