@@ -164,15 +164,20 @@ bool input_shrank(const RunState& state, std::optional<std::uint64_t> bytes_read
     return true;
 }
 
-// Puts a finished output in its place, or keeps it where it was written.
-int keep_output(RunState& state) {
+// Puts a finished output in its place, or keeps it where it was written;
+// the caller holds the signals. False, with the message printed, when the
+// new file cannot take the output's name.
+bool keep_output(RunState& state) {
     if (!state.output_temporary.empty()) {
         int error = replace_file(state.output_temporary.c_str(), state.output_target.c_str());
-        if (error != 0) return error;
+        if (error != 0) {
+            report_file_error("cannot write output", state.output_path, error);
+            return false;
+        }
         state.output_temporary.clear();
     }
     release_guard(state.output_guard);
-    return 0;
+    return true;
 }
 
 int compress_mode(RunState& state) {
@@ -186,12 +191,8 @@ int compress_mode(RunState& state) {
     {
         // Keeping the output and replacing the width file go together.
         SignalsHeld held;
-        int error = keep_output(state);
-        if (error != 0) {
-            report_file_error("cannot write output", state.output_path, error);
-            return exit_failure;
-        }
-        error = commit_width_file(state.width, width_file_name);
+        if (!keep_output(state)) return exit_failure;
+        int error = commit_width_file(state.width, width_file_name);
         if (error != 0) {
             report_file_error("cannot write width file", width_file_name, error);
             return exit_failure;
@@ -238,11 +239,7 @@ int decompress_mode(RunState& state) {
     if (!close_output(state)) return exit_failure;
     if (result.status == CodecStatus::ok || result.status == CodecStatus::corrupt_stream) {
         SignalsHeld held;
-        int error = keep_output(state);
-        if (error != 0) {
-            report_file_error("cannot write output", state.output_path, error);
-            return exit_failure;
-        }
+        if (!keep_output(state)) return exit_failure;
     }
     return report_codec_failure(state, result, state.bits);
 }
