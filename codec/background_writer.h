@@ -38,8 +38,6 @@ struct BackgroundWriter {
 // then writes for itself.
 bool start_writer(BackgroundWriter& writer, std::FILE* file);
 
-bool writer_running(const BackgroundWriter& writer);
-
 // True when the writer has finished the last stretch; never blocks.
 bool writer_idle(BackgroundWriter& writer);
 

@@ -12,8 +12,13 @@
 #include <cstdint>
 
 #include "codec/byte_io.h"
+#include "codec/widths.h"
 
 namespace tarnwel {
+
+// The writer keeps up to 7 bits and adds a code; the reader tops up to more
+// than 24 bits and takes a code: both need BITS + 7 <= 32.
+static_assert(max_bits + 7 <= 32, "codes must fit the 32-bit accumulators");
 
 struct CodeWriter {
     int bits = 12;

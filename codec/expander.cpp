@@ -79,9 +79,9 @@ bool place_seen_string(Expansion& e, std::uint8_t* target, std::uint32_t code,
     Window& window = e.window;
     std::uint64_t seen_at = record_position(occurrence);
     std::size_t spot = spot_in_previous_lap(window, seen_at, window.used + length);
-    if (spot == none) {
+    if (spot == no_spot) {
         spot = spot_in_this_lap(window, seen_at);
-        if (spot == none) {
+        if (spot == no_spot) {
             return !defer_string(e.pending, window.used, code, length) ||
                    spell_pending(e.pending, window, e.tables);
         }

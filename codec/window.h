@@ -46,7 +46,7 @@ namespace tarnwel {
 inline constexpr std::size_t copy_slack = 16;
 
 // No spot: the string is not (or no longer) in the window.
-inline constexpr std::size_t none = static_cast<std::size_t>(-1);
+inline constexpr std::size_t no_spot = static_cast<std::size_t>(-1);
 
 // The window's size at a width, without the slack.
 std::size_t window_size(int bits);
@@ -89,18 +89,18 @@ inline bool make_room(Window& window, std::size_t length, std::uint64_t previous
 }
 
 // Where a string seen at output position `at` still lies in the lap before,
-// or none. `written` counts the bytes of this lap written so far and about
+// or no_spot. `written` counts the bytes of this lap written so far and about
 // to be written.
 inline std::size_t spot_in_previous_lap(const Window& window, std::uint64_t at,
                                         std::size_t written) {
-    if (at >= window.base || at < window.previous_base || at == unknown_position) return none;
+    if (at >= window.base || at < window.previous_base || at == unknown_position) return no_spot;
     std::size_t spot = at - window.previous_base;
-    return spot >= written + copy_slack ? spot : none;
+    return spot >= written + copy_slack ? spot : no_spot;
 }
 
-// Where a string seen at output position `at` lies in this lap, or none.
+// Where a string seen at output position `at` lies in this lap, or no_spot.
 inline std::size_t spot_in_this_lap(const Window& window, std::uint64_t at) {
-    return at >= window.base && at != unknown_position ? at - window.base : none;
+    return at >= window.base && at != unknown_position ? at - window.base : no_spot;
 }
 
 // Asks for the window's line holding output position `at`, where the window

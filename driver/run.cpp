@@ -17,9 +17,9 @@
 
 #include "codec/byte_io.h"
 #include "codec/expander.h"
-#include "driver/console.h"
+#include "driver/messages.h"
 #include "driver/progress.h"
-#include "platform/console.h"
+#include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/run_guard.h"

@@ -20,8 +20,8 @@
 // search also runs a frozen parse at the widest width that has overflowed
 // so far, writing that width's stream from the point where it parts from
 // the shared codes; when a wider width overflows, the frozen parse begins
-// again there. The frozen parse runs on the second core, a block behind the
-// unbounded one at most (codec/frozen_parse.h); at the end the shared codes
+// again there. The frozen parse runs on the second core, up to the ring's
+// length of blocks behind the unbounded one (codec/frozen_parse.h); at the end the shared codes
 // are packed in front of its stream (codec/stream_assembly.h). The input is
 // read once, so a pipe is compressed like a file.
 //

@@ -1,4 +1,6 @@
-// Everything the driver shows a person goes to standard output.
+// The messages the driver shows a person, all on standard output: the
+// screen clearing and the failures of the system's making. (The platform's
+// console.h only says whether standard output is a terminal.)
 #pragma once
 
 namespace tarnwel {

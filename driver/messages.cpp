@@ -1,4 +1,4 @@
-#include "driver/console.h"
+#include "driver/messages.h"
 
 #include <cstdio>
 
