@@ -218,9 +218,8 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* string_end, std::ui
     return true;
 }
 
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
-                          ProgressHook progress) {
-    Expansion e{tables, make_code_reader(input, tables.bits, progress),
+CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output) {
+    Expansion e{tables, make_code_reader(input, tables.bits),
                 make_window(tables.window.data(), tables.bits, output), make_pending()};
     Decoder d{end_code(tables.bits), last_code(tables.bits)};
     // The tables and the window fill from the front: their fresh pages are

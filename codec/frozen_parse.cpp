@@ -163,13 +163,13 @@ FrozenWorker::~FrozenWorker() {
     if (thread.joinable()) stop_thread(*this);
 }
 
-bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
-                         bool in_place, bool allow_thread) {
+bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
+                         bool allow_thread) {
     worker.dictionary = &dictionary;
     // The stream's buffer is made here: the second thread must not run out
     // of memory, having no one to tell.
     try {
-        open_frozen_stream(worker.parse.stream, file, in_place);
+        open_frozen_stream(worker.parse.stream, output);
     } catch (const std::bad_alloc&) {
         return false;
     }

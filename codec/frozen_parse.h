@@ -36,7 +36,6 @@
 #pragma once
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -114,11 +113,10 @@ struct FrozenWorker {
 };
 
 // Prepares the frozen parse over dictionary (made already: it is told here
-// to keep the tables growing replaces), writing into file (the output
-// itself when in_place). Uses a second thread if allowed and one is to be
-// had. False when memory runs out.
-bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
-                         bool in_place, bool allow_thread);
+// to keep the tables growing replaces), writing into output. Uses a second
+// thread if allowed and one is to be had. False when memory runs out.
+bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
+                         bool allow_thread);
 
 // The leading parse hands over each block before parsing it. False when the
 // frozen stream has failed: the run is over. A nonzero scout_limit says the

@@ -30,7 +30,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "codec/background_writer.h"
@@ -65,7 +64,7 @@ struct Window {
 };
 
 // A window over bytes (window_size(bits) + copy_slack of them) writing to output.
-Window make_window(std::uint8_t* bytes, int bits, std::FILE* output);
+Window make_window(std::uint8_t* bytes, int bits, ByteSink& output);
 
 // From here on the window hands its settled bytes to writer, a stretch at a time.
 void use_background_writer(Window& window, BackgroundWriter& writer);

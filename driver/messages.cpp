@@ -15,4 +15,9 @@ void report_file_error(const char* what, const char* path, int error_number) {
     std::printf("tarnwel: %s %s: %s\n", what, path, error_text(error_number));
 }
 
+void report_staging_error(const char* staging_path, const char* output_path, int error_number) {
+    std::printf("tarnwel: cannot write staging file %s for output %s: %s\n", staging_path,
+                output_path, error_text(error_number));
+}
+
 } // namespace tarnwel

@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "codec/byte_io.h"
+#include "codec/compressor.h"
 #include "codec/expander.h"
+#include "driver/file_io.h"
 #include "driver/messages.h"
 #include "driver/progress.h"
 #include "platform/command_line.h"
@@ -24,7 +26,6 @@
 #include "platform/last_error.h"
 #include "platform/run_guard.h"
 #include "width/width_file.h"
-#include "width/width_search.h"
 
 namespace tarnwel {
 
@@ -87,16 +88,16 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
     return exit_failure;
 }
 
-void trial_started(int bits, void* context) {
-    auto& progress = static_cast<RunState*>(context)->progress;
+void trial_started(RunState& state, int bits) {
+    auto& progress = state.progress;
     erase_progress(progress);
     std::printf("Testing for BITS = %d\n", bits);
     std::fflush(stdout);
     start_phase(progress, "Testing BITS = " + std::to_string(bits));
 }
 
-ProgressHook progress_hook(RunState& state) {
-    return {report_progress, &state.progress};
+std::function<void(std::uint64_t)> progress_hook(RunState& state) {
+    return [&state](std::uint64_t bytes_done) { report_progress(bytes_done, &state.progress); };
 }
 
 void print_report(const RunState& state, const CodecResult& result) {
@@ -110,10 +111,9 @@ void print_report(const RunState& state, const CodecResult& result) {
                 static_cast<long long>(result.bytes_out), seconds, static_cast<double>(ratio));
 }
 
-// Called once the width is known, before the stream is completed.
-bool width_chosen(const WidthChoice& choice, void* context) {
-    auto& state = *static_cast<RunState*>(context);
-    erase_progress(state.progress);
+// Once the width is known: its messages and the width file. False when the
+// width file cannot be staged.
+bool width_chosen(RunState& state, const WidthChoice& choice) {
     if (choice.last_trial_fit) {
         int bits = choice.last_trial_bits;
         std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
@@ -138,17 +138,48 @@ bool width_chosen(const WidthChoice& choice, void* context) {
     return true;
 }
 
-void search_progress(std::uint64_t bytes_done, void* context) {
-    report_progress(bytes_done, &static_cast<RunState*>(context)->progress);
+// A failure to write the staging file, when the output is staged, or the codec's.
+int report_compress_failure(const RunState& state, const StreamOutput& stream,
+                            const CodecResult& result, int bits) {
+    if (stream.staged && result.status == CodecStatus::write_failed) {
+        report_staging_error(stream.staging_path.c_str(), state.output_path, result.error_number);
+        return exit_failure;
+    }
+    return report_codec_failure(state, result, bits);
 }
 
+// Copies a staged stream out to the output. False, with the message printed,
+// when that fails.
+bool deliver_stream(const RunState& state, StreamOutput& stream) {
+    int error = finish_stream_output(stream);
+    if (stream.staging_error != 0)
+        report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
+    else if (error != 0)
+        report_file_error("cannot write output", state.output_path, error);
+    return stream.staging_error == 0 && error == 0;
+}
+
+// Compresses into the output, or into a staging file copied to it at the end.
 int compress_mode(RunState& state) {
-    WidthChoice choice = search_and_compress(
-        state.input, state.output, {trial_started, search_progress, width_chosen, &state});
+    StreamOutput stream;
+    if (!open_stream_output(stream, state.output)) {
+        report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
+        return exit_failure;
+    }
+    FileSource input(state.input, progress_hook(state));
+    CompressOptions options;
+    options.trial_started = [&state](int bits) { trial_started(state, bits); };
+    WidthChoice choice = compress(input, *stream.sink, options);
     erase_progress(state.progress);
-    if (state.width_file_error != 0) return exit_failure;
-    if (choice.result.status != CodecStatus::ok)
-        return report_codec_failure(state, choice.result, choice.last_trial_bits);
+    bool go_on = !choice.width_known || width_chosen(state, choice);
+    if (go_on && choice.result.status != CodecStatus::ok) {
+        close_stream_output(stream);
+        return report_compress_failure(state, stream, choice.result, choice.last_trial_bits);
+    }
+    if (!go_on || !deliver_stream(state, stream)) {
+        close_stream_output(stream);
+        return exit_failure;
+    }
     if (!close_output(state)) return exit_failure;
     {
         // Keeping the output and replacing the width file go together.
@@ -190,8 +221,9 @@ int decompress_mode(RunState& state) {
     std::printf("\nExpanding... \n");
     std::fflush(stdout);
     start_phase(state.progress, "Expanding");
-    CodecResult result =
-        expand_stream(state.tables, state.input, state.output, progress_hook(state));
+    FileSource input(state.input, progress_hook(state));
+    FileSink output(state.output);
+    CodecResult result = expand_stream(state.tables, input, output);
     erase_progress(state.progress);
     // The output keeps what was expanded before a corrupt code, so it is
     // closed (and checked) before the verdict.
