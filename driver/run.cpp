@@ -124,7 +124,10 @@ bool width_chosen(RunState& state, const WidthChoice& choice) {
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
     {
-        SignalsHeld held; // the staged file is removed by whatever ends the run
+        // The staged file is removed by whatever ends the run. SignalsHeld
+        // holds the signals off for this thread only, which is enough because
+        // no helper thread is alive here: compress() has joined its own.
+        SignalsHeld held;
         state.width_file_error = stage_width_file(width_file_name, choice.bits, state.width);
         if (state.width_file_error == 0)
             state.width_guard = guard_path(state.width.temporary.c_str());
@@ -182,7 +185,8 @@ int compress_mode(RunState& state) {
     }
     if (!close_output(state)) return exit_failure;
     {
-        // Keeping the output and replacing the width file go together.
+        // Keeping the output and replacing the width file go together (no
+        // helper thread is alive to take a signal meanwhile).
         SignalsHeld held;
         int error = commit_width_file(state.width, width_file_name);
         if (error != 0) {
