@@ -52,10 +52,10 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
 }
 
 // A new string met by the unbounded parse at the byte at `at`: its current
-// string ends there. False when the parse is over (the cap overflowed) or
-// memory ran out.
-bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at,
-                const std::uint8_t* end) {
+// string ends there, and the next starts. False when the parse is over (the
+// cap overflowed) or memory ran out.
+[[gnu::noinline]] bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at,
+                                  const std::uint8_t* end) {
     if (pass.frozen != nullptr) pass.codes.push_back(pass.cursor.code);
     if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at)) return false;
     if (!add_string(pass.dictionary, miss.place, pass.cursor.code, *at, miss.hash,
@@ -109,21 +109,13 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             return;
         bool first = pass.block == nullptr;
         pass.block = next;
-        if (first)
-            start_string(pass.cursor, dictionary, next++, end); // the input's first byte
-        else
-            pass.cursor.ahead = nullptr; // it pointed into the block just used up
-        if (searching) {
-            for (; next < end; ++next) {
-                StringEnd miss;
-                if (extend_string(pass.cursor, dictionary, no_code_limit, next, end, miss))
-                    continue;
-                if (!new_string(pass, miss, next, end)) {
-                    if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
-                    searching = false; // the frozen parse at the cap goes on alone
-                    break;
-                }
-            }
+        if (first) start_string(pass.cursor, dictionary, next++, end); // the input's first byte
+        if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
+                                     [&](const StringEnd& miss, const std::uint8_t* at) {
+                                         return new_string(pass, miss, at, end);
+                                     }) != end) {
+            if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
+            searching = false; // the frozen parse at the cap goes on alone
         }
         if (compressing) block_parsed(*pass.frozen);
         if (searching) plan_table(pass, reader.consumed);
