@@ -11,6 +11,47 @@ void clear_console() {
     if (output_is_terminal()) std::fputs("\033[H\033[2J", stdout);
 }
 
+void announce_trial(int bits) {
+    std::printf("Testing for BITS = %d\n", bits);
+    std::fflush(stdout);
+}
+
+void announce_last_trial_fit(int last_trial_bits) {
+    int bits = last_trial_bits;
+    std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
+    std::printf("Tarnwel BITS = %d if last filled value is used\n", bits - 1);
+    std::printf("Tarnwel BITS = %d if first not filled value is used\n", bits);
+    std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", bits - 1);
+}
+
+void announce_compressing(int bits) {
+    std::printf("\nCompressing with BITS = %d ...  \n", bits);
+    std::fflush(stdout);
+}
+
+void print_run_report(const char* input_path, std::uint64_t bytes_in, const char* output_path,
+                      std::uint64_t bytes_out, double seconds) {
+    // The ratio is computed in single precision; an empty input gives infinity.
+    float ratio = static_cast<float>(bytes_out) / static_cast<float>(bytes_in) * 100.0f;
+    std::printf("\nCOMPRESSING FROM %s WHICH IS %lld BYTES \nTO %s WHICH IS %lld BYTES TAKES = "
+                "%1.2f sn. and \nCOMPRESSION RATIO = %4.2f\n",
+                input_path, static_cast<long long>(bytes_in), output_path,
+                static_cast<long long>(bytes_out), seconds, static_cast<double>(ratio));
+}
+
+void announce_expanding() {
+    std::printf("\nExpanding... \n");
+    std::fflush(stdout);
+}
+
+void report_out_of_memory(int bits) {
+    std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", bits);
+}
+
+void report_corrupt_stream() {
+    std::printf("Fatal error during code expansion.\n");
+}
+
 void report_file_error(const char* what, const char* path, int error_number) {
     std::printf("tarnwel: %s %s: %s\n", what, path, error_text(error_number));
 }

@@ -1,7 +1,12 @@
-// The messages the driver shows a person, all on standard output: the
-// screen clearing and the failures of the system's making. (The platform's
-// console.h only says whether standard output is a terminal.)
+// The messages the driver shows a person, all on standard output, byte for
+// byte as users and scripts know them: the screen clearing, the progress of
+// a compressing or expanding run, its report, and its failures. (The
+// platform's console.h only says whether standard output is a terminal.
+// The usage text and the refusals of files that must differ are still
+// printed where run.cpp checks them.)
 #pragma once
+
+#include <cstdint>
 
 namespace tarnwel {
 
@@ -9,6 +14,23 @@ namespace tarnwel {
 // standard output is a terminal: redirected output holds nothing but the
 // messages.
 void clear_console();
+
+// A compressing run: each trial as it begins; when the last trial fit, the
+// four lines that say so; the width chosen; and the report with both sizes,
+// the seconds since the run began, and the ratio.
+void announce_trial(int bits);
+void announce_last_trial_fit(int last_trial_bits);
+void announce_compressing(int bits);
+void print_run_report(const char* input_path, std::uint64_t bytes_in, const char* output_path,
+                      std::uint64_t bytes_out, double seconds);
+
+// An expanding run begins.
+void announce_expanding();
+
+// The tables for a width could not be allocated.
+void report_out_of_memory(int bits);
+// A stream that no compressor makes.
+void report_corrupt_stream();
 
 // "tarnwel: <what> <path>: <reason>" for a failure of the system's making.
 void report_file_error(const char* what, const char* path, int error_number);

@@ -77,10 +77,10 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
         report_file_error("cannot write output", state.output_path, result.error_number);
         break;
     case CodecStatus::out_of_memory:
-        std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", bits);
+        report_out_of_memory(bits);
         break;
     case CodecStatus::corrupt_stream:
-        std::printf("Fatal error during code expansion.\n");
+        report_corrupt_stream();
         return exit_corrupt_stream;
     case CodecStatus::ok:
         return exit_ok;
@@ -91,8 +91,7 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
 void trial_started(RunState& state, int bits) {
     auto& progress = state.progress;
     erase_progress(progress);
-    std::printf("Testing for BITS = %d\n", bits);
-    std::fflush(stdout);
+    announce_trial(bits);
     start_phase(progress, "Testing BITS = " + std::to_string(bits));
 }
 
@@ -102,25 +101,14 @@ std::function<void(std::uint64_t)> progress_hook(RunState& state) {
 
 void print_report(const RunState& state, const CodecResult& result) {
     double seconds = std::chrono::duration<double>(Clock::now() - state.start).count();
-    // The ratio is computed in single precision; an empty input gives infinity.
-    float ratio =
-        static_cast<float>(result.bytes_out) / static_cast<float>(result.bytes_in) * 100.0f;
-    std::printf("\nCOMPRESSING FROM %s WHICH IS %lld BYTES \nTO %s WHICH IS %lld BYTES TAKES = "
-                "%1.2f sn. and \nCOMPRESSION RATIO = %4.2f\n",
-                state.input_path, static_cast<long long>(result.bytes_in), state.output_path,
-                static_cast<long long>(result.bytes_out), seconds, static_cast<double>(ratio));
+    print_run_report(state.input_path, result.bytes_in, state.output_path, result.bytes_out,
+                     seconds);
 }
 
 // Once the width is known: its messages and the width file. False when the
 // width file cannot be staged.
 bool width_chosen(RunState& state, const WidthChoice& choice) {
-    if (choice.last_trial_fit) {
-        int bits = choice.last_trial_bits;
-        std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
-        std::printf("Tarnwel BITS = %d if last filled value is used\n", bits - 1);
-        std::printf("Tarnwel BITS = %d if first not filled value is used\n", bits);
-        std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", bits - 1);
-    }
+    if (choice.last_trial_fit) announce_last_trial_fit(choice.last_trial_bits);
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
     {
@@ -136,8 +124,7 @@ bool width_chosen(RunState& state, const WidthChoice& choice) {
         report_file_error("cannot write width file", width_file_name, state.width_file_error);
         return false;
     }
-    std::printf("\nCompressing with BITS = %d ...  \n", choice.bits);
-    std::fflush(stdout);
+    announce_compressing(choice.bits);
     return true;
 }
 
@@ -222,8 +209,7 @@ bool prepare_expanding(RunState& state) {
 }
 
 int decompress_mode(RunState& state) {
-    std::printf("\nExpanding... \n");
-    std::fflush(stdout);
+    announce_expanding();
     start_phase(state.progress, "Expanding");
     FileSource input(state.input, progress_hook(state));
     FileSink output(state.output);
