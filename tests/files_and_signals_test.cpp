@@ -224,6 +224,18 @@ TEST(FilesAndSignals, CompressingToAPipeStagesInTmpdirAndNamesTheStagingFileWhen
         EXPECT_EQ(failed.output, "tarnwel: cannot write staging file " + c.tmpdir +
                                      "/tarnwel-XXXXXX for output /dev/fd/3: " + c.reason + "\n");
     }
+    // The staging file made, and failing part way (a file-size limit stands
+    // in for a full folder).
+    write_file(folder.path / "in", random_bytes(300000, 68));
+    Shell limited =
+        shell(folder.path, "set -o pipefail; ulimit -f 100; { TMPDIR=\"$PWD/stage\" \"$T\" c in "
+                           "/dev/fd/3 3>&1 >&4 | cat >out.z; } 4>&1");
+    std::string staging = "tarnwel: cannot write staging file " + (folder.path / "stage").string();
+    EXPECT_EQ(limited.status, 2) << limited.output;
+    EXPECT_NE(limited.output.find(staging + "/tarnwel-"), std::string::npos) << limited.output;
+    EXPECT_NE(limited.output.find(" for output /dev/fd/3: File too large\n"), std::string::npos)
+        << limited.output;
+    EXPECT_TRUE(names_in(folder.path / "stage").empty());
 }
 
 } // namespace
