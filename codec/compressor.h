@@ -31,8 +31,8 @@
 namespace tarnwel {
 
 struct CompressOptions {
-    int cap = max_bits; // the widest width the search may choose
-    int bits = 0;       // nonzero: compress at this width, with no search
+    int cap = max_bits; // the widest width the search may choose, 12 to 25
+    int bits = 0;       // nonzero: compress at this width (11 to 25), with no search
     // The frozen parse runs on a second thread where there is one, unless
     // this is false; the stream is the same.
     bool second_thread = true;
