@@ -2,7 +2,8 @@
 # Compares tarnwel with the classic LZW compressor (ncompress: compress and
 # uncompress) on inputs built from this machine's files, side by side in one
 # run, and prints medians, time ratios and peak memory against what the
-# straightforward design (a table set per trial, never released) allocates.
+# straightforward implementation in tests/reference (a table set per trial, never
+# released) allocates.
 #
 # Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [--cold] [--baseline BINARY] [WORK_DIR]
 #   --size MIB  size of each input (default 32)
@@ -82,10 +83,10 @@ peak_kib() { # command... -> median peak resident KiB over 3 runs
     done | sort -n | sed -n 2p
 }
 
-# Slot counts of the straightforward design's tables per width (9 bytes a slot).
+# Slot counts of the reference implementation's tables per width (9 bytes a slot).
 tablesize=(317 317 317 317 317 317 317 317 317 631 1279 2557 5119 10223 20479 40949 81919
     163819 327673 655357 1310719 2621431 5242877 10485751 20971507 41943023)
-design_kib() { # mode, chosen bits, last trial bits -> KiB the design allocates, base included
+reference_kib() { # mode, chosen bits, last trial bits -> KiB the reference allocates, base included
     local mode=$1 bits=$2 last=$3 slots=0 w
     if [ "$mode" = c ]; then
         for ((w = 12; w <= last; w++)); do slots=$((slots + tablesize[w])); done
@@ -113,8 +114,8 @@ measure() { # kind, file
     mc=$(peak_kib ./tarnwel c "$file" "$file.tw")
     md=$(peak_kib ./tarnwel d "$file.tw" "$file.back")
     local dc dd
-    dc=$(design_kib c "$bits" "$last")
-    dd=$(design_kib d "$bits" "$bits")
+    dc=$(reference_kib c "$bits" "$last")
+    dd=$(reference_kib d "$bits" "$bits")
     if [ -n "$baseline" ]; then
         hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json b_c.json "./baseline c $file $file.btw" >/dev/null 2>&1
         hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json b_d.json "./baseline d $file.tw $file.bback" >/dev/null 2>&1
@@ -132,7 +133,7 @@ measure() { # kind, file
     rm -f "$file.back" "$file.tw" "$file.Z"
 }
 
-# What the process itself takes with a tiny input: the base both designs share.
+# What the process itself takes with a tiny input: the base both share.
 printf 'a' >tiny
 base_kib=$(peak_kib ./tarnwel c tiny tiny.tw)
 
@@ -140,7 +141,7 @@ bytes=$((size_mib << 20))
 echo "Medians of $runs runs${cold[*]:+, each after 3 s idle}, ${size_mib} MiB inputs; seconds" \
     "(cpu: user + system, mean, both cores); memory in MiB (peak resident)."
 echo
-echo '| input    | BITS | tarnwel c | cpu c | compress | ratio | tarnwel d | cpu d | uncompress | ratio | memory c / design | memory d / design |'
+echo '| input    | BITS | tarnwel c | cpu c | compress | ratio | tarnwel d | cpu d | uncompress | ratio | memory c / reference | memory d / reference |'
 echo '|----------|-----:|------:|------:|------:|------:|------:|------:|------:|------:|------:|------:|'
 for kind in text headers binaries random; do
     make_input "$kind" "$bytes" "$kind.$size_mib"

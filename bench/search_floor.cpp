@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "width/width_search.h"
+#include "codec/compressor.h"
+#include "driver/file_io.h"
 
 namespace {
 
@@ -56,17 +57,24 @@ int main(int argc, char** argv) {
         int bits = 0;
         double alone = median_seconds(runs, [&] {
             tarnwel::Dictionary dictionary;
-            tarnwel::WidthChoice choice = tarnwel::search_width(input, dictionary);
+            tarnwel::FileSource source(input);
+            tarnwel::WidthChoice choice = tarnwel::search_width(source, dictionary);
             ok = ok && succeeded(choice);
             bits = choice.bits;
         });
         auto compress = [&](bool second_thread) {
             return median_seconds(runs, [&] {
                 std::FILE* output = std::tmpfile();
-                ok = ok && output != nullptr &&
-                     succeeded(tarnwel::search_and_compress(input, output, {}, tarnwel::max_bits,
-                                                            second_thread));
-                if (output != nullptr) std::fclose(output);
+                if (output == nullptr) {
+                    ok = false;
+                    return;
+                }
+                tarnwel::FileSource source(input);
+                tarnwel::FileSink sink(output);
+                tarnwel::CompressOptions options;
+                options.second_thread = second_thread;
+                ok = ok && succeeded(tarnwel::compress(source, sink, options));
+                std::fclose(output);
             });
         };
         double one_core = compress(false);

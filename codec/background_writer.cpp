@@ -1,9 +1,6 @@
 #include "codec/background_writer.h"
 
-#include <cerrno>
 #include <exception>
-
-#include "platform/last_error.h"
 
 namespace tarnwel {
 
@@ -14,15 +11,14 @@ void run_writer(BackgroundWriter* writer) {
     for (;;) {
         writer->changed.wait(held, [&] { return writer->busy || writer->stopping; });
         if (!writer->busy) return;
+        std::uint64_t position = writer->position;
         const std::uint8_t* data = writer->data;
         std::size_t count = writer->count;
         bool failed_before = writer->error_number != 0;
         held.unlock();
         int error_number = 0;
-        if (!failed_before) {
-            errno = 0;
-            if (std::fwrite(data, 1, count, writer->file) != count) error_number = last_error_or();
-        }
+        if (!failed_before && !writer->sink->write_at(position, data, count))
+            error_number = writer->sink->error();
         held.lock();
         if (writer->error_number == 0) writer->error_number = error_number;
         writer->busy = false;
@@ -36,8 +32,8 @@ BackgroundWriter::~BackgroundWriter() {
     stop_writer(*this);
 }
 
-bool start_writer(BackgroundWriter& writer, std::FILE* file) {
-    writer.file = file;
+bool start_writer(BackgroundWriter& writer, ByteSink& sink) {
+    writer.sink = &sink;
     try {
         writer.thread = std::thread(run_writer, &writer);
     } catch (const std::exception&) {
@@ -51,8 +47,10 @@ bool writer_idle(BackgroundWriter& writer) {
     return !writer.busy;
 }
 
-void hand_to_writer(BackgroundWriter& writer, const std::uint8_t* data, std::size_t count) {
+void hand_to_writer(BackgroundWriter& writer, std::uint64_t position, const std::uint8_t* data,
+                    std::size_t count) {
     std::lock_guard<std::mutex> held(writer.lock);
+    writer.position = position;
     writer.data = data;
     writer.count = count;
     writer.busy = true;

@@ -11,16 +11,20 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
+#include "codec/byte_streams.h"
+
 namespace tarnwel {
 
+// The sink is the writer thread's while busy, and the caller's otherwise;
+// the other fields are under the lock.
 struct BackgroundWriter {
-    std::FILE* file = nullptr;
+    ByteSink* sink = nullptr;
     std::mutex lock;
     std::condition_variable changed;
+    std::uint64_t position = 0;         // where the stretch being written goes, while busy
     const std::uint8_t* data = nullptr; // the stretch being written, while busy
     std::size_t count = 0;
     bool busy = false;
@@ -36,18 +40,17 @@ struct BackgroundWriter {
 
 // Starts the writer's thread. False when no thread is to be had; the caller
 // then writes for itself.
-bool start_writer(BackgroundWriter& writer, std::FILE* file);
-
-bool writer_running(const BackgroundWriter& writer);
+bool start_writer(BackgroundWriter& writer, ByteSink& sink);
 
 // True when the writer has finished the last stretch; never blocks.
 bool writer_idle(BackgroundWriter& writer);
 
-// Hands over a stretch; the writer must be idle.
-void hand_to_writer(BackgroundWriter& writer, const std::uint8_t* data, std::size_t count);
+// Hands over a stretch, to be written at position; the writer must be idle.
+void hand_to_writer(BackgroundWriter& writer, std::uint64_t position, const std::uint8_t* data,
+                    std::size_t count);
 
-// Waits until the writer is idle, and gives the errno of its first failed
-// write, or 0.
+// Waits until the writer is idle, and gives the error number of its first
+// failed write, or 0.
 int wait_for_writer(BackgroundWriter& writer);
 
 // Waits for the last stretch and ends the thread; the destructor does it too.

@@ -1,22 +1,28 @@
 #include "codec/byte_io.h"
 
-#include <cerrno>
-
-#include "platform/last_error.h"
-
 namespace tarnwel {
 
-ByteReader make_reader(std::FILE* file, ProgressHook progress) {
+namespace {
+
+// Hands count bytes at data to the sink, where the writer's next bytes go.
+void write_to_sink(ByteWriter& writer, const std::uint8_t* data, std::size_t count) {
+    if (count == 0 || writer.error_number != 0) return;
+    std::uint64_t position = writer.start + writer.written - writer.used - count;
+    if (!writer.sink->write_at(position, data, count)) writer.error_number = writer.sink->error();
+}
+
+} // namespace
+
+ByteReader make_reader(ByteSource& source) {
     ByteReader reader;
-    reader.file = file;
-    reader.progress = progress;
+    reader.source = &source;
     reader.buffer.resize(io_block_size);
     return reader;
 }
 
-ByteWriter make_writer(std::FILE* file, std::size_t buffer_size) {
+ByteWriter make_writer(ByteSink& sink, std::size_t buffer_size) {
     ByteWriter writer;
-    writer.file = file;
+    writer.sink = &sink;
     writer.buffer.resize(buffer_size);
     return writer;
 }
@@ -25,33 +31,25 @@ bool refill(ByteReader& reader) {
     reader.position = 0;
     reader.end = 0;
     if (reader.error_number != 0) return false;
-    errno = 0;
-    std::size_t got = std::fread(reader.buffer.data(), 1, reader.buffer.size(), reader.file);
+    std::size_t got = reader.source->read(reader.buffer.data(), reader.buffer.size());
     if (got == 0) {
-        if (std::ferror(reader.file)) reader.error_number = last_error_or();
+        reader.error_number = reader.source->error();
         return false;
     }
     reader.end = got;
-    if (reader.progress.report != nullptr)
-        reader.progress.report(reader.consumed, reader.progress.context);
     return true;
 }
 
 void drain_buffer(ByteWriter& writer) {
-    if (writer.used > 0 && writer.error_number == 0) {
-        errno = 0;
-        if (std::fwrite(writer.buffer.data(), 1, writer.used, writer.file) != writer.used)
-            writer.error_number = last_error_or();
-    }
+    std::size_t count = writer.used;
     writer.used = 0;
+    write_to_sink(writer, writer.buffer.data(), count);
 }
 
 void write_span(ByteWriter& writer, const std::uint8_t* data, std::size_t count) {
     drain_buffer(writer);
     writer.written += count;
-    if (count == 0 || writer.error_number != 0) return;
-    errno = 0;
-    if (std::fwrite(data, 1, count, writer.file) != count) writer.error_number = last_error_or();
+    write_to_sink(writer, data, count);
 }
 
 CodecResult pass_result(const ByteReader& reader, ByteWriter& writer) {
@@ -70,10 +68,8 @@ CodecResult pass_result(const ByteReader& reader, ByteWriter& writer) {
 
 bool flush(ByteWriter& writer) {
     drain_buffer(writer);
-    if (writer.error_number == 0) {
-        errno = 0;
-        if (std::fflush(writer.file) != 0) writer.error_number = last_error_or();
-    }
+    if (writer.error_number == 0 && !writer.sink->flush())
+        writer.error_number = writer.sink->error();
     return writer.error_number == 0;
 }
 

@@ -1,54 +1,51 @@
-// Block-buffered byte input and output over stdio streams.
+// Block-buffered byte input and output over a source and a sink.
 //
 // The passes touch one byte at a time, so the per-byte calls are inline and
-// only a buffer refill or flush goes through stdio. Failures are sticky: the
-// first errno is kept and later calls do nothing, so a pass can run its loop
-// without checks and look at the error once per block or at the end.
+// only a buffer refill or drain goes to the source or the sink. Failures are
+// sticky: the first error number is kept and later calls do nothing, so a
+// pass can run its loop without checks and look at the error once per block
+// or at the end.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
+#include "codec/byte_streams.h"
 #include "codec/codec_result.h"
 
 namespace tarnwel {
 
 inline constexpr std::size_t io_block_size = 1 << 16;
 
-// Called after each block is read with the bytes consumed before it, so a
-// caller can show progress; the codec itself never prints.
-struct ProgressHook {
-    void (*report)(std::uint64_t bytes_done, void* context) = nullptr;
-    void* context = nullptr;
-};
-
 struct ByteReader {
-    std::FILE* file = nullptr;
+    ByteSource* source = nullptr;
     std::vector<std::uint8_t> buffer;
     std::size_t position = 0; // next unread byte in buffer
     std::size_t end = 0;      // bytes of buffer that hold data
     std::uint64_t consumed = 0;
-    int error_number = 0; // errno of the first failed read, 0 if none
-    ProgressHook progress;
+    int error_number = 0; // of the failure that ended the input, 0 if none
 };
 
+// The bytes written go to the sink from start on, in order: the buffer
+// holds the last `used` of the `written` bytes, which belong at
+// start + written - used.
 struct ByteWriter {
-    std::FILE* file = nullptr;
+    ByteSink* sink = nullptr;
     std::vector<std::uint8_t> buffer;
     std::size_t used = 0;
+    std::uint64_t start = 0;   // where the first byte goes in the sink
     std::uint64_t written = 0; // bytes accepted, including those still buffered
-    int error_number = 0;      // errno of the first failed write, 0 if none
+    int error_number = 0;      // of the first failed write, 0 if none
 };
 
-ByteReader make_reader(std::FILE* file, ProgressHook progress = {});
+ByteReader make_reader(ByteSource& source);
 // A writer with no buffer of its own suits a caller that writes only spans.
-ByteWriter make_writer(std::FILE* file, std::size_t buffer_size = io_block_size);
+ByteWriter make_writer(ByteSink& sink, std::size_t buffer_size = io_block_size);
 
 // Reads the next block into the buffer. False at end of input or on error.
 bool refill(ByteReader& reader);
 
-// Hands the buffered bytes to stdio and flushes the stream. False on error.
+// Hands the buffered bytes to the sink and flushes it. False on error.
 bool flush(ByteWriter& writer);
 
 // Returns the next byte, or -1 at end of input (or after a read error).

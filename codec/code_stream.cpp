@@ -2,17 +2,17 @@
 
 namespace tarnwel {
 
-CodeWriter make_code_writer(std::FILE* file, int bits) {
+CodeWriter make_code_writer(ByteSink& sink, int bits) {
     CodeWriter writer;
     writer.bits = bits;
-    writer.bytes = make_writer(file);
+    writer.bytes = make_writer(sink);
     return writer;
 }
 
-CodeReader make_code_reader(std::FILE* file, int bits, ProgressHook progress) {
+CodeReader make_code_reader(ByteSource& source, int bits) {
     CodeReader reader;
     reader.bits = bits;
-    reader.bytes = make_reader(file, progress);
+    reader.bytes = make_reader(source);
     return reader;
 }
 

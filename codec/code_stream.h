@@ -12,8 +12,14 @@
 #include <cstdint>
 
 #include "codec/byte_io.h"
+#include "codec/invariant.h"
+#include "codec/widths.h"
 
 namespace tarnwel {
+
+// The writer keeps up to 7 bits and adds a code; the reader tops up to more
+// than 24 bits and takes a code: both need BITS + 7 <= 32.
+static_assert(max_bits + 7 <= 32, "codes must fit the 32-bit accumulators");
 
 struct CodeWriter {
     int bits = 12;
@@ -29,15 +35,14 @@ struct CodeReader {
     ByteReader bytes;
 };
 
-CodeWriter make_code_writer(std::FILE* file, int bits);
-CodeReader make_code_reader(std::FILE* file, int bits, ProgressHook progress = {});
+CodeWriter make_code_writer(ByteSink& sink, int bits);
+CodeReader make_code_reader(ByteSource& source, int bits);
 
-// Appends one code. Every bit of the shifted value is ORed in, so -1 written
-// at a byte boundary is an all-ones code: that is what an empty input's
-// "current code" becomes in the stream.
-inline void put_code(CodeWriter& writer, std::int32_t code) {
-    writer.write_buffer |= static_cast<std::uint32_t>(code)
-                           << (32 - writer.bits - writer.write_count);
+// Appends one code, no wider than the width. (How a stream ends, and the
+// empty input's stream, are in stream_ends.h.)
+inline void put_code(CodeWriter& writer, std::uint32_t code) {
+    TARNWEL_INVARIANT(code <= end_code(writer.bits));
+    writer.write_buffer |= code << (32 - writer.bits - writer.write_count);
     writer.write_count += writer.bits;
     while (writer.write_count >= 8) {
         write_byte(writer.bytes, static_cast<std::uint8_t>(writer.write_buffer >> 24));

@@ -8,15 +8,15 @@ namespace tarnwel {
 
 enum class CodecStatus {
     ok,
-    read_failed,    // the input stream reported an error; error_number says which
-    write_failed,   // the output stream refused bytes; error_number says which
+    read_failed,    // the source reported an error; error_number says which
+    write_failed,   // the sink refused bytes; error_number says which
     corrupt_stream, // the code stream cannot have come from the compressor
     out_of_memory,  // the tables for the requested width could not be allocated
 };
 
 struct CodecResult {
     CodecStatus status = CodecStatus::ok;
-    int error_number = 0;        // errno of a failed read or write
+    int error_number = 0;        // of a failed read or write, as the source or sink gave it
     std::uint64_t bytes_in = 0;  // bytes consumed from the input
     std::uint64_t bytes_out = 0; // bytes handed to the output
 };

@@ -1,60 +1,222 @@
 #include "codec/compressor.h"
 
-#include "codec/code_stream.h"
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "codec/byte_io.h"
+#include "codec/frozen_parse.h"
+#include "codec/invariant.h"
 #include "codec/parse_step.h"
+#include "width/width_rule.h"
 
 namespace tarnwel {
 
 namespace {
 
-CodecResult finish(const ByteReader& reader, CodeWriter& writer, bool out_of_memory) {
-    CodecResult result = pass_result(reader, writer.bytes);
-    if (out_of_memory) result.status = CodecStatus::out_of_memory;
-    return result;
+// One pass's state. The unbounded parse's fields are its thread's alone;
+// the frozen parse's are in FrozenWorker, which says who owns what.
+struct Pass {
+    Pass(Dictionary& dictionary, const CompressOptions& options)
+        : dictionary(dictionary), options(options),
+          rule(options.bits != 0 ? fixed_rule(options.bits) : search_rule(options.cap)) {}
+    Dictionary& dictionary;
+    const CompressOptions& options;
+    WidthRule rule;
+    WidthChoice choice;
+    std::uint32_t free_code = first_free_code;
+    Cursor cursor; // the unbounded parse's current string
+    // Compressing: the unbounded parse's codes, and the parse frozen at the
+    // widest width that has overflowed so far.
+    FrozenWorker* frozen = nullptr;
+    std::vector<std::uint32_t> codes;
+    const std::uint8_t* block = nullptr; // the start of the block being parsed
+    std::uint64_t blocks_after_cap = 0;
+    std::uint64_t input_bytes = 0;       // the input's size, when it tells
+    std::uint64_t consumed_at_block = 0; // input read when the table was last planned
+    std::size_t stored_at_block = 0;     // the table's entries then
+};
+
+// What the width rule makes of a new string that overflows a width. False
+// when the unbounded parse is over (the cap overflowed).
+bool width_overflowed(Pass& pass, const std::uint8_t* at) {
+    Overflow said = overflow(pass.rule);
+    if (said.restart_bits != 0 && pass.frozen != nullptr)
+        restart_frozen(*pass.frozen, said.restart_bits, pass.codes.size(),
+                       static_cast<std::size_t>(at - pass.block));
+    if (said.trial_bits != 0) {
+        pass.choice.last_trial_bits = said.trial_bits;
+        if (pass.options.trial_started) pass.options.trial_started(said.trial_bits);
+    }
+    return !said.capped;
+}
+
+// A new string met by the unbounded parse at the byte at `at`: its current
+// string ends there, and the next starts. False when the parse is over (the
+// cap overflowed) or memory ran out.
+[[gnu::noinline]] bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at,
+                                  const std::uint8_t* end) {
+    if (pass.frozen != nullptr) pass.codes.push_back(pass.cursor.code);
+    if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at)) return false;
+    if (!add_string(pass.dictionary, miss.place, pass.cursor.code, *at, miss.hash,
+                    pass.free_code++)) {
+        pass.choice.result.status = CodecStatus::out_of_memory;
+        return false;
+    }
+    start_string(pass.cursor, pass.dictionary, at, end);
+    return true;
+}
+
+// Foresees how many strings the table will hold by the end of the input,
+// from the rate the parse met them over the last block, so that growing
+// the table goes straight to its final size instead of doubling (and
+// moving every entry) step by step. Most inputs meet new strings ever more
+// rarely as the dictionary learns them, so the rate of the latest block
+// overestimates less than the overall one.
+void plan_table(Pass& pass, std::uint64_t consumed) {
+    Dictionary& dictionary = pass.dictionary;
+    std::uint64_t block = consumed - pass.consumed_at_block;
+    if (block == 0 || consumed >= pass.input_bytes) return;
+    std::uint64_t met = dictionary.stored - std::min(dictionary.stored, pass.stored_at_block);
+    double ahead = static_cast<double>(met) * static_cast<double>(pass.input_bytes - consumed) /
+                   static_cast<double>(block);
+    double most = static_cast<double>((std::uint64_t{1} << pass.rule.cap) - first_free_code);
+    dictionary.planned =
+        static_cast<std::size_t>(std::min(static_cast<double>(dictionary.stored) + ahead, most));
+    pass.consumed_at_block = consumed;
+    pass.stored_at_block = dictionary.stored;
+}
+
+// Past the cap the dictionary is final, and every other block is scouted
+// for the frozen parse (see frozen_parse.h): the frozen parse's limit, or 0.
+std::uint32_t scout_limit(Pass& pass, bool searching) {
+    if (searching || (++pass.blocks_after_cap & 1) != 0) return 0;
+    return end_code(pass.rule.cap);
+}
+
+// The whole input, one block at a time. A frozen parse, when compressing,
+// is handed each block before the unbounded parse reads it, and goes on
+// alone once the trial at the cap overflows.
+template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
+    Dictionary& dictionary = pass.dictionary;
+    bool searching = true;
+    const std::uint8_t* next;
+    const std::uint8_t* end;
+    while (take_block(reader, next, end)) {
+        if (compressing &&
+            !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next),
+                             scout_limit(pass, searching)))
+            return;
+        bool first = pass.block == nullptr;
+        pass.block = next;
+        if (first) start_string(pass.cursor, dictionary, next++, end); // the input's first byte
+        if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
+                                     [&](const StringEnd& miss, const std::uint8_t* at) {
+                                         return new_string(pass, miss, at, end);
+                                     }) != end) {
+            if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
+            searching = false; // the frozen parse at the cap goes on alone
+        }
+        if (compressing) block_parsed(*pass.frozen);
+        if (searching) plan_table(pass, reader.consumed);
+    }
+}
+
+WidthChoice failed(WidthChoice choice, CodecStatus status, int error_number = 0) {
+    choice.result.status = status;
+    choice.result.error_number = error_number;
+    return choice;
+}
+
+// Settles the choice once the input has ended.
+void settle(Pass& pass, const ByteReader& reader) {
+    WidthChoice& choice = pass.choice;
+    int frozen_error =
+        pass.frozen != nullptr ? pass.frozen->parse.stream.writer.bytes.error_number : 0;
+    if (reader.error_number != 0) {
+        choice = failed(choice, CodecStatus::read_failed, reader.error_number);
+        return;
+    }
+    if (frozen_error != 0) {
+        choice = failed(choice, CodecStatus::write_failed, frozen_error);
+        return;
+    }
+    choice.bits = chosen_width(pass.rule);
+    choice.last_trial_fit = last_trial_fit(pass.rule);
+    choice.last_trial_bits = pass.rule.fixed ? 0 : pass.rule.trial;
+    choice.width_known = true;
+}
+
+// Runs the pass over the input, with a dictionary freshly made, and settles
+// the choice.
+void search(Pass& pass, ByteSource& input) {
+    WidthChoice& choice = pass.choice;
+    choice.last_trial_bits = pass.rule.fixed ? 0 : pass.rule.trial;
+    // A pipe's size is not known ahead: the table then grows as it fills.
+    pass.input_bytes = input.size().value_or(0);
+    ByteReader reader = make_reader(input);
+    if (!pass.rule.fixed && pass.options.trial_started) pass.options.trial_started(pass.rule.trial);
+    // The list of shared codes and the frozen stream's buffer come from
+    // the heap: running out there fails the run like the tables do.
+    try {
+        if (pass.frozen == nullptr)
+            run_pass<false>(pass, reader);
+        else
+            run_pass<true>(pass, reader);
+    } catch (const std::bad_alloc&) {
+        choice.result.status = CodecStatus::out_of_memory;
+    }
+    if (pass.frozen != nullptr) finish_frozen_worker(*pass.frozen);
+    choice.result.bytes_in = reader.consumed;
+    if (choice.result.status == CodecStatus::ok) settle(pass, reader);
+}
+
+// Puts the stream together: the shared codes in front of the frozen stream,
+// or the unbounded parse's codes alone when the chosen width never
+// overflowed (then no frozen parse ran: it runs at the widest width that
+// overflowed, which is the one chosen).
+void finish_stream(Pass& pass, ByteSink& output) {
+    FrozenParse& frozen = pass.frozen->parse;
+    int bits = pass.choice.bits;
+    TARNWEL_INVARIANT(!frozen.active || frozen.stream.bits == bits);
+    AssembledStream assembled =
+        pass.choice.result.bytes_in == 0
+            ? write_empty_stream(output, bits)
+            : assemble_stream(output, bits, pass.codes, frozen.active ? &frozen.stream : nullptr,
+                              frozen.active ? frozen.cursor.code : pass.cursor.code);
+    if (assembled.error_number != 0)
+        pass.choice = failed(pass.choice, CodecStatus::write_failed, assembled.error_number);
+    else
+        pass.choice.result.bytes_out = assembled.size;
 }
 
 } // namespace
 
-CodecResult compress_stream(Dictionary& dictionary, int bits, std::FILE* input, std::FILE* output,
-                            ProgressHook progress) {
-    ByteReader reader = make_reader(input, progress);
-    CodeWriter writer = make_code_writer(output, bits);
-    const std::uint32_t last = last_code(bits);
-    std::uint32_t free_code = first_free_code;
+WidthChoice search_width(ByteSource& input, Dictionary& dictionary,
+                         const CompressOptions& options) {
+    Pass pass(dictionary, options);
+    if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
+    search(pass, input);
+    return pass.choice;
+}
 
-    const std::uint8_t* next;
-    const std::uint8_t* end;
-    if (!take_block(reader, next, end)) {
-        // An empty input: -1 as the current code is an all-ones code.
-        if (reader.error_number == 0) {
-            put_code(writer, -1);
-            put_code(writer, static_cast<std::int32_t>(end_code(bits)));
-        }
-        return finish(reader, writer, false);
+WidthChoice compress(ByteSource& input, ByteSink& output, const CompressOptions& options) {
+    Dictionary own_dictionary;
+    Dictionary& dictionary = options.dictionary != nullptr ? *options.dictionary : own_dictionary;
+    Pass pass(dictionary, options);
+    FrozenWorker frozen;
+    pass.frozen = &frozen;
+    if (!init_dictionary(dictionary) ||
+        !start_frozen_worker(frozen, dictionary, output, options.second_thread))
+        return failed(pass.choice, CodecStatus::out_of_memory);
+    search(pass, input);
+    if (pass.choice.result.status != CodecStatus::ok) return pass.choice;
+    try {
+        finish_stream(pass, output);
+    } catch (const std::bad_alloc&) {
+        pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
     }
-    Cursor cursor;
-    start_string(cursor, dictionary, next++, end);
-    // Block by block, so that a failed write stops the pass within one block.
-    for (;;) {
-        for (; next < end; ++next) {
-            StringEnd miss;
-            if (extend_string(cursor, dictionary, no_code_limit, next, end, miss)) continue;
-            if (free_code <= last) {
-                if (!add_string(dictionary, miss.place, cursor.code, *next, miss.hash, free_code))
-                    return finish(reader, writer, true);
-                ++free_code;
-            }
-            put_code(writer, static_cast<std::int32_t>(cursor.code));
-            start_string(cursor, dictionary, next, end);
-        }
-        if (writer.bytes.error_number != 0 || !take_block(reader, next, end)) break;
-        cursor.ahead = nullptr; // it pointed into the block just used up
-    }
-    if (writer.bytes.error_number == 0 && reader.error_number == 0) {
-        put_code(writer, static_cast<std::int32_t>(cursor.code));
-        put_code(writer, static_cast<std::int32_t>(end_code(bits)));
-    }
-    return finish(reader, writer, false);
+    return pass.choice;
 }
 
 } // namespace tarnwel

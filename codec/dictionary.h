@@ -39,6 +39,9 @@ namespace tarnwel {
 inline constexpr int code_bits = max_bits;
 inline constexpr std::uint64_t code_mask = (std::uint64_t{1} << code_bits) - 1;
 inline constexpr std::uint32_t absent = 0;
+// A prefix is a code or a byte, so the key takes code_bits + 8 bits, and
+// the whole entry must fit its 64.
+static_assert(code_bits + 8 + code_bits <= 64, "a dictionary entry packs key and code in 64 bits");
 
 struct Dictionary {
     HugeArray<std::uint32_t> pair_codes; // [first byte << 8 | second byte] -> code, or absent

@@ -79,9 +79,9 @@ bool place_seen_string(Expansion& e, std::uint8_t* target, std::uint32_t code,
     Window& window = e.window;
     std::uint64_t seen_at = record_position(occurrence);
     std::size_t spot = spot_in_previous_lap(window, seen_at, window.used + length);
-    if (spot == none) {
+    if (spot == no_spot) {
         spot = spot_in_this_lap(window, seen_at);
-        if (spot == none) {
+        if (spot == no_spot) {
             return !defer_string(e.pending, window.used, code, length) ||
                    spell_pending(e.pending, window, e.tables);
         }
@@ -218,9 +218,8 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* string_end, std::ui
     return true;
 }
 
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
-                          ProgressHook progress) {
-    Expansion e{tables, make_code_reader(input, tables.bits, progress),
+CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output) {
+    Expansion e{tables, make_code_reader(input, tables.bits),
                 make_window(tables.window.data(), tables.bits, output), make_pending()};
     Decoder d{end_code(tables.bits), last_code(tables.bits)};
     // The tables and the window fill from the front: their fresh pages are

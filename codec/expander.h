@@ -21,7 +21,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "codec/byte_io.h"
 #include "codec/code_records.h"
@@ -91,8 +90,8 @@ bool allocate_expander(ExpanderTables& tables, int bits);
 bool unwind_code(const ExpanderTables& tables, std::uint8_t* string_end, std::uint32_t code,
                  std::uint32_t length);
 
-// Expands the code stream in input into output until the end code.
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
-                          ProgressHook progress = {});
+// Expands the code stream from input into output until the end code,
+// writing output from front to back.
+CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output);
 
 } // namespace tarnwel

@@ -40,14 +40,14 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
     Cursor& cursor = parse.cursor;
     const std::uint8_t* block = next;
     std::size_t met = 0; // the scout's first string not before the parse's
-    for (; next < end; ++next) {
-        StringEnd miss;
-        if (extend_string(cursor, dictionary, parse.limit, next, end, miss)) continue;
-        put_frozen_code(parse.stream, cursor.code);
-        if (scouted != nullptr && meets_scout(parse, *scouted, met, next - block)) return;
-        start_string(cursor, dictionary, next, end);
-    }
-    cursor.ahead = nullptr; // it pointed into this block
+    parse_block(cursor, dictionary, parse.limit, next, end,
+                [&](const StringEnd&, const std::uint8_t* at) {
+                    put_frozen_code(parse.stream, cursor.code);
+                    if (scouted != nullptr && meets_scout(parse, *scouted, met, at - block))
+                        return false; // the scout's codes and open string are the parse's
+                    start_string(cursor, dictionary, at, end);
+                    return true;
+                });
 }
 
 // Parses a block as the frozen parse would if a string started at its
@@ -58,16 +58,14 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
     const std::uint8_t* end = data + size;
     scouted.codes.clear();
     scouted.starts.assign(1, 0);
-    Cursor& cursor = scouted.open;
-    start_string(cursor, dictionary, data, end);
-    for (const std::uint8_t* next = data + 1; next < end; ++next) {
-        StringEnd miss;
-        if (extend_string(cursor, dictionary, limit, next, end, miss)) continue;
-        scouted.codes.push_back(cursor.code);
-        scouted.starts.push_back(static_cast<std::uint32_t>(next - data));
-        start_string(cursor, dictionary, next, end);
-    }
-    cursor.ahead = nullptr;
+    start_string(scouted.open, dictionary, data, end);
+    parse_block(scouted.open, dictionary, limit, data + 1, end,
+                [&](const StringEnd&, const std::uint8_t* at) {
+                    scouted.codes.push_back(scouted.open.code);
+                    scouted.starts.push_back(static_cast<std::uint32_t>(at - data));
+                    start_string(scouted.open, dictionary, at, end);
+                    return true;
+                });
     scouted.valid = true;
 }
 
@@ -163,13 +161,13 @@ FrozenWorker::~FrozenWorker() {
     if (thread.joinable()) stop_thread(*this);
 }
 
-bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
-                         bool in_place, bool allow_thread) {
+bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
+                         bool allow_thread) {
     worker.dictionary = &dictionary;
     // The stream's buffer is made here: the second thread must not run out
     // of memory, having no one to tell.
     try {
-        open_frozen_stream(worker.parse.stream, file, in_place);
+        open_frozen_stream(worker.parse.stream, output);
     } catch (const std::bad_alloc&) {
         return false;
     }

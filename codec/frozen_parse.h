@@ -36,7 +36,6 @@
 #pragma once
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -70,30 +69,39 @@ struct ScoutedBlock {
     Cursor open;
 };
 
+// Who owns each field while a second thread runs. "Leading" is the thread
+// that calls these functions, "frozen" the second thread, "lock" the mutex.
 struct FrozenWorker {
-    Dictionary* dictionary = nullptr;
-    FrozenParse parse; // the second thread's while it runs
-    bool threaded = false;
-    std::thread thread;
+    Dictionary* dictionary = nullptr; // leading: it alone grows the dictionary
+    FrozenParse parse;                // frozen while it runs; leading once it has joined
+    bool threaded = false;            // leading
+    std::thread thread;               // leading
 
-    // Without a second thread: the block being parsed, and a restart in it.
+    // Without a second thread (leading only): the block being parsed, and a
+    // restart in it.
     const std::uint8_t* block = nullptr;
     std::size_t block_size = 0;
     bool restart_pending = false;
 
-    // With one, shared under lock.
     std::mutex lock;
     std::condition_variable changed;
+    // The ring of blocks (ring_blocks of them) is not under the lock: by the
+    // hand-over protocol, a slot from handed_over on belongs to the leading
+    // parse, which fills it (and scouts it) before it counts it as handed
+    // over; a slot from holding up to handed_over belongs to the frozen
+    // parse, which only reads it. So the frozen parse may run up to the
+    // ring's length of blocks behind the leading one.
     std::vector<std::vector<std::uint8_t>> ring;
     std::vector<std::size_t> ring_sizes;
-    std::vector<ScoutedBlock> scouted; // by ring slot
-    std::uint64_t handed_over = 0;     // blocks
-    std::uint64_t holding = 0;         // first block the frozen parse may still read
-    bool holds_none = true;            // it holds no block (no stream yet)
-    FrozenRestart restart;             // the latest restart posted
-    std::uint32_t restarts = 0;        // posted so far
-    DictionaryView view;               // the newest tables, as of the latest hand-off or restart
-    int generation_in_use = 0;         // the oldest generation the frozen parse may still probe
+    std::vector<ScoutedBlock> scouted; // by ring slot, owned like the slot
+    // Under the lock:
+    std::uint64_t handed_over = 0; // blocks
+    std::uint64_t holding = 0;     // first block the frozen parse may still read
+    bool holds_none = true;        // it holds no block (no stream yet)
+    FrozenRestart restart;         // the latest restart posted
+    std::uint32_t restarts = 0;    // posted so far
+    DictionaryView view;           // the newest tables, as of the latest hand-off or restart
+    int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
     bool input_done = false;
     bool stopping = false;
     bool failed = false; // its stream failed to write
@@ -105,11 +113,10 @@ struct FrozenWorker {
 };
 
 // Prepares the frozen parse over dictionary (made already: it is told here
-// to keep the tables growing replaces), writing into file (the output
-// itself when in_place). Uses a second thread if allowed and one is to be
-// had. False when memory runs out.
-bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, std::FILE* file,
-                         bool in_place, bool allow_thread);
+// to keep the tables growing replaces), writing into output. Uses a second
+// thread if allowed and one is to be had. False when memory runs out.
+bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
+                         bool allow_thread);
 
 // The leading parse hands over each block before parsing it. False when the
 // frozen stream has failed: the run is over. A nonzero scout_limit says the

@@ -1,6 +1,8 @@
-// The step every parse takes at each byte of its input: the compressor at a
-// width it was given, and both parses of the width search (the one whose
-// dictionary grows without bound and the one frozen at a narrower width).
+// The parse, written once: the step every parse takes at each byte of its
+// input, and the loop over a block. Its callers are the unbounded parse
+// (whose dictionary grows without bound), the parse frozen at a narrower
+// width, and the scout that parses blocks ahead for the frozen parse; each
+// says only what it does where a string ends.
 #pragma once
 
 #include "codec/dictionary.h"
@@ -36,6 +38,33 @@ template <class Table>
     }
     miss = {place, hash};
     return false;
+}
+
+// Runs the cursor's string over the bytes from next to end (of one block).
+// Where a string ends, before the byte at `at`, string_ended(miss, at) is
+// told, with the cursor still on the string that ends: it writes or keeps
+// the string's code, may add the longer string, and moves the cursor to the
+// next string (start_string at `at`, as a rule), returning true to go on,
+// or false to stop there. Returns where the parse stopped: end when it ran
+// through the block. (Starting the next string is the caller's so that the
+// unbounded parse can keep its whole miss path out of line: inlined, it cost
+// the loop 2.4% more instructions on text.)
+//
+// The block boundary: the cursor looks ahead only within the block, so at
+// the block's end it stops looking ahead, and the next block's parse goes
+// on with the same string without it. A parse that begins at a byte starts
+// its string there (start_string) and calls this from the byte after.
+template <class Table, class StringEnded>
+[[gnu::always_inline]] inline const std::uint8_t*
+parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::uint8_t* next,
+            const std::uint8_t* end, StringEnded&& string_ended) {
+    for (; next < end; ++next) {
+        StringEnd miss;
+        if (extend_string(cursor, dictionary, limit, next, end, miss)) continue;
+        if (!string_ended(miss, next)) return next;
+    }
+    cursor.ahead = nullptr; // it pointed into this block
+    return end;
 }
 
 } // namespace tarnwel

@@ -26,7 +26,7 @@ struct Spelling {
     std::size_t next = 0;     // the next string to give a lane
     std::size_t settled = 0;  // the window's bytes below it are settled
     std::size_t reserved = 0; // this lap's bytes written or reserved
-    std::size_t failed = none;
+    std::size_t failed = no_spot;
 };
 
 void take_next(Spelling& spelling, Lane& lane) {
@@ -42,9 +42,9 @@ bool copy_rest_from_window(const Spelling& spelling, Lane& lane, std::uint64_t o
     const Window& window = spelling.window;
     std::uint64_t seen_at = record_position(occurrence);
     std::size_t spot = spot_in_previous_lap(window, seen_at, spelling.reserved);
-    if (spot == none) {
+    if (spot == no_spot) {
         spot = spot_in_this_lap(window, seen_at);
-        if (spot == none || spot + lane.left > spelling.settled) return false;
+        if (spot == no_spot || spot + lane.left > spelling.settled) return false;
     }
     std::memcpy(lane.last + 1 - lane.left, window.bytes + spot, lane.left);
     return true;
@@ -123,7 +123,7 @@ bool spell_pending(Pending& pending, Window& window, ExpanderTables& tables) {
     }
     pending.strings.clear();
     complete_entries(pending, window, tables);
-    if (spelling.failed == none) return true;
+    if (spelling.failed == no_spot) return true;
     window.used = spelling.failed;
     return false;
 }

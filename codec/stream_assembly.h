@@ -2,13 +2,11 @@
 // chosen, the codes up to the point where the chosen width's dictionary
 // froze (the shared codes) are kept in memory, and only at the end is it
 // known which of them the stream holds; the codes from that point on (the
-// frozen stream) are written as they are made, straight into the output
-// at the place where they will stay, or, when the output cannot seek, into
-// a temporary file. Assembling packs the shared codes in front and joins the
-// two parts in the byte that holds bits of both.
+// frozen stream) are written as they are made, straight into the output at
+// the place where they will stay. Assembling packs the shared codes in
+// front and joins the two parts in the byte that holds bits of both.
 #pragma once
 
-#include <cstdio>
 #include <vector>
 
 #include "codec/code_stream.h"
@@ -17,34 +15,36 @@
 namespace tarnwel {
 
 struct FrozenStream {
-    std::FILE* file = nullptr; // the output itself, or a temporary file
-    bool in_place = false;     // file is the output
     int bits = 0;
-    std::size_t shared = 0;       // the codes in front of this stream
-    std::uint64_t start_byte = 0; // where this stream's first byte goes in the output
+    std::size_t shared = 0; // the codes in front of this stream
     // That first byte, kept so that the shared codes' last bits can be ORed
     // into it without reading the output back.
     bool first_known = false;
     std::uint8_t first_byte = 0;
-    CodeWriter writer;
+    CodeWriter writer; // writer.bytes.start: where this stream's first byte goes
 };
 
-// Ties the stream to its file (the output itself when in_place) and makes
-// its buffer. Throws std::bad_alloc when memory runs out.
-void open_frozen_stream(FrozenStream& stream, std::FILE* file, bool in_place);
+// Ties the stream to the output and makes its buffer. Throws std::bad_alloc
+// when memory runs out.
+void open_frozen_stream(FrozenStream& stream, ByteSink& output);
 
 // Begins a frozen stream at bits after `shared` codes, dropping what an
-// earlier one on the same file wrote. A failure is kept in stream.writer.
+// earlier one wrote. A failure is kept in stream.writer.
 void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared);
 
-// Writes a code of the frozen stream, noting the stream's first byte once it
-// is complete (it is still at the front of the writer's buffer then).
-inline void put_frozen_code(FrozenStream& stream, std::uint32_t code) {
-    put_code(stream.writer, static_cast<std::int32_t>(code));
+// Notes the stream's first byte once it is complete (it is still at the
+// front of the writer's buffer then).
+inline void note_first_byte(FrozenStream& stream) {
     if (!stream.first_known && stream.writer.bytes.written > 0) {
         stream.first_byte = stream.writer.bytes.buffer[0];
         stream.first_known = true;
     }
+}
+
+// Writes a code of the frozen stream.
+inline void put_frozen_code(FrozenStream& stream, std::uint32_t code) {
+    put_code(stream.writer, code);
+    note_first_byte(stream);
 }
 
 struct AssembledStream {
@@ -55,10 +55,12 @@ struct AssembledStream {
 // Writes the whole stream at bits into output from its start: the first
 // `shared` of codes, then frozen's codes with last and the end code after
 // them. Without a frozen stream (frozen null), all of codes, then last and
-// the end code. In place, the output is cut to the stream's size, since an
-// abandoned stream of a narrower width may have run further.
-AssembledStream assemble_stream(std::FILE* output, int bits,
-                                const std::vector<std::uint32_t>& codes, FrozenStream* frozen,
-                                std::uint32_t last);
+// the end code. The output is cut to the stream's size, since an abandoned
+// stream of a narrower width may have run further.
+AssembledStream assemble_stream(ByteSink& output, int bits, const std::vector<std::uint32_t>& codes,
+                                FrozenStream* frozen, std::uint32_t last);
+
+// The empty input's stream at bits.
+AssembledStream write_empty_stream(ByteSink& output, int bits);
 
 } // namespace tarnwel

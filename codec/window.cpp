@@ -15,13 +15,13 @@ void note_background_error(Window& window) {
 
 // Four and a half times the longest string (2^BITS - 256 bytes; two must
 // fit). With the records that makes 16.5 bytes a code, just within one and a
-// half times the straightforward design's tables (9 bytes a slot, 1.25
-// slots a code): history reaches as far back as the memory allows.
+// half times the tables of the straightforward implementation in tests/reference (9 bytes a
+// slot, 1.25 slots a code): history reaches as far back as the memory allows.
 std::size_t window_size(int bits) {
     return std::size_t{9} << (bits - 1);
 }
 
-Window make_window(std::uint8_t* bytes, int bits, std::FILE* output) {
+Window make_window(std::uint8_t* bytes, int bits, ByteSink& output) {
     Window window;
     window.bytes = bytes;
     window.capacity = window_size(bits);
@@ -45,7 +45,8 @@ void hand_out(Window& window, std::size_t settled) {
     note_background_error(window);
     if (window.file.error_number != 0) return;
     std::size_t count = settled - window.flushed;
-    hand_to_writer(*window.background, window.bytes + window.flushed, count);
+    hand_to_writer(*window.background, window.file.start + window.file.written,
+                   window.bytes + window.flushed, count);
     window.file.written += count;
     window.flushed = settled;
 }

@@ -30,7 +30,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "codec/background_writer.h"
@@ -46,7 +45,7 @@ namespace tarnwel {
 inline constexpr std::size_t copy_slack = 16;
 
 // No spot: the string is not (or no longer) in the window.
-inline constexpr std::size_t none = static_cast<std::size_t>(-1);
+inline constexpr std::size_t no_spot = static_cast<std::size_t>(-1);
 
 // The window's size at a width, without the slack.
 std::size_t window_size(int bits);
@@ -65,7 +64,7 @@ struct Window {
 };
 
 // A window over bytes (window_size(bits) + copy_slack of them) writing to output.
-Window make_window(std::uint8_t* bytes, int bits, std::FILE* output);
+Window make_window(std::uint8_t* bytes, int bits, ByteSink& output);
 
 // From here on the window hands its settled bytes to writer, a stretch at a time.
 void use_background_writer(Window& window, BackgroundWriter& writer);
@@ -89,18 +88,18 @@ inline bool make_room(Window& window, std::size_t length, std::uint64_t previous
 }
 
 // Where a string seen at output position `at` still lies in the lap before,
-// or none. `written` counts the bytes of this lap written so far and about
+// or no_spot. `written` counts the bytes of this lap written so far and about
 // to be written.
 inline std::size_t spot_in_previous_lap(const Window& window, std::uint64_t at,
                                         std::size_t written) {
-    if (at >= window.base || at < window.previous_base || at == unknown_position) return none;
+    if (at >= window.base || at < window.previous_base || at == unknown_position) return no_spot;
     std::size_t spot = at - window.previous_base;
-    return spot >= written + copy_slack ? spot : none;
+    return spot >= written + copy_slack ? spot : no_spot;
 }
 
-// Where a string seen at output position `at` lies in this lap, or none.
+// Where a string seen at output position `at` lies in this lap, or no_spot.
 inline std::size_t spot_in_this_lap(const Window& window, std::uint64_t at) {
-    return at >= window.base && at != unknown_position ? at - window.base : none;
+    return at >= window.base && at != unknown_position ? at - window.base : no_spot;
 }
 
 // Asks for the window's line holding output position `at`, where the window

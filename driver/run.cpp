@@ -16,21 +16,22 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "codec/byte_io.h"
+#include "codec/compressor.h"
 #include "codec/expander.h"
-#include "driver/console.h"
+#include "driver/file_io.h"
+#include "driver/messages.h"
 #include "driver/progress.h"
-#include "platform/console.h"
+#include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/run_guard.h"
 #include "width/width_file.h"
-#include "width/width_search.h"
 
 namespace tarnwel {
 
@@ -88,10 +89,10 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
         report_file_error("cannot write output", state.output_path, result.error_number);
         break;
     case CodecStatus::out_of_memory:
-        std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", bits);
+        report_out_of_memory(bits);
         break;
     case CodecStatus::corrupt_stream:
-        std::printf("Fatal error during code expansion.\n");
+        report_corrupt_stream();
         return exit_corrupt_stream;
     case CodecStatus::ok:
         return exit_ok;
@@ -99,41 +100,28 @@ int report_codec_failure(const RunState& state, const CodecResult& result, int b
     return exit_failure;
 }
 
-void trial_started(int bits, void* context) {
-    static_cast<RunState*>(context)->bits = bits;
-    auto& progress = static_cast<RunState*>(context)->progress;
+void trial_started(RunState& state, int bits) {
+    state.bits = bits;
+    auto& progress = state.progress;
     erase_progress(progress);
-    std::printf("Testing for BITS = %d\n", bits);
-    std::fflush(stdout);
+    announce_trial(bits);
     start_phase(progress, "Testing BITS = " + std::to_string(bits));
 }
 
-ProgressHook progress_hook(RunState& state) {
-    return {report_progress, &state.progress};
+std::function<void(std::uint64_t)> progress_hook(RunState& state) {
+    return [&state](std::uint64_t bytes_done) { report_progress(bytes_done, &state.progress); };
 }
 
 void print_report(const RunState& state, const CodecResult& result) {
     double seconds = std::chrono::duration<double>(Clock::now() - state.start).count();
-    // The ratio is computed in single precision; an empty input gives infinity.
-    float ratio =
-        static_cast<float>(result.bytes_out) / static_cast<float>(result.bytes_in) * 100.0f;
-    std::printf("\nCOMPRESSING FROM %s WHICH IS %lld BYTES \nTO %s WHICH IS %lld BYTES TAKES = "
-                "%1.2f sn. and \nCOMPRESSION RATIO = %4.2f\n",
-                state.input_path, static_cast<long long>(result.bytes_in), state.output_path,
-                static_cast<long long>(result.bytes_out), seconds, static_cast<double>(ratio));
+    print_run_report(state.input_path, result.bytes_in, state.output_path, result.bytes_out,
+                     seconds);
 }
 
-// Called once the width is known, before the stream is completed.
-bool width_chosen(const WidthChoice& choice, void* context) {
-    auto& state = *static_cast<RunState*>(context);
-    erase_progress(state.progress);
-    if (choice.last_trial_fit) {
-        int bits = choice.last_trial_bits;
-        std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
-        std::printf("Tarnwel BITS = %d if last filled value is used\n", bits - 1);
-        std::printf("Tarnwel BITS = %d if first not filled value is used\n", bits);
-        std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", bits - 1);
-    }
+// Once the width is known: its messages and the width file. False when the
+// width file cannot be staged.
+bool width_chosen(RunState& state, const WidthChoice& choice) {
+    if (choice.last_trial_fit) announce_last_trial_fit(choice.last_trial_bits);
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
     state.width_file_error = write_staged_width(state.width, choice.bits);
@@ -141,13 +129,18 @@ bool width_chosen(const WidthChoice& choice, void* context) {
         report_file_error("cannot write width file", width_file_name, state.width_file_error);
         return false;
     }
-    std::printf("\nCompressing with BITS = %d ...  \n", choice.bits);
-    std::fflush(stdout);
+    announce_compressing(choice.bits);
     return true;
 }
 
-void search_progress(std::uint64_t bytes_done, void* context) {
-    report_progress(bytes_done, &static_cast<RunState*>(context)->progress);
+// A failure to write the staging file, when the output is staged, or the codec's.
+int report_compress_failure(const RunState& state, const StreamOutput& stream,
+                            const CodecResult& result, int bits) {
+    if (stream.staged && result.status == CodecStatus::write_failed) {
+        report_staging_error(stream.staging_path.c_str(), state.output_path, result.error_number);
+        return exit_failure;
+    }
+    return report_codec_failure(state, result, bits);
 }
 
 // A regular input that is now shorter than at the start, or that ended
@@ -160,7 +153,7 @@ bool input_shrank(const RunState& state, std::optional<std::uint64_t> bytes_read
     bool cut = (bytes_read && *bytes_read < *state.input_size) ||
                (size_now && *size_now < *state.input_size);
     if (!cut) return false;
-    std::printf("tarnwel: input %s changed while being read\n", state.input_path);
+    report_input_changed(state.input_path);
     return true;
 }
 
@@ -180,16 +173,42 @@ bool keep_output(RunState& state) {
     return true;
 }
 
+// Copies a staged stream out to the output. False, with the message printed,
+// when that fails.
+bool deliver_stream(const RunState& state, StreamOutput& stream) {
+    int error = finish_stream_output(stream);
+    if (stream.staging_error != 0)
+        report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
+    else if (error != 0)
+        report_file_error("cannot write output", state.output_path, error);
+    return stream.staging_error == 0 && error == 0;
+}
+
+// Compresses into the output, or into a staging file copied to it at the end.
 int compress_mode(RunState& state) {
-    WidthChoice choice = search_and_compress(
-        state.input, state.output, {trial_started, search_progress, width_chosen, &state});
+    StreamOutput stream;
+    if (!open_stream_output(stream, state.output)) {
+        report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
+        return exit_failure;
+    }
+    FileSource input(state.input, progress_hook(state));
+    CompressOptions options;
+    options.trial_started = [&state](int bits) { trial_started(state, bits); };
+    WidthChoice choice = compress(input, *stream.sink, options);
     erase_progress(state.progress);
-    if (state.width_file_error != 0) return exit_failure;
-    if (choice.result.status != CodecStatus::ok)
-        return report_codec_failure(state, choice.result, state.bits);
-    if (input_shrank(state, choice.result.bytes_in) || !close_output(state)) return exit_failure;
+    bool go_on = !choice.width_known || width_chosen(state, choice);
+    if (go_on && choice.result.status != CodecStatus::ok) {
+        close_stream_output(stream);
+        return report_compress_failure(state, stream, choice.result, state.bits);
+    }
+    if (!go_on || input_shrank(state, choice.result.bytes_in) || !deliver_stream(state, stream)) {
+        close_stream_output(stream);
+        return exit_failure;
+    }
+    if (!close_output(state)) return exit_failure;
     {
-        // Keeping the output and replacing the width file go together.
+        // Keeping the output and replacing the width file go together (no
+        // helper thread is alive to take a signal meanwhile).
         SignalsHeld held;
         if (!keep_output(state)) return exit_failure;
         int error = commit_width_file(state.width, width_file_name);
@@ -212,8 +231,7 @@ bool prepare_expanding(RunState& state) {
         return false;
     }
     if (width.status == WidthFileStatus::out_of_range) {
-        std::printf("tarnwel: width file %s holds no width from %d to %d\n", width_file_name,
-                    min_bits, max_bits);
+        report_no_width(width_file_name);
         return false;
     }
     if (!allocate_expander(state.tables, state.bits)) {
@@ -225,11 +243,11 @@ bool prepare_expanding(RunState& state) {
 }
 
 int decompress_mode(RunState& state) {
-    std::printf("\nExpanding... \n");
-    std::fflush(stdout);
+    announce_expanding();
     start_phase(state.progress, "Expanding");
-    CodecResult result =
-        expand_stream(state.tables, state.input, state.output, progress_hook(state));
+    FileSource input(state.input, progress_hook(state));
+    FileSink output(state.output);
+    CodecResult result = expand_stream(state.tables, input, output);
     erase_progress(state.progress);
     // A stream cut short reads as one that ends there; the expander stops
     // at the end code, wherever the file ends.
@@ -248,13 +266,11 @@ int decompress_mode(RunState& state) {
 // truncating the input, or the width file written over either data file.
 bool files_are_distinct(RunState& state, bool compressing) {
     if (is_same_file(state.input, state.output_path)) {
-        std::printf("tarnwel: input %s and output %s are the same file\n", state.input_path,
-                    state.output_path);
+        report_same_file(state.input_path, state.output_path);
         return false;
     }
     if (compressing && is_same_file(state.input, width_file_name)) {
-        std::printf("tarnwel: input %s is the width file %s, which this run rewrites\n",
-                    state.input_path, width_file_name);
+        report_input_is_width_file(state.input_path, width_file_name);
         return false;
     }
     return true;
@@ -333,8 +349,7 @@ bool prepare_run(RunState& state, bool compressing) {
     if (!files_are_distinct(state, compressing)) return false;
     // By place, not only by file: the width file may not exist yet.
     if (is_same_place(state.output_path, width_file_name)) {
-        std::printf("tarnwel: output %s is the width file %s\n", state.output_path,
-                    width_file_name);
+        report_output_is_width_file(state.output_path, width_file_name);
         return false;
     }
     if (compressing ? !reserve_width(state) : !prepare_expanding(state)) return false;
@@ -362,7 +377,7 @@ int run(int argc, char** argv) {
     RunState state{};
     state.start = Clock::now();
     if (argc != 4) {
-        std::printf("\nUSAGE : Tarnwel c/d input output\t\t(c:compress, d:decompress)\n");
+        print_usage();
         return exit_usage;
     }
     if (!room_to_start()) {

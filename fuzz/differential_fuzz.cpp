@@ -3,7 +3,6 @@
 // stream from the one-pass search, and the same expansion (status and
 // bytes) of arbitrary data read as a stream.
 #include <cstdlib>
-#include <cstring>
 
 #include "codec/compressor.h"
 #include "codec/expander.h"
@@ -11,61 +10,44 @@
 #include "reference/reference_compressor.h"
 #include "reference/reference_expander.h"
 #include "reference/reference_width_search.h"
-#include "width/width_search.h"
 
 namespace {
 
 using namespace tarnwel;
 
-struct Memory {
-    char* bytes = nullptr;
-    std::size_t size = 0;
-    std::FILE* file = open_memstream(&bytes, &size);
-    ~Memory() { std::free(bytes); }
-    void close() { std::fclose(file); }
-};
-
-bool same(const Memory& a, const Memory& b) {
-    return a.size == b.size && (a.size == 0 || std::memcmp(a.bytes, b.bytes, a.size) == 0);
-}
-
 void check_compressor(const std::uint8_t* data, std::size_t size, int bits) {
     static reference::Dictionary references[26];
     if (references[bits].slot_count == 0 && !reference::allocate_tables(references[bits], bits))
         std::abort();
-    Memory fast;
-    Memory straight;
-    std::FILE* input = fuzz::open_bytes(data, size);
-    Dictionary dictionary;
-    if (!init_dictionary(dictionary) ||
-        compress_stream(dictionary, bits, input, fast.file).status != CodecStatus::ok)
-        std::abort();
-    std::rewind(input);
-    reference::compress_stream(references[bits], input, straight.file);
-    std::fclose(input);
-    fast.close();
-    straight.close();
-    if (!same(fast, straight)) std::abort();
+    SpanSource input(data, size);
+    VectorSink fast;
+    CompressOptions options;
+    options.bits = bits;
+    options.second_thread = size % 2 == 0;
+    if (compress(input, fast, options).result.status != CodecStatus::ok) std::abort();
+    SpanSource again(data, size);
+    VectorSink straight;
+    reference::compress_stream(references[bits], again, straight);
+    if (fast.bytes != straight.bytes) std::abort();
 }
 
 void check_search(const std::uint8_t* data, std::size_t size, int cap) {
-    Memory fast;
-    Memory straight;
-    std::FILE* input = fuzz::open_bytes(data, size);
+    SpanSource input(data, size);
+    VectorSink fast;
+    CompressOptions options;
+    options.cap = cap;
     // The frozen parse on a second thread, or after each block on this one.
-    bool second_thread = size % 2 == 0;
-    WidthChoice one_pass = search_and_compress(input, fast.file, {}, cap, second_thread);
-    WidthChoice trials = reference::search_width(input, {}, cap);
+    options.second_thread = size % 2 == 0;
+    WidthChoice one_pass = compress(input, fast, options);
+    WidthChoice trials = reference::search_width(data, size, {}, cap);
     reference::Dictionary dictionary;
     if (!reference::allocate_tables(dictionary, trials.bits)) std::abort();
-    std::rewind(input);
-    reference::compress_stream(dictionary, input, straight.file);
-    std::fclose(input);
-    fast.close();
-    straight.close();
+    SpanSource again(data, size);
+    VectorSink straight;
+    reference::compress_stream(dictionary, again, straight);
     if (one_pass.result.status != CodecStatus::ok || one_pass.bits != trials.bits ||
         one_pass.last_trial_bits != trials.last_trial_bits ||
-        one_pass.last_trial_fit != trials.last_trial_fit || !same(fast, straight))
+        one_pass.last_trial_fit != trials.last_trial_fit || fast.bytes != straight.bytes)
         std::abort();
 }
 
@@ -77,17 +59,14 @@ void check_expander(const std::uint8_t* data, std::size_t size, int bits) {
     if (straight_tables[bits].unwind_stack.empty() &&
         !reference::allocate_expander(straight_tables[bits], bits))
         std::abort();
-    Memory fast;
-    Memory straight;
-    std::FILE* input = fuzz::open_bytes(data, size);
-    CodecStatus fast_status = expand_stream(fast_tables[bits], input, fast.file).status;
-    std::rewind(input);
+    SpanSource input(data, size);
+    VectorSink fast;
+    CodecStatus fast_status = expand_stream(fast_tables[bits], input, fast).status;
+    SpanSource again(data, size);
+    VectorSink straight;
     CodecStatus straight_status =
-        reference::expand_stream(straight_tables[bits], input, straight.file).status;
-    std::fclose(input);
-    fast.close();
-    straight.close();
-    if (fast_status != straight_status || !same(fast, straight)) std::abort();
+        reference::expand_stream(straight_tables[bits], again, straight).status;
+    if (fast_status != straight_status || fast.bytes != straight.bytes) std::abort();
 }
 
 } // namespace

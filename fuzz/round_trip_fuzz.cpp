@@ -12,27 +12,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int bits = fuzz::width_from(data[0]);
     static ExpanderTables expanders[26];
     if (expanders[bits].records.empty() && !allocate_expander(expanders[bits], bits)) std::abort();
-    Dictionary dictionary;
-    if (!init_dictionary(dictionary)) std::abort();
 
-    char* stream = nullptr;
-    std::size_t stream_size = 0;
-    std::FILE* input = fuzz::open_bytes(data + 1, size - 1);
-    std::FILE* packed = open_memstream(&stream, &stream_size);
-    if (compress_stream(dictionary, bits, input, packed).status != CodecStatus::ok) std::abort();
-    std::fclose(input);
-    std::fclose(packed);
+    SpanSource input(data + 1, size - 1);
+    VectorSink packed;
+    CompressOptions options;
+    options.bits = bits;
+    options.second_thread = false;
+    if (compress(input, packed, options).result.status != CodecStatus::ok) std::abort();
 
-    char* restored = nullptr;
-    std::size_t restored_size = 0;
-    std::FILE* compressed = fuzz::open_bytes(reinterpret_cast<std::uint8_t*>(stream), stream_size);
-    std::FILE* output = open_memstream(&restored, &restored_size);
-    if (expand_stream(expanders[bits], compressed, output).status != CodecStatus::ok) std::abort();
-    std::fclose(compressed);
-    std::fclose(output);
-    if (restored_size != size - 1 || (size > 1 && std::memcmp(restored, data + 1, size - 1) != 0))
+    SpanSource compressed(packed.bytes.data(), packed.bytes.size());
+    VectorSink restored;
+    if (expand_stream(expanders[bits], compressed, restored).status != CodecStatus::ok)
         std::abort();
-    std::free(stream);
-    std::free(restored);
+    if (restored.bytes.size() != size - 1 ||
+        (size > 1 && std::memcmp(restored.bytes.data(), data + 1, size - 1) != 0))
+        std::abort();
     return 0;
 }

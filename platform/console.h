@@ -3,9 +3,6 @@
 // progress line are drawn with, and how wide it is.
 #pragma once
 
-#include <string>
-#include <vector>
-
 namespace tarnwel {
 
 // On Windows, true only for a console that accepted virtual-terminal
@@ -16,10 +13,5 @@ bool output_is_terminal();
 // afresh on each call since a terminal can be resized: one system call.
 // When the terminal does not say, COLUMNS (Linux only), else 80.
 int terminal_columns();
-
-// The command line's arguments in UTF-8. Windows hands them over in UTF-16
-// (argv would lose what the code page cannot spell); elsewhere they are
-// taken as they come.
-std::vector<std::string> command_line(int argc, char** argv);
 
 } // namespace tarnwel

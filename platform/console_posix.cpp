@@ -24,8 +24,4 @@ int terminal_columns() {
     return 80;
 }
 
-std::vector<std::string> command_line(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
-}
-
 } // namespace tarnwel

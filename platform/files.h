@@ -27,8 +27,17 @@ std::FILE* create_output_file(const char* path);
 // Removes a file. 0, or the errno of the failure.
 int remove_file(const char* path);
 
-// A new file open for reading and writing that disappears once closed.
-std::FILE* temporary_file();
+// A new file open for reading and writing that disappears once closed, for
+// staging an output: in $TMPDIR (or /tmp when that is unset or empty), and
+// on Linux already unlinked, so that nothing is left behind even if the
+// process is killed; on Windows in the system's temporary folder. Sets path
+// to its name (on failure, to the name it would have had, or its folder);
+// nullptr on failure, with error set.
+std::FILE* open_staging_file(std::string& path, int& error);
+
+// Moves file's position to position, which may lie past 2 GiB. 0, or the
+// errno of the failure.
+int seek_file(std::FILE* file, std::uint64_t position);
 
 // Opens path for binary reading; folders are refused with EISDIR, since
 // stdio would open them and fail only on the first read. nullptr on

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,8 +95,34 @@ int remove_file(const char* path) {
     return std::remove(path) == 0 ? 0 : last_error_or();
 }
 
-std::FILE* temporary_file() {
-    return std::tmpfile();
+std::FILE* open_staging_file(std::string& path, int& error) {
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0') folder = "/tmp";
+    path = std::string(folder) + (folder[std::strlen(folder) - 1] == '/' ? "" : "/") +
+           "tarnwel-XXXXXX";
+    std::string name = path; // mkostemp may leave its guesses in a name it fails with
+    errno = 0;
+    int descriptor = mkostemp(name.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        error = last_error_or();
+        return nullptr;
+    }
+    path = name;
+    unlink(path.c_str());
+    std::FILE* file = fdopen(descriptor, "w+b");
+    if (file == nullptr) {
+        error = last_error_or();
+        close(descriptor);
+    }
+    return file;
+}
+
+// An offset past 2 GiB must reach the system.
+static_assert(sizeof(off_t) >= sizeof(std::int64_t), "off_t holds 64-bit file positions");
+
+int seek_file(std::FILE* file, std::uint64_t position) {
+    errno = 0;
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0 ? 0 : last_error_or();
 }
 
 std::FILE* open_input_file(const char* path) {

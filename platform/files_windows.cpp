@@ -90,13 +90,37 @@ int remove_file(const char* path) {
     return DeleteFileW(wide(path).c_str()) ? 0 : errno_of(GetLastError());
 }
 
-std::FILE* temporary_file() {
+std::FILE* open_staging_file(std::string& path, int& error) {
     wchar_t folder[MAX_PATH + 1];
     wchar_t name[MAX_PATH + 1];
-    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"tw", 0, name) == 0)
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0) {
+        error = errno_of(GetLastError());
+        path = "%TEMP%";
         return nullptr;
+    }
+    if (GetTempFileNameW(folder, L"tw", 0, name) == 0) {
+        error = errno_of(GetLastError());
+        path = utf8(folder);
+        return nullptr;
+    }
+    path = utf8(name);
+    errno = 0;
     // D: removed when closed.
-    return _wfopen(name, L"w+bD");
+    std::FILE* file = _wfopen(name, L"w+bD");
+    if (file == nullptr) {
+        error = last_error_or();
+        DeleteFileW(name);
+    }
+    return file;
+}
+
+// fseek takes a long, which Windows keeps at 32 bits: positions past 2 GiB
+// need the 64-bit call.
+static_assert(sizeof(__int64) == 8, "_fseeki64 takes a 64-bit offset");
+
+int seek_file(std::FILE* file, std::uint64_t position) {
+    errno = 0;
+    return _fseeki64(file, static_cast<__int64>(position), SEEK_SET) == 0 ? 0 : last_error_or();
 }
 
 std::FILE* open_input_file(const char* path) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "codec/expander.h"
+#include "codec/memory_streams.h"
+#include "driver/file_io.h"
 #include "test_support.h"
 
 namespace tarnwel::test {
@@ -22,14 +24,15 @@ TEST(BackgroundWriter, StretchesLandInTheOrderHandedOver) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     Bytes expected;
+    FileSink sink(file);
     {
         BackgroundWriter writer;
-        ASSERT_TRUE(start_writer(writer, file));
+        ASSERT_TRUE(start_writer(writer, sink));
         Bytes stretches[] = {random_bytes(3, 1), random_bytes(1 << 20, 2), random_bytes(70000, 3)};
         for (const Bytes& stretch : stretches) {
             ASSERT_EQ(wait_for_writer(writer), 0);
             EXPECT_TRUE(writer_idle(writer));
-            hand_to_writer(writer, stretch.data(), stretch.size());
+            hand_to_writer(writer, expected.size(), stretch.data(), stretch.size());
             expected.insert(expected.end(), stretch.begin(), stretch.end());
         }
         stop_writer(writer); // waits for the last stretch
@@ -43,11 +46,12 @@ TEST(BackgroundWriter, TheFirstFailureIsKeptAndLaterStretchesDropped) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     if (full == nullptr) GTEST_SKIP() << "no /dev/full";
     Bytes stretch = random_bytes(1 << 20, 4); // larger than stdio's buffer: written at once
+    FileSink sink(full);
     BackgroundWriter writer;
-    ASSERT_TRUE(start_writer(writer, full));
-    hand_to_writer(writer, stretch.data(), stretch.size());
+    ASSERT_TRUE(start_writer(writer, sink));
+    hand_to_writer(writer, 0, stretch.data(), stretch.size());
     EXPECT_EQ(wait_for_writer(writer), ENOSPC);
-    hand_to_writer(writer, stretch.data(), 10);
+    hand_to_writer(writer, stretch.size(), stretch.data(), 10);
     EXPECT_EQ(wait_for_writer(writer), ENOSPC);
     stop_writer(writer);
     std::fclose(full);
@@ -58,16 +62,13 @@ TEST(BackgroundWriter, ExpandingIntoAFullDiskFailsWithItsReason) {
     if (full == nullptr) GTEST_SKIP() << "no /dev/full";
     // Wide enough for the expander to hand its output to a writer thread.
     Bytes stream = compress_bytes(text_like(3000000, 5), 20);
-    std::FILE* in = std::tmpfile();
-    ASSERT_NE(in, nullptr);
-    std::fwrite(stream.data(), 1, stream.size(), in);
-    std::rewind(in);
+    SpanSource in(stream.data(), stream.size());
+    FileSink out(full);
     ExpanderTables tables;
     ASSERT_TRUE(allocate_expander(tables, 20));
-    CodecResult result = expand_stream(tables, in, full);
+    CodecResult result = expand_stream(tables, in, out);
     EXPECT_EQ(result.status, CodecStatus::write_failed);
     EXPECT_EQ(result.error_number, ENOSPC);
-    std::fclose(in);
     std::fclose(full);
 }
 

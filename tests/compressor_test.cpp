@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/compressor.h"
+#include "codec/memory_streams.h"
 #include "test_support.h"
 
 namespace tarnwel::test {
@@ -17,15 +18,12 @@ TEST(Compressor, OneByteIsItsValueThenTheEndCode) {
 
 // Compresses input at bits with a fresh dictionary, which it hands back.
 CodecResult compress_into(Dictionary& dictionary, const Bytes& input, int bits) {
-    std::FILE* in = std::tmpfile();
-    if (!input.empty()) std::fwrite(input.data(), 1, input.size(), in);
-    std::rewind(in);
-    std::FILE* out = std::tmpfile();
-    EXPECT_TRUE(init_dictionary(dictionary));
-    CodecResult result = compress_stream(dictionary, bits, in, out);
-    std::fclose(in);
-    std::fclose(out);
-    return result;
+    SpanSource in(input.data(), input.size());
+    VectorSink out;
+    CompressOptions options;
+    options.bits = bits;
+    options.dictionary = &dictionary;
+    return compress(in, out, options).result;
 }
 
 std::size_t strings_stored(const Dictionary& dictionary) {

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "codec/memory_streams.h"
+#include "driver/file_io.h"
 #include "test_support.h"
 
 namespace tarnwel::test {
@@ -111,17 +113,19 @@ TEST(Differential, ExpanderMatchesTheStraightforwardOneOnGoodAndBadStreams) {
 }
 
 TEST(Differential, OutputThatIsNotARegularFileGetsTheSameStream) {
-    // A memory stream has no file behind it, so the frozen part of the
-    // stream goes through a temporary file.
+    // A memory stream has no file behind it, so the stream is staged in a
+    // file and copied out.
     Bytes input = mixed_input(300000, 95);
-    std::FILE* in = std::tmpfile();
-    std::fwrite(input.data(), 1, input.size(), in);
+    SpanSource in(input.data(), input.size());
     char* memory = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&memory, &size);
-    WidthChoice choice = search_and_compress(in, out);
+    StreamOutput staged;
+    ASSERT_TRUE(open_stream_output(staged, out));
+    EXPECT_TRUE(staged.staged);
+    WidthChoice choice = compress(in, *staged.sink);
+    EXPECT_EQ(finish_stream_output(staged), 0);
     std::fclose(out);
-    std::fclose(in);
     ASSERT_EQ(choice.result.status, CodecStatus::ok);
     Bytes stream(memory, memory + size);
     std::free(memory);

@@ -258,5 +258,49 @@ TEST(FilesAndSignals, PipesAndFifosWorkLikeFiles) {
     EXPECT_TRUE(read_file(folder.path / "back") == input);
 }
 
+// An output that cannot seek gets its stream through a staging file in
+// $TMPDIR, which leaves nothing behind; when the staging file cannot be
+// made, the message names it and the output, not the pipe alone.
+TEST(FilesAndSignals, CompressingToAPipeStagesInTmpdirAndNamesTheStagingFileWhenItFails) {
+    ScratchFolder folder;
+    Bytes input = mixed_input(100000, 67);
+    write_file(folder.path / "in", input);
+    fs::create_directory(folder.path / "stage");
+    write_file(folder.path / "not-a-folder", bytes_of("x"));
+    // The output is a pipe on descriptor 3; the messages go where they always do.
+    auto through_pipe = [&](const std::string& tmpdir) {
+        return shell(folder.path, "set -o pipefail; { TMPDIR='" + tmpdir +
+                                      "' \"$T\" c in /dev/fd/3 3>&1 >&4 | cat >out.z; } 4>&1");
+    };
+    Shell staged = through_pipe((folder.path / "stage").string());
+    ASSERT_EQ(staged.status, 0) << staged.output;
+    EXPECT_TRUE(read_file(folder.path / "out.z") == search_and_compress_bytes(input).stream);
+    EXPECT_TRUE(names_in(folder.path / "stage").empty());
+    struct Case {
+        std::string tmpdir;
+        std::string reason;
+    };
+    const Case cases[] = {{(folder.path / "missing").string(), "No such file or directory"},
+                          {(folder.path / "not-a-folder").string(), "Not a directory"}};
+    for (const Case& c : cases) {
+        Shell failed = through_pipe(c.tmpdir);
+        EXPECT_EQ(failed.status, 2) << c.tmpdir;
+        EXPECT_EQ(failed.output, "tarnwel: cannot write staging file " + c.tmpdir +
+                                     "/tarnwel-XXXXXX for output /dev/fd/3: " + c.reason + "\n");
+    }
+    // The staging file made, and failing part way (a file-size limit stands
+    // in for a full folder).
+    write_file(folder.path / "in", random_bytes(300000, 68));
+    Shell limited =
+        shell(folder.path, "set -o pipefail; ulimit -f 100; { TMPDIR=\"$PWD/stage\" \"$T\" c in "
+                           "/dev/fd/3 3>&1 >&4 | cat >out.z; } 4>&1");
+    std::string staging = "tarnwel: cannot write staging file " + (folder.path / "stage").string();
+    EXPECT_EQ(limited.status, 2) << limited.output;
+    EXPECT_NE(limited.output.find(staging + "/tarnwel-"), std::string::npos) << limited.output;
+    EXPECT_NE(limited.output.find(" for output /dev/fd/3: File too large\n"), std::string::npos)
+        << limited.output;
+    EXPECT_TRUE(names_in(folder.path / "stage").empty());
+}
+
 } // namespace
 } // namespace tarnwel::test

@@ -3,7 +3,9 @@
 
 #include <random>
 
+#include "codec/memory_streams.h"
 #include "codec/stream_assembly.h"
+#include "driver/file_io.h"
 #include "test_support.h"
 
 namespace tarnwel::test {
@@ -18,21 +20,36 @@ Bytes contents(std::FILE* file) {
     return bytes;
 }
 
+// The output: a file, or memory.
+struct Output {
+    explicit Output(bool in_file) : file(in_file ? std::tmpfile() : nullptr) {
+        if (file != nullptr) file_sink.emplace(file);
+    }
+    ~Output() {
+        if (file != nullptr) std::fclose(file);
+    }
+    ByteSink& sink() { return file != nullptr ? static_cast<ByteSink&>(*file_sink) : memory; }
+    Bytes bytes() { return file != nullptr ? contents(file) : memory.bytes; }
+    std::FILE* file;
+    std::optional<FileSink> file_sink;
+    VectorSink memory;
+};
+
 // Every way of assembling must give the codes packed one after the other:
-// the frozen stream in the output or in a temporary file, after an
-// abandoned longer stream at another width, and with the shared codes
-// ending anywhere in a byte.
+// the frozen stream in a file or in memory, after an abandoned longer
+// stream at another width, and with the shared codes ending anywhere in a
+// byte.
 TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
     std::mt19937 generator(3);
     for (int bits = min_bits; bits <= max_bits; ++bits) {
         for (std::size_t shared : {0, 1, 3, 5, 8, 13}) {
-            for (bool in_place : {true, false}) {
+            for (bool in_file : {true, false}) {
                 Codes codes(shared + 40);
                 for (std::uint32_t& code : codes)
                     code = generator() % end_code(bits);
-                std::FILE* output = std::tmpfile();
+                Output output(in_file);
                 FrozenStream frozen;
-                open_frozen_stream(frozen, in_place ? output : std::tmpfile(), in_place);
+                open_frozen_stream(frozen, output.sink());
                 // A stream of a narrower width that ran further, then was dropped.
                 begin_frozen_stream(frozen, bits - 1, 0);
                 for (int i = 0; i < 60000; ++i) // past one buffer: some reach the file
@@ -41,23 +58,20 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
                 for (std::size_t i = shared; i + 1 < codes.size(); ++i)
                     put_frozen_code(frozen, codes[i]);
                 AssembledStream assembled =
-                    assemble_stream(output, bits, codes, &frozen, codes.back());
+                    assemble_stream(output.sink(), bits, codes, &frozen, codes.back());
                 Codes all = codes;
                 all.push_back(end_code(bits));
                 Bytes expected = reference_pack(all, bits);
                 std::string what = "BITS " + std::to_string(bits) + ", " + std::to_string(shared) +
-                                   " shared" + (in_place ? ", in place" : "");
+                                   " shared" + (in_file ? ", in a file" : "");
                 EXPECT_EQ(assembled.error_number, 0) << what;
                 EXPECT_EQ(assembled.size, expected.size()) << what;
-                EXPECT_EQ(contents(output), expected) << what;
+                EXPECT_EQ(output.bytes(), expected) << what;
                 // Without a frozen stream, all the codes come from the list.
-                std::FILE* whole = std::tmpfile();
+                Output whole(in_file);
                 Codes list(codes.begin(), codes.end() - 1);
-                assemble_stream(whole, bits, list, nullptr, codes.back());
-                EXPECT_EQ(contents(whole), expected) << what;
-                std::fclose(whole);
-                if (!in_place) std::fclose(frozen.file);
-                std::fclose(output);
+                assemble_stream(whole.sink(), bits, list, nullptr, codes.back());
+                EXPECT_EQ(whole.bytes(), expected) << what;
             }
         }
     }

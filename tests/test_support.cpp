@@ -13,10 +13,10 @@
 
 #include "codec/compressor.h"
 #include "codec/expander.h"
+#include "driver/file_io.h"
 #include "reference/reference_compressor.h"
 #include "reference/reference_expander.h"
 #include "reference/reference_width_search.h"
-#include "width/width_search.h"
 
 namespace tarnwel::test {
 
@@ -62,35 +62,34 @@ Bytes bytes_of(const std::string& text) {
 
 namespace {
 
-// Runs a pass from a temporary file holding input into another, and
-// returns what the pass wrote.
+// Runs a pass from a temporary file holding input into another, through
+// the driver's file source and sink, and returns what the pass wrote.
 template <class Pass> Bytes through_files(const Bytes& input, Pass pass) {
     std::FILE* in = temporary_with(input);
     std::FILE* out = std::tmpfile();
-    pass(in, out);
+    {
+        FileSource source(in);
+        FileSink sink(out);
+        pass(source, sink);
+    }
     Bytes written = contents_of(out);
     std::fclose(in);
     std::fclose(out);
     return written;
 }
 
-SearchHooks recording_trials(std::vector<int>& trials) {
-    SearchHooks hooks;
-    hooks.trial_started = [](int bits, void* context) {
-        static_cast<std::vector<int>*>(context)->push_back(bits);
-    };
-    hooks.context = &trials;
-    return hooks;
+std::function<void(int)> recording_trials(std::vector<int>& trials) {
+    return [&trials](int bits) { trials.push_back(bits); };
 }
 
 } // namespace
 
 Bytes compress_bytes(const Bytes& input, int bits) {
     CodecResult result;
-    Bytes stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
-        Dictionary dictionary;
-        if (!init_dictionary(dictionary)) throw std::runtime_error("no memory");
-        result = compress_stream(dictionary, bits, in, out);
+    Bytes stream = through_files(input, [&](ByteSource& in, ByteSink& out) {
+        CompressOptions options;
+        options.bits = bits;
+        result = compress(in, out, options).result;
     });
     if (result.status != CodecStatus::ok) throw std::runtime_error("compress failed");
     if (result.bytes_in != input.size() || result.bytes_out != stream.size())
@@ -100,28 +99,31 @@ Bytes compress_bytes(const Bytes& input, int bits) {
 
 Searched search_and_compress_bytes(const Bytes& input, int cap, bool second_thread) {
     Searched searched;
-    searched.stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
-        searched.choice =
-            search_and_compress(in, out, recording_trials(searched.trials), cap, second_thread);
+    searched.stream = through_files(input, [&](ByteSource& in, ByteSink& out) {
+        CompressOptions options;
+        options.cap = cap;
+        options.second_thread = second_thread;
+        options.trial_started = recording_trials(searched.trials);
+        searched.choice = compress(in, out, options);
     });
     return searched;
 }
 
 Searched reference_search_and_compress(const Bytes& input, int cap) {
     Searched searched;
-    searched.stream = through_files(input, [&](std::FILE* in, std::FILE* out) {
-        searched.choice = reference::search_width(in, recording_trials(searched.trials), cap);
+    searched.choice =
+        reference::search_width(input.data(), input.size(), recording_trials(searched.trials), cap);
+    searched.stream = through_files(input, [&](ByteSource& in, ByteSink& out) {
         reference::Dictionary dictionary;
         if (!reference::allocate_tables(dictionary, searched.choice.bits))
             throw std::runtime_error("no memory");
-        std::rewind(in);
         searched.choice.result = reference::compress_stream(dictionary, in, out);
     });
     return searched;
 }
 
 Bytes reference_compress_bytes(const Bytes& input, int bits) {
-    return through_files(input, [&](std::FILE* in, std::FILE* out) {
+    return through_files(input, [&](ByteSource& in, ByteSink& out) {
         reference::Dictionary dictionary;
         if (!reference::allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
         reference::compress_stream(dictionary, in, out);
@@ -168,7 +170,7 @@ Bytes mixed_input(std::size_t size, std::uint32_t seed) {
 
 Expanded reference_expand_bytes(const Bytes& stream, int bits) {
     Expanded expanded;
-    expanded.bytes = through_files(stream, [&](std::FILE* in, std::FILE* out) {
+    expanded.bytes = through_files(stream, [&](ByteSource& in, ByteSink& out) {
         reference::ExpanderTables tables;
         if (!reference::allocate_expander(tables, bits)) throw std::runtime_error("no memory");
         expanded.status = reference::expand_stream(tables, in, out).status;
@@ -184,7 +186,7 @@ Expanded expand_bytes(const Bytes& stream, int bits) {
 
 Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables) {
     Expanded expanded;
-    expanded.bytes = through_files(stream, [&](std::FILE* in, std::FILE* out) {
+    expanded.bytes = through_files(stream, [&](ByteSource& in, ByteSink& out) {
         expanded.status = expand_stream(tables, in, out).status;
     });
     return expanded;

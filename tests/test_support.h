@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "codec/codec_result.h"
+#include "codec/compressor.h"
 #include "codec/expander.h"
 #include "codec/widths.h"
-#include "width/width_search.h"
 
 namespace tarnwel::test {
 

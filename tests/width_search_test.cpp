@@ -3,8 +3,9 @@
 
 #include <unistd.h>
 
+#include "codec/compressor.h"
+#include "driver/file_io.h"
 #include "test_support.h"
-#include "width/width_search.h"
 
 namespace tarnwel::test {
 namespace {
@@ -19,13 +20,14 @@ Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
     if (!input.empty()) std::fwrite(input.data(), 1, input.size(), file);
     std::fseek(file, start_at, SEEK_SET);
     Search result;
-    SearchHooks hooks;
-    hooks.trial_started = [](int bits, void* trials) {
-        static_cast<std::vector<int>*>(trials)->push_back(bits);
-    };
-    hooks.context = &result.trials;
+    CompressOptions options;
+    options.cap = cap;
+    options.trial_started = [&result](int bits) { result.trials.push_back(bits); };
     Dictionary dictionary;
-    result.choice = search_width(file, dictionary, hooks, cap);
+    {
+        FileSource source(file);
+        result.choice = search_width(source, dictionary, options);
+    }
     std::fclose(file);
     return result;
 }
@@ -106,7 +108,8 @@ TEST(WidthSearch, PipeIsSearchedLikeTheSameBytesInAFile) {
     ::close(pipe_ends[1]);
     std::FILE* reading = fdopen(pipe_ends[0], "rb");
     Dictionary dictionary;
-    WidthChoice choice = search_width(reading, dictionary);
+    FileSource source(reading);
+    WidthChoice choice = search_width(source, dictionary);
     std::fclose(reading);
     EXPECT_EQ(choice.result.status, CodecStatus::ok);
     EXPECT_EQ(choice.result.bytes_in, input.size());

@@ -4,13 +4,12 @@
 
 namespace tarnwel::reference {
 
-CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
-                            ProgressHook progress) {
+CodecResult compress_stream(Dictionary& dictionary, ByteSource& input, ByteSink& output) {
     clear_dictionary(dictionary);
-    ByteReader reader = make_reader(input, progress);
+    ByteReader reader = make_reader(input);
     CodeWriter writer = make_code_writer(output, dictionary.bits);
 
-    // An empty input leaves this at -1, which put_code turns into an all-ones code.
+    // An empty input leaves this at -1, which stands for an all-ones code.
     std::int32_t current = read_byte(reader);
     if (current >= 0) {
         // Block by block, so that a failed write stops the pass within one block.
@@ -25,14 +24,15 @@ CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE*
                     continue;
                 }
                 add_string(dictionary, slot, current, byte);
-                put_code(writer, current);
+                put_code(writer, static_cast<std::uint32_t>(current));
                 current = byte;
             }
         }
     }
     if (writer.bytes.error_number == 0 && reader.error_number == 0) {
-        put_code(writer, current);
-        put_code(writer, static_cast<std::int32_t>(end_code(dictionary.bits)));
+        put_code(writer,
+                 current < 0 ? end_code(dictionary.bits) : static_cast<std::uint32_t>(current));
+        put_code(writer, end_code(dictionary.bits));
     }
     return pass_result(reader, writer.bytes);
 }

@@ -5,8 +5,6 @@
 // miss, and the end code after the last one.
 #pragma once
 
-#include <cstdio>
-
 #include "codec/byte_io.h"
 #include "codec/codec_result.h"
 #include "reference/reference_dictionary.h"
@@ -14,8 +12,7 @@
 namespace tarnwel::reference {
 
 // Compresses the rest of input into output at dictionary.bits, using tables
-// already allocated for that width. The caller closes both streams.
-CodecResult compress_stream(Dictionary& dictionary, std::FILE* input, std::FILE* output,
-                            ProgressHook progress = {});
+// already allocated for that width.
+CodecResult compress_stream(Dictionary& dictionary, ByteSource& input, ByteSink& output);
 
 } // namespace tarnwel::reference

@@ -52,9 +52,8 @@ CodecResult finish(CodeReader& reader, ByteWriter& writer, CodecStatus status) {
 
 } // namespace
 
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
-                          ProgressHook progress) {
-    CodeReader reader = make_code_reader(input, tables.bits, progress);
+CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output) {
+    CodeReader reader = make_code_reader(input, tables.bits);
     ByteWriter writer = make_writer(output);
     const std::uint32_t end = end_code(tables.bits);
     const std::uint32_t last = last_code(tables.bits);

@@ -40,7 +40,6 @@ bool allocate_expander(ExpanderTables& tables, int bits);
 std::int64_t unwind_code(ExpanderTables& tables, std::size_t position, std::uint32_t code);
 
 // Expands the code stream in input into output until the end code.
-CodecResult expand_stream(ExpanderTables& tables, std::FILE* input, std::FILE* output,
-                          ProgressHook progress = {});
+CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output);
 
 } // namespace tarnwel::reference

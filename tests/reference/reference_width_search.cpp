@@ -1,8 +1,7 @@
 #include "reference/reference_width_search.h"
 
-#include <cerrno>
-
 #include "codec/byte_io.h"
+#include "codec/memory_streams.h"
 
 namespace tarnwel::reference {
 
@@ -27,24 +26,18 @@ bool trial_fills(Dictionary& dictionary, ByteReader& reader) {
     return false;
 }
 
-WidthChoice search_width(std::FILE* input, SearchHooks hooks, int cap) {
+WidthChoice search_width(const std::uint8_t* input, std::size_t size,
+                         const std::function<void(int bits)>& trial_started, int cap) {
     WidthChoice choice;
     Dictionary dictionary;
-    ByteReader reader = make_reader(input, {hooks.progress, hooks.context});
     for (int bits = default_bits;; ++bits) {
         if (!allocate_tables(dictionary, bits)) {
             choice.result.status = CodecStatus::out_of_memory;
             return choice;
         }
-        errno = 0;
-        if (std::fseek(input, 0, SEEK_SET) != 0) {
-            choice.result.status = CodecStatus::read_failed;
-            choice.result.error_number = errno != 0 ? errno : ESPIPE;
-            return choice;
-        }
-        reader.position = reader.end = 0;
-        reader.consumed = 0;
-        if (hooks.trial_started != nullptr) hooks.trial_started(bits, hooks.context);
+        SpanSource source(input, size);
+        ByteReader reader = make_reader(source);
+        if (trial_started) trial_started(bits);
         bool overflowed = trial_fills(dictionary, reader);
         choice.last_trial_bits = bits;
         if (reader.error_number != 0) {

@@ -12,12 +12,12 @@
 // is tried: if that trial still overflows, max_bits is used as it is.
 #pragma once
 
-#include <cstdio>
+#include <functional>
 
 #include "codec/byte_io.h"
 #include "codec/codec_result.h"
+#include "codec/compressor.h"
 #include "reference/reference_dictionary.h"
-#include "width/width_search.h"
 
 namespace tarnwel::reference {
 
@@ -25,7 +25,9 @@ namespace tarnwel::reference {
 // ended. Reads from the reader's current position.
 bool trial_fills(Dictionary& dictionary, ByteReader& reader);
 
-// Runs the trials over input, rewinding it to its first byte before each.
-WidthChoice search_width(std::FILE* input, SearchHooks hooks = {}, int cap = max_bits);
+// Runs the trials over the size bytes at input, each from the first byte.
+WidthChoice search_width(const std::uint8_t* input, std::size_t size,
+                         const std::function<void(int bits)>& trial_started = {},
+                         int cap = max_bits);
 
 } // namespace tarnwel::reference

@@ -1,0 +1,76 @@
+// The files behind the codec's source and sink: the driver owns every file
+// decision, the codec sees only bytes.
+//
+// A compressing run writes its stream in place into a regular output file
+// (the codec goes back for the front of the stream at the end). An output
+// that cannot seek (a pipe, a FIFO, a device) gets the stream through a
+// staging file, copied out once the stream is complete.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "codec/byte_streams.h"
+
+namespace tarnwel {
+
+// Reads a file from its first byte (a pipe: from where it stands), and
+// reports before each block the bytes read before it.
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(std::FILE* file, std::function<void(std::uint64_t)> progress = {});
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    int error() const override { return error_; }
+    std::optional<std::uint64_t> size() const override { return size_; }
+
+private:
+    std::FILE* file_;
+    std::function<void(std::uint64_t)> progress_;
+    std::optional<std::uint64_t> size_;
+    std::uint64_t read_ = 0;
+    int error_ = 0;
+};
+
+// Writes into a file through stdio, seeking only when a write does not go
+// where the last one ended: an output that cannot seek takes any number of
+// writes from front to back.
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+    bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) override;
+    bool truncate(std::uint64_t size) override;
+    bool flush() override;
+    int error() const override { return error_; }
+
+private:
+    bool failed(int error_number);
+    std::FILE* file_;
+    std::uint64_t position_ = 0;
+    int error_ = 0;
+};
+
+// Where a compressing run's stream goes: the output itself when it is a
+// regular file, else a staging file.
+struct StreamOutput {
+    std::FILE* output = nullptr;
+    bool staged = false;          // the output cannot seek
+    std::FILE* staging = nullptr; // the staging file, while open
+    std::string staging_path;
+    int staging_error = 0; // of making the staging file, or of copying from it
+    std::optional<FileSink> sink;
+};
+
+// False when the output needs a staging file and none can be made
+// (staging_error and staging_path say why and where).
+bool open_stream_output(StreamOutput& stream, std::FILE* output);
+
+// Copies a staged stream to the output and closes the staging file.
+// 0, or the errno of a failed write to the output; a failure to read the
+// staging file back sets staging_error instead.
+int finish_stream_output(StreamOutput& stream);
+
+// Closes a staging file left open by a run that failed.
+void close_stream_output(StreamOutput& stream);
+
+} // namespace tarnwel

@@ -1,0 +1,91 @@
+#include "driver/messages.h"
+
+#include <cstdio>
+
+#include "codec/widths.h"
+#include "platform/console.h"
+#include "platform/last_error.h"
+
+namespace tarnwel {
+
+void clear_console() {
+    if (output_is_terminal()) std::fputs("\033[H\033[2J", stdout);
+}
+
+void announce_trial(int bits) {
+    std::printf("Testing for BITS = %d\n", bits);
+    std::fflush(stdout);
+}
+
+void announce_last_trial_fit(int last_trial_bits) {
+    int bits = last_trial_bits;
+    std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
+    std::printf("Tarnwel BITS = %d if last filled value is used\n", bits - 1);
+    std::printf("Tarnwel BITS = %d if first not filled value is used\n", bits);
+    std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", bits - 1);
+}
+
+void announce_compressing(int bits) {
+    std::printf("\nCompressing with BITS = %d ...  \n", bits);
+    std::fflush(stdout);
+}
+
+void print_run_report(const char* input_path, std::uint64_t bytes_in, const char* output_path,
+                      std::uint64_t bytes_out, double seconds) {
+    // The ratio is computed in single precision; an empty input gives infinity.
+    float ratio = static_cast<float>(bytes_out) / static_cast<float>(bytes_in) * 100.0f;
+    std::printf("\nCOMPRESSING FROM %s WHICH IS %lld BYTES \nTO %s WHICH IS %lld BYTES TAKES = "
+                "%1.2f sn. and \nCOMPRESSION RATIO = %4.2f\n",
+                input_path, static_cast<long long>(bytes_in), output_path,
+                static_cast<long long>(bytes_out), seconds, static_cast<double>(ratio));
+}
+
+void announce_expanding() {
+    std::printf("\nExpanding... \n");
+    std::fflush(stdout);
+}
+
+void report_out_of_memory(int bits) {
+    std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", bits);
+}
+
+void report_corrupt_stream() {
+    std::printf("Fatal error during code expansion.\n");
+}
+
+void print_usage() {
+    std::printf("\nUSAGE : Tarnwel c/d input output\t\t(c:compress, d:decompress)\n");
+}
+
+void report_same_file(const char* input_path, const char* output_path) {
+    std::printf("tarnwel: input %s and output %s are the same file\n", input_path, output_path);
+}
+
+void report_input_is_width_file(const char* input_path, const char* width_path) {
+    std::printf("tarnwel: input %s is the width file %s, which this run rewrites\n", input_path,
+                width_path);
+}
+
+void report_output_is_width_file(const char* output_path, const char* width_path) {
+    std::printf("tarnwel: output %s is the width file %s\n", output_path, width_path);
+}
+
+void report_no_width(const char* width_path) {
+    std::printf("tarnwel: width file %s holds no width from %d to %d\n", width_path, min_bits,
+                max_bits);
+}
+
+void report_input_changed(const char* input_path) {
+    std::printf("tarnwel: input %s changed while being read\n", input_path);
+}
+
+void report_file_error(const char* what, const char* path, int error_number) {
+    std::printf("tarnwel: %s %s: %s\n", what, path, error_text(error_number));
+}
+
+void report_staging_error(const char* staging_path, const char* output_path, int error_number) {
+    std::printf("tarnwel: cannot write staging file %s for output %s: %s\n", staging_path,
+                output_path, error_text(error_number));
+}
+
+} // namespace tarnwel
