@@ -143,9 +143,8 @@ TEST(FilesAndSignals, WaitingForAFifoOutputsReaderEndsWithTheFirstSignal) {
 TEST(FilesAndSignals, AnInputThatShrinksWhileItIsReadFailsTheRun) {
     ScratchFolder folder;
     ASSERT_EQ(shell(folder.path, "head -c 16000000 /dev/urandom >in\n\"$T\" c in in.z").status, 0);
-    for (const char* input : {"in", "in.z"}) {
-        std::string script = "cp " + std::string(input) + " cut\n\"$T\" " +
-                             (input[3] == 'z' ? "d" : "c") +
+    for (auto [input, mode] : {std::pair{"in", "c"}, {"in.z", "d"}}) {
+        std::string script = "cp " + std::string(input) + " cut\n\"$T\" " + mode +
                              " cut out & run=$!\n"
                              "until ls out* >/dev/null 2>&1; do sleep 0.01; done\n"
                              "truncate -s 100000 cut\nwait $run\nstatus=$?\nrm cut\nexit $status";
