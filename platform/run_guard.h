@@ -33,7 +33,11 @@ void install_interrupt_handlers();
 // lives, for steps that must not be cut in two (creating a file and
 // guarding it; keeping the output and replacing the width file). Never
 // around a step that may wait on another process (opening a FIFO waits for
-// its reader): that wait must stay interruptible. Not nested.
+// its reader): that wait must stay interruptible. Not nested. On Linux it
+// holds the signals off for the calling thread only: a signal sent to the
+// process could still run its handler on another thread. That is sound
+// only because no helper thread is alive wherever the driver uses it (the
+// codec joins its threads before it returns); keep it so.
 struct SignalsHeld {
     SignalsHeld();
     ~SignalsHeld();
