@@ -1,0 +1,168 @@
+/* tarnwel's codec as a C library: compress bytes into a tarnwel stream and
+ * expand a stream back, with no files, no printing and no process-wide
+ * state. Every call reports through a tarnwel_status; nothing aborts and
+ * no exception crosses this interface.
+ *
+ * A stream is a bare sequence of codes of one width, 11 to 25 bits, and
+ * does not record that width: the compressor chooses it and tells the
+ * caller (tarnwel_compressor_width), and the caller hands it to the
+ * expander. docs/format.md describes the stream; docs/library.md these calls.
+ *
+ * Memory. The compressor chooses the width only once it has seen the whole
+ * input, so it cannot hand out a byte before tarnwel_compressor_finish: it
+ * keeps every byte fed to it, and at finish compresses them, holding the
+ * input, the stream and its dictionary (up to some hundreds of MiB at
+ * width 25) at once. The expander likewise keeps the stream fed to it and
+ * expands it at finish, holding the stream, the output and its tables
+ * (about 12 bytes per code plus a window of 4.5 times 2^width bytes).
+ *
+ * Threads. Objects are independent of each other: a process may run many
+ * streams at once, on as many threads, as long as each object is used by
+ * one thread at a time. A compressor may start a second thread of its own
+ * inside tarnwel_compressor_finish and tarnwel_compress, and joins it before
+ * returning.
+ *
+ * Buffers. The library never keeps a pointer the caller passed: input is
+ * copied when fed, output is copied out when taken. A pointer argument may
+ * be null only where its size is 0, except the object and out-parameters,
+ * which must not be null (a null one gives TARNWEL_BAD_ARGUMENT). */
+#ifndef TARNWEL_H
+#define TARNWEL_H
+
+#include <stddef.h>
+
+#define TARNWEL_VERSION_MAJOR 1
+#define TARNWEL_VERSION_MINOR 0
+#define TARNWEL_VERSION_PATCH 0
+/* major * 10000 + minor * 100 + patch, as tarnwel_version() returns. */
+#define TARNWEL_VERSION_NUMBER                                                                     \
+    (TARNWEL_VERSION_MAJOR * 10000 + TARNWEL_VERSION_MINOR * 100 + TARNWEL_VERSION_PATCH)
+#define TARNWEL_VERSION_STRING "1.0.0"
+
+/* The narrowest and widest code widths, and the widest the command allows. */
+#define TARNWEL_MIN_WIDTH 11
+#define TARNWEL_MAX_WIDTH 25
+
+/* What the library exports; everything else in it is hidden. */
+#if defined(_WIN32)
+#if defined(TARNWEL_SHARED_BUILD)
+#define TARNWEL_API __declspec(dllexport)
+#else
+#define TARNWEL_API
+#endif
+#elif defined(__GNUC__)
+#define TARNWEL_API __attribute__((visibility("default")))
+#else
+#define TARNWEL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum tarnwel_status {
+    TARNWEL_OK = 0,
+    /* A null pointer where one is not allowed. */
+    TARNWEL_BAD_ARGUMENT = 1,
+    /* A width outside what the call takes (see each call). */
+    TARNWEL_BAD_WIDTH = 2,
+    /* A call out of order: feeding or finishing an object already finished. */
+    TARNWEL_BAD_SEQUENCE = 3,
+    /* Memory ran out; the object may be freed, and nothing else. */
+    TARNWEL_OUT_OF_MEMORY = 4,
+    /* The stream cannot have come from the compressor at this width. The
+     * bytes expanded before the fault are still there to take. */
+    TARNWEL_CORRUPT_STREAM = 5,
+    /* A one-shot call's output buffer is too small; nothing useful in it. */
+    TARNWEL_OUTPUT_TOO_SMALL = 6,
+    /* A fault inside the library that is none of the above. */
+    TARNWEL_INTERNAL_ERROR = 7
+} tarnwel_status;
+
+/* The status's name, as "TARNWEL_OK"; "unknown status" for a value that is
+ * none of them. Never null; the text is static. */
+TARNWEL_API const char* tarnwel_status_name(tarnwel_status status);
+
+/* TARNWEL_VERSION_NUMBER of the library in use, which may differ from the
+ * header's; and its TARNWEL_VERSION_STRING. */
+TARNWEL_API int tarnwel_version(void);
+TARNWEL_API const char* tarnwel_version_string(void);
+
+/* ---- Compressing ---------------------------------------------------- */
+
+typedef struct tarnwel_compressor tarnwel_compressor;
+
+/* A compressor that will choose a width no wider than max_width (12 to 25;
+ * the command uses 25). A smaller cap saves memory on large inputs at the
+ * cost of compression. *compressor is null on any status but TARNWEL_OK. */
+TARNWEL_API tarnwel_status tarnwel_compressor_create(int max_width,
+                                                     tarnwel_compressor** compressor);
+
+/* Adds size bytes to the input. Chunks of any size give the same stream. */
+TARNWEL_API tarnwel_status tarnwel_compressor_feed(tarnwel_compressor* compressor, const void* data,
+                                                   size_t size);
+
+/* Ends the input and compresses it; the stream is then there to take. */
+TARNWEL_API tarnwel_status tarnwel_compressor_finish(tarnwel_compressor* compressor);
+
+/* Copies up to capacity bytes of the stream not yet taken into output, and
+ * sets *taken to their count: 0 once all is taken, and always before
+ * tarnwel_compressor_finish. */
+TARNWEL_API tarnwel_status tarnwel_compressor_take(tarnwel_compressor* compressor, void* output,
+                                                   size_t capacity, size_t* taken);
+
+/* The width of the stream, 11 to 25, once finished; 0 before, or for null. */
+TARNWEL_API int tarnwel_compressor_width(const tarnwel_compressor* compressor);
+
+/* Frees the compressor and all it holds, finished or not. Null is allowed. */
+TARNWEL_API void tarnwel_compressor_free(tarnwel_compressor* compressor);
+
+/* ---- Expanding ------------------------------------------------------ */
+
+typedef struct tarnwel_expander tarnwel_expander;
+
+/* An expander for a stream of the given width (11 to 25). *expander is null
+ * on any status but TARNWEL_OK. */
+TARNWEL_API tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander);
+
+/* Adds size bytes of the stream. Bytes past the end code are ignored. */
+TARNWEL_API tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data,
+                                                 size_t size);
+
+/* Ends the stream and expands it. A stream cut short reads as if it went on
+ * with 0xFF bytes, which end it. On TARNWEL_CORRUPT_STREAM the bytes
+ * expanded before the fault are there to take. */
+TARNWEL_API tarnwel_status tarnwel_expander_finish(tarnwel_expander* expander);
+
+/* As tarnwel_compressor_take, for the expanded bytes. */
+TARNWEL_API tarnwel_status tarnwel_expander_take(tarnwel_expander* expander, void* output,
+                                                 size_t capacity, size_t* taken);
+
+/* Frees the expander and all it holds, finished or not. Null is allowed. */
+TARNWEL_API void tarnwel_expander_free(tarnwel_expander* expander);
+
+/* ---- One call each way ---------------------------------------------- */
+
+/* The most bytes a stream of input_size bytes can take at any width, for
+ * sizing tarnwel_compress's output; 0 when that does not fit a size_t. */
+TARNWEL_API size_t tarnwel_compress_bound(size_t input_size);
+
+/* Compresses input into output, which holds capacity bytes, with widths up
+ * to max_width (12 to 25). Sets *output_size to the stream's size and
+ * *width to its width. A capacity of tarnwel_compress_bound(input_size)
+ * always suffices. */
+TARNWEL_API tarnwel_status tarnwel_compress(const void* input, size_t input_size, void* output,
+                                            size_t capacity, int max_width, size_t* output_size,
+                                            int* width);
+
+/* Expands a stream of the given width into output, which holds capacity
+ * bytes. Sets *output_size to the bytes expanded; on TARNWEL_CORRUPT_STREAM
+ * those before the fault are in output. */
+TARNWEL_API tarnwel_status tarnwel_expand(const void* stream, size_t stream_size, int width,
+                                          void* output, size_t capacity, size_t* output_size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARNWEL_H */

@@ -1,0 +1,288 @@
+// The C interface over the codec (include/tarnwel.h). Each object gathers
+// its input in memory and runs the codec over it at finish, through the
+// in-memory source and sink; the output then waits in the object to be
+// taken. Gathering first is forced on the compressor (the width is known
+// only at the end of the input) and keeps the expander as simple.
+//
+// Nothing may leave an extern "C" function as an exception: every entry
+// point that can allocate runs inside guarded(), which turns what escapes
+// into a status.
+#include "tarnwel.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "codec/compressor.h"
+#include "codec/expander.h"
+#include "codec/memory_streams.h"
+#include "codec/widths.h"
+
+// One object's state, for both directions: the input gathered, then the
+// output and how much of it the caller has taken.
+struct Gathered {
+    std::vector<std::uint8_t> input;
+    tarnwel::VectorSink output;
+    std::size_t taken = 0;
+    bool finished = false;
+};
+
+struct tarnwel_compressor {
+    Gathered gathered;
+    int max_width = tarnwel::max_bits;
+    int width = 0; // the stream's, once finished
+};
+
+struct tarnwel_expander {
+    Gathered gathered;
+    int width = 0;
+};
+
+namespace {
+
+template <class Call> tarnwel_status guarded(Call call) noexcept {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return TARNWEL_OUT_OF_MEMORY;
+    } catch (...) {
+        return TARNWEL_INTERNAL_ERROR;
+    }
+}
+
+tarnwel_status status_of(tarnwel::CodecStatus status) {
+    switch (status) {
+    case tarnwel::CodecStatus::ok:
+        return TARNWEL_OK;
+    case tarnwel::CodecStatus::corrupt_stream:
+        return TARNWEL_CORRUPT_STREAM;
+    case tarnwel::CodecStatus::out_of_memory:
+        return TARNWEL_OUT_OF_MEMORY;
+    // The in-memory source and sink never fail: a read or write failure
+    // here is a fault of this code.
+    case tarnwel::CodecStatus::read_failed:
+    case tarnwel::CodecStatus::write_failed:
+        break;
+    }
+    return TARNWEL_INTERNAL_ERROR;
+}
+
+bool cap_allowed(int max_width) {
+    return max_width >= 12 && max_width <= tarnwel::max_bits;
+}
+
+bool width_allowed(int width) {
+    return width >= tarnwel::min_bits && width <= tarnwel::max_bits;
+}
+
+tarnwel_status feed(Gathered& gathered, const void* data, std::size_t size) {
+    if (data == nullptr && size != 0) return TARNWEL_BAD_ARGUMENT;
+    if (gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (size != 0) gathered.input.insert(gathered.input.end(), bytes, bytes + size);
+    return TARNWEL_OK;
+}
+
+tarnwel_status take(Gathered& gathered, void* output, std::size_t capacity, std::size_t* taken) {
+    if (taken == nullptr || (output == nullptr && capacity != 0)) return TARNWEL_BAD_ARGUMENT;
+    const std::vector<std::uint8_t>& bytes = gathered.output.bytes;
+    std::size_t count = std::min(capacity, bytes.size() - gathered.taken);
+    if (count != 0) std::memcpy(output, bytes.data() + gathered.taken, count);
+    gathered.taken += count;
+    *taken = count;
+    return TARNWEL_OK;
+}
+
+// The codec's runs over the gathered input; the output is left in the sink
+// whatever the status, as far as it got.
+tarnwel_status compress_gathered(tarnwel_compressor& compressor) {
+    Gathered& gathered = compressor.gathered;
+    gathered.finished = true;
+    tarnwel::SpanSource source(gathered.input.data(), gathered.input.size());
+    tarnwel::CompressOptions options;
+    options.cap = compressor.max_width;
+    tarnwel::WidthChoice choice = tarnwel::compress(source, gathered.output, options);
+    // The input is no longer needed: give its memory back now.
+    std::vector<std::uint8_t>().swap(gathered.input);
+    if (choice.result.status != tarnwel::CodecStatus::ok) {
+        gathered.output.bytes.clear();
+        return status_of(choice.result.status);
+    }
+    compressor.width = choice.bits;
+    return TARNWEL_OK;
+}
+
+tarnwel_status expand_gathered(tarnwel_expander& expander) {
+    Gathered& gathered = expander.gathered;
+    gathered.finished = true;
+    tarnwel::ExpanderTables tables;
+    if (!tarnwel::allocate_expander(tables, expander.width)) return TARNWEL_OUT_OF_MEMORY;
+    tarnwel::SpanSource source(gathered.input.data(), gathered.input.size());
+    tarnwel::CodecResult result = tarnwel::expand_stream(tables, source, gathered.output);
+    std::vector<std::uint8_t>().swap(gathered.input);
+    return status_of(result.status);
+}
+
+// Copies a one-shot call's output into the caller's buffer, whole or not at all.
+tarnwel_status copy_out(const std::vector<std::uint8_t>& bytes, void* output, std::size_t capacity,
+                        std::size_t* output_size) {
+    if (bytes.size() > capacity) return TARNWEL_OUTPUT_TOO_SMALL;
+    if (!bytes.empty()) std::memcpy(output, bytes.data(), bytes.size());
+    *output_size = bytes.size();
+    return TARNWEL_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+const char* tarnwel_status_name(tarnwel_status status) {
+    switch (status) {
+    case TARNWEL_OK:
+        return "TARNWEL_OK";
+    case TARNWEL_BAD_ARGUMENT:
+        return "TARNWEL_BAD_ARGUMENT";
+    case TARNWEL_BAD_WIDTH:
+        return "TARNWEL_BAD_WIDTH";
+    case TARNWEL_BAD_SEQUENCE:
+        return "TARNWEL_BAD_SEQUENCE";
+    case TARNWEL_OUT_OF_MEMORY:
+        return "TARNWEL_OUT_OF_MEMORY";
+    case TARNWEL_CORRUPT_STREAM:
+        return "TARNWEL_CORRUPT_STREAM";
+    case TARNWEL_OUTPUT_TOO_SMALL:
+        return "TARNWEL_OUTPUT_TOO_SMALL";
+    case TARNWEL_INTERNAL_ERROR:
+        return "TARNWEL_INTERNAL_ERROR";
+    }
+    return "unknown status";
+}
+
+int tarnwel_version(void) {
+    return TARNWEL_VERSION_NUMBER;
+}
+
+const char* tarnwel_version_string(void) {
+    return TARNWEL_VERSION_STRING;
+}
+
+tarnwel_status tarnwel_compressor_create(int max_width, tarnwel_compressor** compressor) {
+    if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    *compressor = nullptr;
+    if (!cap_allowed(max_width)) return TARNWEL_BAD_WIDTH;
+    auto* made = new (std::nothrow) tarnwel_compressor;
+    if (made == nullptr) return TARNWEL_OUT_OF_MEMORY;
+    made->max_width = max_width;
+    *compressor = made;
+    return TARNWEL_OK;
+}
+
+tarnwel_status tarnwel_compressor_feed(tarnwel_compressor* compressor, const void* data,
+                                       size_t size) {
+    if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    return guarded([&] { return feed(compressor->gathered, data, size); });
+}
+
+tarnwel_status tarnwel_compressor_finish(tarnwel_compressor* compressor) {
+    if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    if (compressor->gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    return guarded([&] { return compress_gathered(*compressor); });
+}
+
+tarnwel_status tarnwel_compressor_take(tarnwel_compressor* compressor, void* output,
+                                       size_t capacity, size_t* taken) {
+    if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    return take(compressor->gathered, output, capacity, taken);
+}
+
+int tarnwel_compressor_width(const tarnwel_compressor* compressor) {
+    return compressor == nullptr ? 0 : compressor->width;
+}
+
+void tarnwel_compressor_free(tarnwel_compressor* compressor) {
+    delete compressor;
+}
+
+tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander) {
+    if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    *expander = nullptr;
+    if (!width_allowed(width)) return TARNWEL_BAD_WIDTH;
+    auto* made = new (std::nothrow) tarnwel_expander;
+    if (made == nullptr) return TARNWEL_OUT_OF_MEMORY;
+    made->width = width;
+    *expander = made;
+    return TARNWEL_OK;
+}
+
+tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data, size_t size) {
+    if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    return guarded([&] { return feed(expander->gathered, data, size); });
+}
+
+tarnwel_status tarnwel_expander_finish(tarnwel_expander* expander) {
+    if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    if (expander->gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    return guarded([&] { return expand_gathered(*expander); });
+}
+
+tarnwel_status tarnwel_expander_take(tarnwel_expander* expander, void* output, size_t capacity,
+                                     size_t* taken) {
+    if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    return take(expander->gathered, output, capacity, taken);
+}
+
+void tarnwel_expander_free(tarnwel_expander* expander) {
+    delete expander;
+}
+
+size_t tarnwel_compress_bound(size_t input_size) {
+    // At most one code per input byte, then the last string's code and the
+    // end code (an empty input has two end codes), each at most 25 bits.
+    constexpr std::size_t most = SIZE_MAX / tarnwel::max_bits - 2;
+    if (input_size > most) return 0;
+    return ((input_size + 2) * tarnwel::max_bits + 7) / 8;
+}
+
+tarnwel_status tarnwel_compress(const void* input, size_t input_size, void* output, size_t capacity,
+                                int max_width, size_t* output_size, int* width) {
+    if ((input == nullptr && input_size != 0) || (output == nullptr && capacity != 0) ||
+        output_size == nullptr || width == nullptr)
+        return TARNWEL_BAD_ARGUMENT;
+    *output_size = 0;
+    *width = 0;
+    if (!cap_allowed(max_width)) return TARNWEL_BAD_WIDTH;
+    return guarded([&] {
+        tarnwel::SpanSource source(static_cast<const std::uint8_t*>(input), input_size);
+        tarnwel::VectorSink sink;
+        tarnwel::CompressOptions options;
+        options.cap = max_width;
+        tarnwel::WidthChoice choice = tarnwel::compress(source, sink, options);
+        if (choice.result.status != tarnwel::CodecStatus::ok)
+            return status_of(choice.result.status);
+        tarnwel_status status = copy_out(sink.bytes, output, capacity, output_size);
+        if (status == TARNWEL_OK) *width = choice.bits;
+        return status;
+    });
+}
+
+tarnwel_status tarnwel_expand(const void* stream, size_t stream_size, int width, void* output,
+                              size_t capacity, size_t* output_size) {
+    if ((stream == nullptr && stream_size != 0) || (output == nullptr && capacity != 0) ||
+        output_size == nullptr)
+        return TARNWEL_BAD_ARGUMENT;
+    *output_size = 0;
+    if (!width_allowed(width)) return TARNWEL_BAD_WIDTH;
+    return guarded([&] {
+        tarnwel::ExpanderTables tables;
+        if (!tarnwel::allocate_expander(tables, width)) return TARNWEL_OUT_OF_MEMORY;
+        tarnwel::SpanSource source(static_cast<const std::uint8_t*>(stream), stream_size);
+        tarnwel::VectorSink sink;
+        tarnwel_status status = status_of(tarnwel::expand_stream(tables, source, sink).status);
+        tarnwel_status copied = copy_out(sink.bytes, output, capacity, output_size);
+        return copied != TARNWEL_OK ? copied : status;
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,266 @@
+// The C interface (include/tarnwel.h): streams equal to the compressor's
+// however the input is cut into chunks, round trips, corrupt streams, bad
+// arguments and calls out of order, and objects freed midway (the
+// sanitizer build checks that nothing leaks).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tarnwel.h"
+#include "test_support.h"
+
+namespace tarnwel::test {
+namespace {
+
+// Takes everything an object has to give, chunk bytes at a time.
+template <class Object, class Take> Bytes take_all(Object* object, Take take, std::size_t chunk) {
+    Bytes all;
+    Bytes buffer(chunk);
+    for (;;) {
+        std::size_t taken = 0;
+        EXPECT_EQ(take(object, buffer.data(), buffer.size(), &taken), TARNWEL_OK);
+        if (taken == 0) return all;
+        all.insert(all.end(), buffer.begin(), buffer.begin() + taken);
+    }
+}
+
+struct Compressed {
+    tarnwel_status status;
+    Bytes stream;
+    int width;
+};
+
+Compressed compress_in_chunks(const Bytes& input, int cap, std::size_t chunk) {
+    tarnwel_compressor* compressor = nullptr;
+    EXPECT_EQ(tarnwel_compressor_create(cap, &compressor), TARNWEL_OK);
+    for (std::size_t at = 0; at < input.size(); at += chunk)
+        EXPECT_EQ(tarnwel_compressor_feed(compressor, input.data() + at,
+                                          std::min(chunk, input.size() - at)),
+                  TARNWEL_OK);
+    Compressed out;
+    out.status = tarnwel_compressor_finish(compressor);
+    out.stream = take_all(compressor, tarnwel_compressor_take, chunk);
+    out.width = tarnwel_compressor_width(compressor);
+    tarnwel_compressor_free(compressor);
+    return out;
+}
+
+struct ExpandedHere {
+    tarnwel_status status;
+    Bytes bytes;
+};
+
+ExpandedHere expand_in_chunks(const Bytes& stream, int width, std::size_t chunk) {
+    tarnwel_expander* expander = nullptr;
+    EXPECT_EQ(tarnwel_expander_create(width, &expander), TARNWEL_OK);
+    for (std::size_t at = 0; at < stream.size(); at += chunk)
+        EXPECT_EQ(tarnwel_expander_feed(expander, stream.data() + at,
+                                        std::min(chunk, stream.size() - at)),
+                  TARNWEL_OK);
+    ExpandedHere out;
+    out.status = tarnwel_expander_finish(expander);
+    out.bytes = take_all(expander, tarnwel_expander_take, chunk);
+    tarnwel_expander_free(expander);
+    return out;
+}
+
+TEST(LibraryInterface, ChunksOfAnySizeGiveTheCompressorsStreamAndExpandBack) {
+    struct Case {
+        const char* name;
+        Bytes input;
+        int cap;
+    };
+    const Case cases[] = {
+        {"empty", {}, 25},
+        {"one byte", {0x61}, 25},
+        {"text, width searched", text_like(60001, 3), 25},
+        {"random, capped at 12", random_bytes(30001, 4), 12},
+        {"random, capped at 14", random_bytes(50003, 5), 14},
+        {"mixed, width searched", mixed_input(90001, 6), 25},
+    };
+    for (const Case& c : cases) {
+        Searched expected = search_and_compress_bytes(c.input, c.cap);
+        ASSERT_EQ(expected.choice.result.status, CodecStatus::ok) << c.name;
+        const std::size_t whole = std::max<std::size_t>(c.input.size(), 1);
+        for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, whole}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", chunks of " << chunk);
+            Compressed compressed = compress_in_chunks(c.input, c.cap, chunk);
+            ASSERT_EQ(compressed.status, TARNWEL_OK);
+            EXPECT_EQ(compressed.width, expected.choice.bits);
+            EXPECT_EQ(compressed.stream, expected.stream);
+            ExpandedHere expanded = expand_in_chunks(compressed.stream, compressed.width, chunk);
+            EXPECT_EQ(expanded.status, TARNWEL_OK);
+            EXPECT_EQ(expanded.bytes, c.input);
+        }
+        // The one-shot calls, in buffers of exactly the bound.
+        Bytes stream(tarnwel_compress_bound(c.input.size()));
+        std::size_t stream_size = 0;
+        int width = 0;
+        ASSERT_EQ(tarnwel_compress(c.input.data(), c.input.size(), stream.data(), stream.size(),
+                                   c.cap, &stream_size, &width),
+                  TARNWEL_OK)
+            << c.name;
+        stream.resize(stream_size);
+        EXPECT_EQ(stream, expected.stream) << c.name;
+        EXPECT_EQ(width, expected.choice.bits) << c.name;
+        Bytes back(c.input.size());
+        std::size_t back_size = 99;
+        EXPECT_EQ(tarnwel_expand(stream.data(), stream.size(), width, back.data(), back.size(),
+                                 &back_size),
+                  TARNWEL_OK)
+            << c.name;
+        EXPECT_EQ(back_size, c.input.size()) << c.name;
+        EXPECT_EQ(back, c.input) << c.name;
+    }
+}
+
+TEST(LibraryInterface, OneShotOutputThatDoesNotFitIsRefused) {
+    Bytes input(256);
+    for (int i = 0; i < 256; ++i)
+        input[i] = static_cast<std::uint8_t>(i);
+    Bytes stream(tarnwel_compress_bound(input.size()));
+    std::size_t size = 0;
+    int width = 0;
+    ASSERT_EQ(tarnwel_compress(input.data(), input.size(), stream.data(), stream.size(), 25, &size,
+                               &width),
+              TARNWEL_OK);
+    EXPECT_EQ(
+        tarnwel_compress(input.data(), input.size(), stream.data(), size - 1, 25, &size, &width),
+        TARNWEL_OUTPUT_TOO_SMALL);
+    EXPECT_EQ(tarnwel_compress_bound(SIZE_MAX), 0u);
+}
+
+TEST(LibraryInterface, CorruptStreamKeepsWhatWasExpandedBeforeTheFault) {
+    // At width 11: 'a', 'b', then code 300, far above the next free code (257).
+    Codes codes = {'a', 'b', 300, end_code(11)};
+    Bytes stream = reference_pack(codes, 11);
+    ExpandedHere expanded = expand_in_chunks(stream, 11, 1);
+    EXPECT_EQ(expanded.status, TARNWEL_CORRUPT_STREAM);
+    EXPECT_EQ(expanded.bytes, bytes_of("ab"));
+    Bytes out(16);
+    std::size_t size = 0;
+    EXPECT_EQ(tarnwel_expand(stream.data(), stream.size(), 11, out.data(), out.size(), &size),
+              TARNWEL_CORRUPT_STREAM);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 2), bytes_of("ab"));
+    // A first code that is not a byte.
+    Bytes first = reference_pack({256, end_code(11)}, 11);
+    EXPECT_EQ(tarnwel_expand(first.data(), first.size(), 11, out.data(), out.size(), &size),
+              TARNWEL_CORRUPT_STREAM);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST(LibraryInterface, BadArgumentsAndCallsOutOfOrderAreStatuses) {
+    tarnwel_compressor* compressor = nullptr;
+    tarnwel_expander* expander = nullptr;
+    std::uint8_t byte = 0;
+    std::size_t size = 0;
+    int width = 0;
+    struct Case {
+        const char* call;
+        tarnwel_status got;
+        tarnwel_status expected;
+    };
+    const Case cases[] = {
+        {"create, no place for it", tarnwel_compressor_create(25, nullptr), TARNWEL_BAD_ARGUMENT},
+        {"create, cap 11", tarnwel_compressor_create(11, &compressor), TARNWEL_BAD_WIDTH},
+        {"create, cap 26", tarnwel_compressor_create(26, &compressor), TARNWEL_BAD_WIDTH},
+        {"expander, width 10", tarnwel_expander_create(10, &expander), TARNWEL_BAD_WIDTH},
+        {"expander, width 26", tarnwel_expander_create(26, &expander), TARNWEL_BAD_WIDTH},
+        {"expander, no place for it", tarnwel_expander_create(11, nullptr), TARNWEL_BAD_ARGUMENT},
+        {"feed, no compressor", tarnwel_compressor_feed(nullptr, &byte, 1), TARNWEL_BAD_ARGUMENT},
+        {"finish, no compressor", tarnwel_compressor_finish(nullptr), TARNWEL_BAD_ARGUMENT},
+        {"take, no compressor", tarnwel_compressor_take(nullptr, &byte, 1, &size),
+         TARNWEL_BAD_ARGUMENT},
+        {"feed, no expander", tarnwel_expander_feed(nullptr, &byte, 1), TARNWEL_BAD_ARGUMENT},
+        {"finish, no expander", tarnwel_expander_finish(nullptr), TARNWEL_BAD_ARGUMENT},
+        {"take, no expander", tarnwel_expander_take(nullptr, &byte, 1, &size),
+         TARNWEL_BAD_ARGUMENT},
+        {"one-shot, null input", tarnwel_compress(nullptr, 1, &byte, 1, 25, &size, &width),
+         TARNWEL_BAD_ARGUMENT},
+        {"one-shot, no size", tarnwel_compress(&byte, 1, &byte, 1, 25, nullptr, &width),
+         TARNWEL_BAD_ARGUMENT},
+        {"one-shot, no width", tarnwel_compress(&byte, 1, &byte, 1, 25, &size, nullptr),
+         TARNWEL_BAD_ARGUMENT},
+        {"one-shot, cap 26", tarnwel_compress(&byte, 1, &byte, 1, 26, &size, &width),
+         TARNWEL_BAD_WIDTH},
+        {"one-shot expand, null stream", tarnwel_expand(nullptr, 1, 11, &byte, 1, &size),
+         TARNWEL_BAD_ARGUMENT},
+        {"one-shot expand, null output", tarnwel_expand(&byte, 1, 11, nullptr, 1, &size),
+         TARNWEL_BAD_ARGUMENT},
+        {"one-shot expand, width 9", tarnwel_expand(&byte, 1, 9, &byte, 1, &size),
+         TARNWEL_BAD_WIDTH},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.got, c.expected) << c.call;
+    EXPECT_EQ(compressor, nullptr);
+    EXPECT_EQ(expander, nullptr);
+
+    // Null with size 0 is an empty chunk; feeding after finish is refused.
+    ASSERT_EQ(tarnwel_compressor_create(12, &compressor), TARNWEL_OK);
+    EXPECT_EQ(tarnwel_compressor_feed(compressor, nullptr, 0), TARNWEL_OK);
+    EXPECT_EQ(tarnwel_compressor_feed(compressor, nullptr, 1), TARNWEL_BAD_ARGUMENT);
+    EXPECT_EQ(tarnwel_compressor_take(compressor, &byte, 1, &size), TARNWEL_OK);
+    EXPECT_EQ(size, 0u); // nothing before finish
+    EXPECT_EQ(tarnwel_compressor_take(compressor, &byte, 1, nullptr), TARNWEL_BAD_ARGUMENT);
+    EXPECT_EQ(tarnwel_compressor_width(compressor), 0);
+    EXPECT_EQ(tarnwel_compressor_finish(compressor), TARNWEL_OK);
+    EXPECT_EQ(tarnwel_compressor_width(compressor), 11);
+    EXPECT_EQ(tarnwel_compressor_feed(compressor, &byte, 1), TARNWEL_BAD_SEQUENCE);
+    EXPECT_EQ(tarnwel_compressor_finish(compressor), TARNWEL_BAD_SEQUENCE);
+    EXPECT_EQ(take_all(compressor, tarnwel_compressor_take, 1), (Bytes{0xFF, 0xFF}));
+    tarnwel_compressor_free(compressor);
+    tarnwel_compressor_free(nullptr);
+    EXPECT_EQ(tarnwel_compressor_width(nullptr), 0);
+
+    ASSERT_EQ(tarnwel_expander_create(11, &expander), TARNWEL_OK);
+    EXPECT_EQ(tarnwel_expander_finish(expander), TARNWEL_OK); // no bytes: the end at once
+    EXPECT_EQ(tarnwel_expander_feed(expander, &byte, 1), TARNWEL_BAD_SEQUENCE);
+    EXPECT_EQ(take_all(expander, tarnwel_expander_take, 4), Bytes{});
+    tarnwel_expander_free(expander);
+    tarnwel_expander_free(nullptr);
+}
+
+TEST(LibraryInterface, StatusesAndVersionHaveNames) {
+    for (int s = TARNWEL_OK; s <= TARNWEL_INTERNAL_ERROR; ++s)
+        EXPECT_STRNE(tarnwel_status_name(static_cast<tarnwel_status>(s)), "unknown status") << s;
+    EXPECT_STREQ(tarnwel_status_name(TARNWEL_CORRUPT_STREAM), "TARNWEL_CORRUPT_STREAM");
+    EXPECT_STREQ(tarnwel_status_name(static_cast<tarnwel_status>(99)), "unknown status");
+    EXPECT_EQ(tarnwel_version(), TARNWEL_VERSION_NUMBER);
+    EXPECT_STREQ(tarnwel_version_string(), TARNWEL_VERSION_STRING);
+}
+
+TEST(LibraryInterface, ObjectsFreedMidwayLeaveNothingBehind) {
+    Bytes input = mixed_input(20000, 9);
+    // Fed and never finished.
+    tarnwel_compressor* compressor = nullptr;
+    ASSERT_EQ(tarnwel_compressor_create(25, &compressor), TARNWEL_OK);
+    ASSERT_EQ(tarnwel_compressor_feed(compressor, input.data(), input.size()), TARNWEL_OK);
+    tarnwel_compressor_free(compressor);
+    // Finished, its stream half taken.
+    ASSERT_EQ(tarnwel_compressor_create(25, &compressor), TARNWEL_OK);
+    ASSERT_EQ(tarnwel_compressor_feed(compressor, input.data(), input.size()), TARNWEL_OK);
+    ASSERT_EQ(tarnwel_compressor_finish(compressor), TARNWEL_OK);
+    int width = tarnwel_compressor_width(compressor);
+    Bytes half(100);
+    std::size_t taken = 0;
+    ASSERT_EQ(tarnwel_compressor_take(compressor, half.data(), half.size(), &taken), TARNWEL_OK);
+    EXPECT_EQ(taken, half.size());
+    tarnwel_compressor_free(compressor);
+    // The same for an expander, on the front of the stream.
+    tarnwel_expander* expander = nullptr;
+    ASSERT_EQ(tarnwel_expander_create(width, &expander), TARNWEL_OK);
+    ASSERT_EQ(tarnwel_expander_feed(expander, half.data(), half.size()), TARNWEL_OK);
+    tarnwel_expander_free(expander);
+    ASSERT_EQ(tarnwel_expander_create(width, &expander), TARNWEL_OK);
+    ASSERT_EQ(tarnwel_expander_feed(expander, half.data(), half.size()), TARNWEL_OK);
+    // Cut short inside a code, whose missing bits read as ones: that code
+    // may well be refused, but what came before it is there.
+    EXPECT_NE(tarnwel_expander_finish(expander), TARNWEL_INTERNAL_ERROR);
+    ASSERT_EQ(tarnwel_expander_take(expander, half.data(), 10, &taken), TARNWEL_OK);
+    EXPECT_EQ(Bytes(half.begin(), half.begin() + taken), Bytes(input.begin(), input.begin() + 10));
+    tarnwel_expander_free(expander);
+}
+
+} // namespace
+} // namespace tarnwel::test
