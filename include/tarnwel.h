@@ -18,9 +18,8 @@
  *
  * Threads. Objects are independent of each other: a process may run many
  * streams at once, on as many threads, as long as each object is used by
- * one thread at a time. A compressor may start a second thread of its own
- * inside tarnwel_compressor_finish and tarnwel_compress, and joins it before
- * returning.
+ * one thread at a time. Finishing an object, and the one-shot calls, may
+ * start helper threads of the library's own, and join them before returning.
  *
  * Buffers. The library never keeps a pointer the caller passed: input is
  * copied when fed, output is copied out when taken. A pointer argument may
