@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Writes seed corpora for the fuzz targets into DIR/expand and DIR/round_trip.
+# Writes seed corpora for the fuzz targets into DIR/expand, DIR/round_trip,
+# DIR/differential and DIR/interface.
 # Usage: fuzz/make_corpus.sh TARNWEL_EXECUTABLE DIR
 # Each seed's first byte picks the width (11 + byte % 15); the rest is the data.
 set -euo pipefail
 tarnwel=$(realpath "$1")
 dir=$2
-mkdir -p "$dir/expand" "$dir/round_trip" "$dir/differential"
+mkdir -p "$dir/expand" "$dir/round_trip" "$dir/differential" "$dir/interface"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -39,5 +40,13 @@ done
 for seed in "$dir"/round_trip/*; do
     { head -c 1 "$seed"; printf '\x01'; tail -c +2 "$seed"; } >"$dir/differential/$(basename "$seed")"
 done
+# The interface target takes a cap byte and a chunk byte (0: one byte at a
+# time) before the data.
+for seed in "$dir"/round_trip/*; do
+    for chunk in 0 7 255; do
+        { head -c 1 "$seed"; printf "\\x$(printf '%02x' "$chunk")"; tail -c +2 "$seed"; } \
+            >"$dir/interface/$(basename "$seed")_chunks_$chunk"
+    done
+done
 echo "seeds: $(ls "$dir/expand" | wc -l) expand, $(ls "$dir/round_trip" | wc -l) round trip," \
-    "$(ls "$dir/differential" | wc -l) differential"
+    "$(ls "$dir/differential" | wc -l) differential, $(ls "$dir/interface" | wc -l) interface"
