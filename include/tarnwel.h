@@ -15,6 +15,8 @@
  * width 25) at once. The expander likewise keeps the stream fed to it and
  * expands it at finish, holding the stream, the output and its tables
  * (about 12 bytes per code plus a window of 4.5 times 2^width bytes).
+ * tarnwel_compress_stream and tarnwel_expander_expand_stream, which read
+ * and write through the caller's functions, hold neither input nor output.
  *
  * Threads. Objects are independent of each other: a process may run many
  * streams at once, on as many threads, as long as each object is used by
@@ -75,7 +77,11 @@ typedef enum tarnwel_status {
     /* A one-shot call's output buffer is too small; nothing useful in it. */
     TARNWEL_OUTPUT_TOO_SMALL = 6,
     /* A fault inside the library that is none of the above. */
-    TARNWEL_INTERNAL_ERROR = 7
+    TARNWEL_INTERNAL_ERROR = 7,
+    /* The caller's source or sink (tarnwel_source, tarnwel_sink) failed; the
+     * caller's own record of it says why. */
+    TARNWEL_READ_FAILED = 8,
+    TARNWEL_WRITE_FAILED = 9
 } tarnwel_status;
 
 /* The status's name, as "TARNWEL_OK"; "unknown status" for a value that is
@@ -120,8 +126,9 @@ TARNWEL_API void tarnwel_compressor_free(tarnwel_compressor* compressor);
 
 typedef struct tarnwel_expander tarnwel_expander;
 
-/* An expander for a stream of the given width (11 to 25). *expander is null
- * on any status but TARNWEL_OK. */
+/* An expander for a stream of the given width (11 to 25), with its tables:
+ * address space for them is reserved here and memory taken as the codes
+ * reach it. *expander is null on any status but TARNWEL_OK. */
 TARNWEL_API tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander);
 
 /* Adds size bytes of the stream. Bytes past the end code are ignored. */
@@ -159,6 +166,66 @@ TARNWEL_API tarnwel_status tarnwel_compress(const void* input, size_t input_size
  * those before the fault are in output. */
 TARNWEL_API tarnwel_status tarnwel_expand(const void* stream, size_t stream_size, int width,
                                           void* output, size_t capacity, size_t* output_size);
+
+/* ---- Streaming through the caller's own I/O ------------------------- */
+
+/* For a caller with a file, a pipe or a socket, who would rather not hold
+ * the input in memory: the library reads through source and writes through
+ * sink as it goes. The functions are called on the calling thread or on
+ * one helper thread of the library's, one call at a time. */
+typedef struct tarnwel_source {
+    void* context;
+    /* Fills buffer with up to capacity bytes and sets *got to their count,
+     * 0 at the end of the input. Returns 0 on a failure, else nonzero. */
+    int (*read)(void* context, void* buffer, size_t capacity, size_t* got);
+    /* The bytes left to read where known ahead (a file), else -1: the
+     * compressor plans its table from it. */
+    long long size;
+} tarnwel_source;
+
+typedef struct tarnwel_sink {
+    void* context;
+    /* Writes size bytes at position. The compressor writes the stream of a
+     * width it may still abandon and goes back to the front at the end, so
+     * its sink must take any position (a file that can seek; a caller whose
+     * output cannot stages the stream). The expander writes front to back,
+     * each write where the last ended. Return 0 on a failure. */
+    int (*write_at)(void* context, unsigned long long position, const void* data, size_t size);
+    /* Cuts the output to size bytes (the compressor, at the end). */
+    int (*truncate)(void* context, unsigned long long size);
+    /* Hands on what the sink buffers. */
+    int (*flush)(void* context);
+} tarnwel_sink;
+
+/* What a streaming compression tells besides its status. */
+typedef struct tarnwel_compress_report {
+    int width;                    /* the stream's width, once width_known */
+    int width_known;              /* the search ended, whether or not the stream was then written */
+    int last_trial_width;         /* the width of the last trial made */
+    int last_trial_fit;           /* that trial ended without its dictionary overflowing */
+    unsigned long long bytes_in;  /* read from the source */
+    unsigned long long bytes_out; /* the stream's size, when done */
+} tarnwel_compress_report;
+
+/* Compresses source into sink with widths up to max_width (12 to 25),
+ * reading the source once, and fills *report. trial_started, when not
+ * null, is called with trial_context as each trial of the width search
+ * begins, with its width, on the calling thread. */
+TARNWEL_API tarnwel_status
+tarnwel_compress_stream(const tarnwel_source* source, const tarnwel_sink* sink, int max_width,
+                        void (*trial_started)(void* trial_context, int width), void* trial_context,
+                        tarnwel_compress_report* report);
+
+/* Expands source into sink with an expander that has been fed nothing (its
+ * tables are made by tarnwel_expander_create, so running out of memory
+ * shows there, before the caller opens its output). Sets *bytes_in and
+ * *bytes_out, either of which may be null. The expander is then finished.
+ * On TARNWEL_CORRUPT_STREAM the sink holds what was expanded before it. */
+TARNWEL_API tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
+                                                          const tarnwel_source* source,
+                                                          const tarnwel_sink* sink,
+                                                          unsigned long long* bytes_in,
+                                                          unsigned long long* bytes_out);
 
 #ifdef __cplusplus
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "codec/compressor.h"
@@ -38,6 +39,7 @@ struct tarnwel_compressor {
 struct tarnwel_expander {
     Gathered gathered;
     int width = 0;
+    tarnwel::ExpanderTables tables;
 };
 
 namespace {
@@ -60,13 +62,69 @@ tarnwel_status status_of(tarnwel::CodecStatus status) {
         return TARNWEL_CORRUPT_STREAM;
     case tarnwel::CodecStatus::out_of_memory:
         return TARNWEL_OUT_OF_MEMORY;
-    // The in-memory source and sink never fail: a read or write failure
-    // here is a fault of this code.
+    // Only the caller's own source and sink fail (the in-memory ones never do).
     case tarnwel::CodecStatus::read_failed:
+        return TARNWEL_READ_FAILED;
     case tarnwel::CodecStatus::write_failed:
-        break;
+        return TARNWEL_WRITE_FAILED;
     }
     return TARNWEL_INTERNAL_ERROR;
+}
+
+// The caller's functions as the codec's source and sink. The codec takes a
+// nonzero error number as the mark of a failure and passes it on; the
+// caller keeps its own account of why, so any nonzero value will do.
+constexpr int caller_failed = -1;
+
+class CallerSource : public tarnwel::ByteSource {
+public:
+    explicit CallerSource(const tarnwel_source& source) : source_(source) {}
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override {
+        std::size_t got = 0;
+        if (error_ != 0) return 0;
+        if (source_.read(source_.context, buffer, capacity, &got) == 0) {
+            error_ = caller_failed;
+            return 0;
+        }
+        return std::min(got, capacity);
+    }
+    int error() const override { return error_; }
+    std::optional<std::uint64_t> size() const override {
+        if (source_.size < 0) return std::nullopt;
+        return static_cast<std::uint64_t>(source_.size);
+    }
+
+private:
+    const tarnwel_source& source_;
+    int error_ = 0;
+};
+
+class CallerSink : public tarnwel::ByteSink {
+public:
+    explicit CallerSink(const tarnwel_sink& sink) : sink_(sink) {}
+    bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) override {
+        return kept(sink_.write_at(sink_.context, position, data, count));
+    }
+    bool truncate(std::uint64_t size) override { return kept(sink_.truncate(sink_.context, size)); }
+    bool flush() override { return kept(sink_.flush(sink_.context)); }
+    int error() const override { return error_; }
+
+private:
+    bool kept(int done) {
+        if (done == 0 && error_ == 0) error_ = caller_failed;
+        return done != 0;
+    }
+    const tarnwel_sink& sink_;
+    int error_ = 0;
+};
+
+bool source_usable(const tarnwel_source* source) {
+    return source != nullptr && source->read != nullptr;
+}
+
+bool sink_usable(const tarnwel_sink* sink) {
+    return sink != nullptr && sink->write_at != nullptr && sink->truncate != nullptr &&
+           sink->flush != nullptr;
 }
 
 bool cap_allowed(int max_width) {
@@ -117,10 +175,8 @@ tarnwel_status compress_gathered(tarnwel_compressor& compressor) {
 tarnwel_status expand_gathered(tarnwel_expander& expander) {
     Gathered& gathered = expander.gathered;
     gathered.finished = true;
-    tarnwel::ExpanderTables tables;
-    if (!tarnwel::allocate_expander(tables, expander.width)) return TARNWEL_OUT_OF_MEMORY;
     tarnwel::SpanSource source(gathered.input.data(), gathered.input.size());
-    tarnwel::CodecResult result = tarnwel::expand_stream(tables, source, gathered.output);
+    tarnwel::CodecResult result = tarnwel::expand_stream(expander.tables, source, gathered.output);
     std::vector<std::uint8_t>().swap(gathered.input);
     return status_of(result.status);
 }
@@ -156,6 +212,10 @@ const char* tarnwel_status_name(tarnwel_status status) {
         return "TARNWEL_OUTPUT_TOO_SMALL";
     case TARNWEL_INTERNAL_ERROR:
         return "TARNWEL_INTERNAL_ERROR";
+    case TARNWEL_READ_FAILED:
+        return "TARNWEL_READ_FAILED";
+    case TARNWEL_WRITE_FAILED:
+        return "TARNWEL_WRITE_FAILED";
     }
     return "unknown status";
 }
@@ -212,6 +272,10 @@ tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander) {
     auto* made = new (std::nothrow) tarnwel_expander;
     if (made == nullptr) return TARNWEL_OUT_OF_MEMORY;
     made->width = width;
+    if (!tarnwel::allocate_expander(made->tables, width)) {
+        delete made;
+        return TARNWEL_OUT_OF_MEMORY;
+    }
     *expander = made;
     return TARNWEL_OK;
 }
@@ -282,6 +346,54 @@ tarnwel_status tarnwel_expand(const void* stream, size_t stream_size, int width,
         tarnwel_status status = status_of(tarnwel::expand_stream(tables, source, sink).status);
         tarnwel_status copied = copy_out(sink.bytes, output, capacity, output_size);
         return copied != TARNWEL_OK ? copied : status;
+    });
+}
+
+tarnwel_status tarnwel_compress_stream(const tarnwel_source* source, const tarnwel_sink* sink,
+                                       int max_width,
+                                       void (*trial_started)(void* trial_context, int width),
+                                       void* trial_context, tarnwel_compress_report* report) {
+    if (!source_usable(source) || !sink_usable(sink) || report == nullptr)
+        return TARNWEL_BAD_ARGUMENT;
+    *report = tarnwel_compress_report{};
+    if (!cap_allowed(max_width)) return TARNWEL_BAD_WIDTH;
+    return guarded([&] {
+        CallerSource input(*source);
+        CallerSink output(*sink);
+        tarnwel::CompressOptions options;
+        options.cap = max_width;
+        if (trial_started != nullptr)
+            options.trial_started = [trial_started, trial_context](int bits) {
+                trial_started(trial_context, bits);
+            };
+        tarnwel::WidthChoice choice = tarnwel::compress(input, output, options);
+        report->width = choice.bits;
+        report->width_known = choice.width_known;
+        report->last_trial_width = choice.last_trial_bits;
+        report->last_trial_fit = choice.last_trial_fit;
+        report->bytes_in = choice.result.bytes_in;
+        report->bytes_out = choice.result.bytes_out;
+        return status_of(choice.result.status);
+    });
+}
+
+tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
+                                              const tarnwel_source* source,
+                                              const tarnwel_sink* sink,
+                                              unsigned long long* bytes_in,
+                                              unsigned long long* bytes_out) {
+    if (expander == nullptr || !source_usable(source) || !sink_usable(sink))
+        return TARNWEL_BAD_ARGUMENT;
+    if (expander->gathered.finished || !expander->gathered.input.empty())
+        return TARNWEL_BAD_SEQUENCE;
+    expander->gathered.finished = true;
+    return guarded([&] {
+        CallerSource input(*source);
+        CallerSink output(*sink);
+        tarnwel::CodecResult result = tarnwel::expand_stream(expander->tables, input, output);
+        if (bytes_in != nullptr) *bytes_in = result.bytes_in;
+        if (bytes_out != nullptr) *bytes_out = result.bytes_out;
+        return status_of(result.status);
     });
 }
 

@@ -222,7 +222,7 @@ TEST(LibraryInterface, BadArgumentsAndCallsOutOfOrderAreStatuses) {
 }
 
 TEST(LibraryInterface, StatusesAndVersionHaveNames) {
-    for (int s = TARNWEL_OK; s <= TARNWEL_INTERNAL_ERROR; ++s)
+    for (int s = TARNWEL_OK; s <= TARNWEL_WRITE_FAILED; ++s)
         EXPECT_STRNE(tarnwel_status_name(static_cast<tarnwel_status>(s)), "unknown status") << s;
     EXPECT_STREQ(tarnwel_status_name(TARNWEL_CORRUPT_STREAM), "TARNWEL_CORRUPT_STREAM");
     EXPECT_STREQ(tarnwel_status_name(static_cast<tarnwel_status>(99)), "unknown status");
@@ -260,6 +260,117 @@ TEST(LibraryInterface, ObjectsFreedMidwayLeaveNothingBehind) {
     ASSERT_EQ(tarnwel_expander_take(expander, half.data(), 10, &taken), TARNWEL_OK);
     EXPECT_EQ(Bytes(half.begin(), half.begin() + taken), Bytes(input.begin(), input.begin() + 10));
     tarnwel_expander_free(expander);
+}
+
+} // namespace
+} // namespace tarnwel::test
+
+namespace tarnwel::test {
+namespace {
+
+// A caller's source over bytes in memory that fails after fail_after reads,
+// and a sink into a vector that fails from its fail_at'th write on.
+struct CallerFiles {
+    const Bytes* input = nullptr;
+    std::size_t at = 0;
+    int reads = 0;
+    int fail_after = -1;
+    Bytes output;
+    int writes = 0;
+    int fail_at = -1;
+};
+
+int read_caller(void* context, void* buffer, std::size_t capacity, std::size_t* got) {
+    auto& files = *static_cast<CallerFiles*>(context);
+    if (files.reads++ == files.fail_after) return 0;
+    *got = std::min<std::size_t>({capacity, files.input->size() - files.at, 1000});
+    std::copy_n(files.input->data() + files.at, *got, static_cast<std::uint8_t*>(buffer));
+    files.at += *got;
+    return 1;
+}
+
+int write_caller(void* context, unsigned long long position, const void* data, std::size_t size) {
+    auto& files = *static_cast<CallerFiles*>(context);
+    if (files.writes++ == files.fail_at) return 0;
+    if (position + size > files.output.size()) files.output.resize(position + size);
+    std::copy_n(static_cast<const std::uint8_t*>(data), size, files.output.data() + position);
+    return 1;
+}
+
+int truncate_caller(void* context, unsigned long long size) {
+    static_cast<CallerFiles*>(context)->output.resize(size);
+    return 1;
+}
+
+int flush_caller(void*) {
+    return 1;
+}
+
+TEST(LibraryInterface, StreamingThroughTheCallersFunctionsGivesTheSameStreamAndTheirFailures) {
+    const Bytes input = mixed_input(60001, 11);
+    Searched expected = search_and_compress_bytes(input, 25);
+    ASSERT_EQ(expected.choice.result.status, CodecStatus::ok);
+    struct Case {
+        const char* name;
+        int fail_after; // reads
+        int fail_at;    // writes
+        tarnwel_status status;
+    };
+    const Case cases[] = {
+        {"no failure", -1, -1, TARNWEL_OK},
+        {"the third read fails", 2, -1, TARNWEL_READ_FAILED},
+        {"the first write fails", -1, 0, TARNWEL_WRITE_FAILED},
+    };
+    for (const Case& c : cases) {
+        for (bool sized : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.name << (sized ? ", size told" : ", no size"));
+            CallerFiles files;
+            files.input = &input;
+            files.fail_after = c.fail_after;
+            files.fail_at = c.fail_at;
+            const tarnwel_source source{&files, read_caller,
+                                        sized ? static_cast<long long>(input.size()) : -1};
+            const tarnwel_sink sink{&files, write_caller, truncate_caller, flush_caller};
+            std::vector<int> trials;
+            tarnwel_compress_report report;
+            tarnwel_status status = tarnwel_compress_stream(
+                &source, &sink, 25,
+                [](void* context, int width) {
+                    static_cast<std::vector<int>*>(context)->push_back(width);
+                },
+                &trials, &report);
+            EXPECT_EQ(status, c.status);
+            if (status != TARNWEL_OK) continue;
+            EXPECT_EQ(files.output, expected.stream);
+            EXPECT_EQ(report.width, expected.choice.bits);
+            EXPECT_EQ(report.bytes_in, input.size());
+            EXPECT_EQ(report.bytes_out, expected.stream.size());
+            EXPECT_EQ(trials, expected.trials);
+
+            // And back, through an expander fed by the caller's functions.
+            CallerFiles back;
+            back.input = &files.output;
+            const tarnwel_source stream{&back, read_caller, -1};
+            const tarnwel_sink restored{&back, write_caller, truncate_caller, flush_caller};
+            tarnwel_expander* expander = nullptr;
+            ASSERT_EQ(tarnwel_expander_create(report.width, &expander), TARNWEL_OK);
+            EXPECT_EQ(
+                tarnwel_expander_expand_stream(expander, &stream, &restored, nullptr, nullptr),
+                TARNWEL_OK);
+            EXPECT_EQ(back.output, input);
+            EXPECT_EQ(
+                tarnwel_expander_expand_stream(expander, &stream, &restored, nullptr, nullptr),
+                TARNWEL_BAD_SEQUENCE);
+            tarnwel_expander_free(expander);
+        }
+    }
+    tarnwel_compress_report report;
+    const tarnwel_sink no_flush{nullptr, write_caller, truncate_caller, nullptr};
+    const tarnwel_source source{nullptr, read_caller, -1};
+    EXPECT_EQ(tarnwel_compress_stream(&source, &no_flush, 25, nullptr, nullptr, &report),
+              TARNWEL_BAD_ARGUMENT);
+    EXPECT_EQ(tarnwel_compress_stream(nullptr, &no_flush, 25, nullptr, nullptr, &report),
+              TARNWEL_BAD_ARGUMENT);
 }
 
 } // namespace
