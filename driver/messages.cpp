@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "codec/widths.h"
 #include "platform/console.h"
 #include "platform/last_error.h"
+#include "tarnwel.h"
 
 namespace tarnwel {
 
@@ -71,8 +71,8 @@ void report_output_is_width_file(const char* output_path, const char* width_path
 }
 
 void report_no_width(const char* width_path) {
-    std::printf("tarnwel: width file %s holds no width from %d to %d\n", width_path, min_bits,
-                max_bits);
+    std::printf("tarnwel: width file %s holds no width from %d to %d\n", width_path,
+                TARNWEL_MIN_WIDTH, TARNWEL_MAX_WIDTH);
 }
 
 void report_input_changed(const char* input_path) {

@@ -22,8 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "codec/compressor.h"
-#include "codec/expander.h"
 #include "driver/file_io.h"
 #include "driver/messages.h"
 #include "driver/progress.h"
@@ -31,6 +29,7 @@
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/run_guard.h"
+#include "tarnwel.h"
 #include "width/width_file.h"
 
 namespace tarnwel {
@@ -43,6 +42,14 @@ constexpr int exit_failure = 2;
 constexpr int exit_corrupt_stream = -3;
 
 using Clock = std::chrono::steady_clock;
+
+// What a pass over a stream came to, in the terms the messages need.
+struct PassOutcome {
+    tarnwel_status status = TARNWEL_OK;
+    int error_number = 0; // of a failed read or write, as the file gave it
+    std::uint64_t bytes_in = 0;
+    std::uint64_t bytes_out = 0;
+};
 
 struct RunState {
     const char* input_path;
@@ -61,8 +68,9 @@ struct RunState {
     StagedWidth width;
     int width_guard = -1;
     int width_file_error = 0;
-    int bits = default_bits; // the width read from the width file, or the trial in progress
-    ExpanderTables tables;
+    int bits = 12; // the width read from the width file (12 without a number), or the trial
+                   // in progress
+    tarnwel_expander* expander = nullptr; // made before an expanding run opens its output
 };
 
 void close_files(RunState& state) {
@@ -80,24 +88,64 @@ bool close_output(RunState& state) {
     return closed;
 }
 
-int report_codec_failure(const RunState& state, const CodecResult& result, int bits) {
+int report_codec_failure(const RunState& state, const PassOutcome& result, int bits) {
     switch (result.status) {
-    case CodecStatus::read_failed:
+    case TARNWEL_READ_FAILED:
         report_file_error("cannot read input", state.input_path, result.error_number);
         break;
-    case CodecStatus::write_failed:
+    case TARNWEL_WRITE_FAILED:
         report_file_error("cannot write output", state.output_path, result.error_number);
         break;
-    case CodecStatus::out_of_memory:
+    case TARNWEL_OUT_OF_MEMORY:
         report_out_of_memory(bits);
         break;
-    case CodecStatus::corrupt_stream:
+    case TARNWEL_CORRUPT_STREAM:
         report_corrupt_stream();
         return exit_corrupt_stream;
-    case CodecStatus::ok:
+    case TARNWEL_OK:
         return exit_ok;
+    default: // the driver's calls are well formed: none of the others comes back
+        break;
     }
     return exit_failure;
+}
+
+// The driver's files as the library's source and sink: the files keep the
+// error number of a failure, which the messages give.
+int read_from(void* context, void* buffer, std::size_t capacity, std::size_t* got) {
+    auto& source = *static_cast<FileSource*>(context);
+    *got = source.read(static_cast<std::uint8_t*>(buffer), capacity);
+    return *got != 0 || source.error() == 0;
+}
+
+tarnwel_source source_of(FileSource& source) {
+    std::optional<std::uint64_t> size = source.size();
+    return {&source, read_from, size ? static_cast<long long>(*size) : -1};
+}
+
+int write_to(void* context, unsigned long long position, const void* data, std::size_t count) {
+    return static_cast<ByteSink*>(context)->write_at(position,
+                                                     static_cast<const std::uint8_t*>(data), count);
+}
+
+int truncate_to(void* context, unsigned long long size) {
+    return static_cast<ByteSink*>(context)->truncate(size);
+}
+
+int flush_sink(void* context) {
+    return static_cast<ByteSink*>(context)->flush();
+}
+
+tarnwel_sink sink_of(ByteSink& sink) {
+    return {&sink, write_to, truncate_to, flush_sink};
+}
+
+PassOutcome outcome_of(tarnwel_status status, const FileSource& input, const ByteSink& output,
+                       std::uint64_t bytes_in, std::uint64_t bytes_out) {
+    PassOutcome outcome{status, 0, bytes_in, bytes_out};
+    if (status == TARNWEL_READ_FAILED) outcome.error_number = input.error();
+    if (status == TARNWEL_WRITE_FAILED) outcome.error_number = output.error();
+    return outcome;
 }
 
 void trial_started(RunState& state, int bits) {
@@ -112,7 +160,7 @@ std::function<void(std::uint64_t)> progress_hook(RunState& state) {
     return [&state](std::uint64_t bytes_done) { report_progress(bytes_done, &state.progress); };
 }
 
-void print_report(const RunState& state, const CodecResult& result) {
+void print_report(const RunState& state, const PassOutcome& result) {
     double seconds = std::chrono::duration<double>(Clock::now() - state.start).count();
     print_run_report(state.input_path, result.bytes_in, state.output_path, result.bytes_out,
                      seconds);
@@ -120,23 +168,23 @@ void print_report(const RunState& state, const CodecResult& result) {
 
 // Once the width is known: its messages and the width file. False when the
 // width file cannot be staged.
-bool width_chosen(RunState& state, const WidthChoice& choice) {
-    if (choice.last_trial_fit) announce_last_trial_fit(choice.last_trial_bits);
+bool width_chosen(RunState& state, const tarnwel_compress_report& choice) {
+    if (choice.last_trial_fit) announce_last_trial_fit(choice.last_trial_width);
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
-    state.width_file_error = write_staged_width(state.width, choice.bits);
+    state.width_file_error = write_staged_width(state.width, choice.width);
     if (state.width_file_error != 0) {
         report_file_error("cannot write width file", width_file_name, state.width_file_error);
         return false;
     }
-    announce_compressing(choice.bits);
+    announce_compressing(choice.width);
     return true;
 }
 
 // A failure to write the staging file, when the output is staged, or the codec's.
 int report_compress_failure(const RunState& state, const StreamOutput& stream,
-                            const CodecResult& result, int bits) {
-    if (stream.staged && result.status == CodecStatus::write_failed) {
+                            const PassOutcome& result, int bits) {
+    if (stream.staged && result.status == TARNWEL_WRITE_FAILED) {
         report_staging_error(stream.staging_path.c_str(), state.output_path, result.error_number);
         return exit_failure;
     }
@@ -192,16 +240,21 @@ int compress_mode(RunState& state) {
         return exit_failure;
     }
     FileSource input(state.input, progress_hook(state));
-    CompressOptions options;
-    options.trial_started = [&state](int bits) { trial_started(state, bits); };
-    WidthChoice choice = compress(input, *stream.sink, options);
+    const tarnwel_source source = source_of(input);
+    const tarnwel_sink sink = sink_of(*stream.sink);
+    tarnwel_compress_report choice;
+    tarnwel_status status = tarnwel_compress_stream(
+        &source, &sink, TARNWEL_MAX_WIDTH,
+        [](void* context, int bits) { trial_started(*static_cast<RunState*>(context), bits); },
+        &state, &choice);
+    PassOutcome result = outcome_of(status, input, *stream.sink, choice.bytes_in, choice.bytes_out);
     erase_progress(state.progress);
     bool go_on = !choice.width_known || width_chosen(state, choice);
-    if (go_on && choice.result.status != CodecStatus::ok) {
+    if (go_on && result.status != TARNWEL_OK) {
         close_stream_output(stream);
-        return report_compress_failure(state, stream, choice.result, state.bits);
+        return report_compress_failure(state, stream, result, state.bits);
     }
-    if (!go_on || input_shrank(state, choice.result.bytes_in) || !deliver_stream(state, stream)) {
+    if (!go_on || input_shrank(state, result.bytes_in) || !deliver_stream(state, stream)) {
         close_stream_output(stream);
         return exit_failure;
     }
@@ -218,7 +271,7 @@ int compress_mode(RunState& state) {
         }
         release_guard(state.width_guard);
     }
-    print_report(state, choice.result);
+    print_report(state, result);
     return exit_ok;
 }
 
@@ -234,9 +287,9 @@ bool prepare_expanding(RunState& state) {
         report_no_width(width_file_name);
         return false;
     }
-    if (!allocate_expander(state.tables, state.bits)) {
-        CodecResult failure{CodecStatus::out_of_memory};
-        report_codec_failure(state, failure, state.bits);
+    tarnwel_status made = tarnwel_expander_create(state.bits, &state.expander);
+    if (made != TARNWEL_OK) {
+        report_codec_failure(state, PassOutcome{made}, state.bits);
         return false;
     }
     return true;
@@ -247,7 +300,12 @@ int decompress_mode(RunState& state) {
     start_phase(state.progress, "Expanding");
     FileSource input(state.input, progress_hook(state));
     FileSink output(state.output);
-    CodecResult result = expand_stream(state.tables, input, output);
+    const tarnwel_source source = source_of(input);
+    const tarnwel_sink sink = sink_of(output);
+    unsigned long long bytes_in = 0, bytes_out = 0;
+    tarnwel_status status =
+        tarnwel_expander_expand_stream(state.expander, &source, &sink, &bytes_in, &bytes_out);
+    PassOutcome result = outcome_of(status, input, output, bytes_in, bytes_out);
     erase_progress(state.progress);
     // A stream cut short reads as one that ends there; the expander stops
     // at the end code, wherever the file ends.
@@ -255,7 +313,7 @@ int decompress_mode(RunState& state) {
     // The output keeps what was expanded before a corrupt code, so it is
     // closed (and checked) before the verdict.
     if (!close_output(state)) return exit_failure;
-    if (result.status == CodecStatus::ok || result.status == CodecStatus::corrupt_stream) {
+    if (result.status == TARNWEL_OK || result.status == TARNWEL_CORRUPT_STREAM) {
         SignalsHeld held;
         if (!keep_output(state)) return exit_failure;
     }
@@ -381,7 +439,7 @@ int run(int argc, char** argv) {
         return exit_usage;
     }
     if (!room_to_start()) {
-        report_codec_failure(state, CodecResult{CodecStatus::out_of_memory}, state.bits);
+        report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.bits);
         return exit_failure;
     }
     int status = exit_failure;
@@ -397,10 +455,11 @@ int run(int argc, char** argv) {
             status = compressing ? compress_mode(state) : decompress_mode(state);
     } catch (const std::bad_alloc&) {
         erase_progress(state.progress);
-        report_codec_failure(state, CodecResult{CodecStatus::out_of_memory}, state.bits);
+        report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.bits);
         status = exit_failure;
     }
     close_files(state);
+    tarnwel_expander_free(state.expander);
     // A run that succeeded or met a corrupt stream has released its guards;
     // any other leaves nothing half-written.
     remove_guarded_files();
