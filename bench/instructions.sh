@@ -18,8 +18,10 @@
 #   frozen parse:    the functions of codec/frozen_parse.cpp: the parse at
 #                    the chosen width, its restarts and the code stream's
 #                    packing inlined into it
-#   whole run:       every instruction of `tarnwel c` as it runs (two
-#                    threads), and of `tarnwel d`
+#   whole run:       every instruction of that one-core compression, the
+#                    same on every run; of `tarnwel c` as it runs (two
+#                    threads: restarts and scouting vary a little from run
+#                    to run); and of `tarnwel d`
 # Growing the table and putting the stream together are neither phase's.
 #
 # Usage: bench/instructions.sh [--size BYTES] [WORK_DIR]
@@ -92,14 +94,15 @@ per_byte() { printf '%.1f' "$(echo "$1 / $bytes" | bc -l)"; }
 
 echo "Instructions per input byte under cachegrind, first $bytes bytes of each input."
 echo
-echo '| input | `compress`, whole run | unbounded parse | frozen parse | tarnwel c, whole run | ratio to `compress` | tarnwel d, whole run |'
-echo '|---|---:|---:|---:|---:|---:|---:|'
+echo '| input | `compress`, whole run | unbounded parse | frozen parse | tarnwel c, one core | tarnwel c, whole run | ratio to `compress` | tarnwel d, whole run |'
+echo '|---|---:|---:|---:|---:|---:|---:|---:|'
 for kind in text headers binaries random zeros; do
     file=$kind.input
     make_input "$kind" "$file"
     count compress.fn compress -c -f "$file"
     ncompress=$(total)
     count phases.fn ./search_floor --one-core "$file" "$file.tw"
+    one_core=$(total)
     unbounded=$(sum_of phases.fn 'namespace[)]::search[(]|run_pass|new_string')
     frozen=$(sum_of phases.fn 'parse_frozen|scout_block|run_worker|block_parsed|parse_from_restart|hand_over_block|meets_scout')
     count c.fn ./tarnwel c "$file" "$file.tw"
@@ -107,8 +110,9 @@ for kind in text headers binaries random zeros; do
     count d.fn ./tarnwel d "$file.tw" "$file.back"
     expand=$(total)
     cmp -s "$file" "$file.back" || { echo "$file: round trip FAILED" >&2; exit 1; }
-    printf '| %s | %s | %s | %s | %s | %.2f | %s |\n' "$kind" "$(per_byte "$ncompress")" \
-        "$(per_byte "$unbounded")" "$(per_byte "$frozen")" "$(per_byte "$whole")" \
+    printf '| %s | %s | %s | %s | %s | %s | %.2f | %s |\n' "$kind" "$(per_byte "$ncompress")" \
+        "$(per_byte "$unbounded")" "$(per_byte "$frozen")" "$(per_byte "$one_core")" \
+        "$(per_byte "$whole")" \
         "$(echo "$whole / $ncompress" | bc -l)" "$(per_byte "$expand")"
     rm -f "$file.tw" "$file.back"
 done
