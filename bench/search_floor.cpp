@@ -6,6 +6,10 @@
 //
 // Build: cmake --build build --target search_floor
 // Run:   build/bench/search_floor [--runs N] FILE...
+//        build/bench/search_floor --one-core FILE OUTPUT
+// The second form compresses once, the frozen parse on the same core, and
+// prints nothing: for counting instructions phase by phase, the same on
+// every run (bench/instructions.sh).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -38,7 +42,27 @@ bool succeeded(const tarnwel::WidthChoice& choice) {
 
 } // namespace
 
+// Compresses input to output once, on one core.
+int compress_once(const char* input_path, const char* output_path) {
+    std::FILE* input = std::fopen(input_path, "rb");
+    std::FILE* output = std::fopen(output_path, "wb");
+    if (input == nullptr || output == nullptr) {
+        std::perror(input == nullptr ? input_path : output_path);
+        return 2;
+    }
+    tarnwel::FileSource source(input);
+    tarnwel::FileSink sink(output);
+    tarnwel::CompressOptions options;
+    options.second_thread = false;
+    bool ok = succeeded(tarnwel::compress(source, sink, options));
+    std::fclose(input);
+    ok = std::fclose(output) == 0 && ok;
+    return ok ? 0 : 2;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--one-core") == 0)
+        return compress_once(argv[2], argv[3]);
     int runs = 5;
     int first = 1;
     if (argc > 2 && std::strcmp(argv[1], "--runs") == 0) {

@@ -30,6 +30,10 @@ template <class Table>
                                                  const std::uint8_t* end, StringEnd& miss) {
     prefetch_position(dictionary, cursor, at, end);
     std::uint64_t hash = extend_hash(cursor.hash, *at);
+    // Tried and dropped: finding the place and reading its code in one
+    // function, with one test of the prefix and no second read of the entry
+    // the probe stopped at: 1.4 more instructions a byte in the unbounded
+    // parse on text, 1.4 fewer on random bytes, the frozen parse about even.
     StringPlace place = find_string(dictionary, cursor.code, *at, hash);
     std::uint32_t code = code_at(place);
     if (code != absent && code < limit) {
