@@ -18,6 +18,7 @@
 # Needs root to install ncompress and hyperfine when they are missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/inputs.sh"
 size_mib=32
 runs=5
 scale=0
@@ -40,10 +41,7 @@ mkdir -p "$work"
 missing=()
 command -v compress >/dev/null || missing+=(ncompress)
 command -v hyperfine >/dev/null || missing+=(hyperfine)
-if [ ${#missing[@]} -gt 0 ]; then
-    apt-get install -y "${missing[@]}" >/dev/null 2>&1 ||
-        { apt-get update >/dev/null && apt-get install -y "${missing[@]}" >/dev/null; }
-fi
+install_missing "${missing[@]}"
 if [ ! -x "$root/build/tarnwel" ]; then
     cmake -S "$root" -B "$root/build" >/dev/null
     cmake --build "$root/build" -j2 --target tarnwel >/dev/null
@@ -52,21 +50,6 @@ cp "$root/build/tarnwel" "$work/tarnwel"
 [ -z "$baseline" ] || cp "$baseline" "$work/baseline"
 baseline_rows=""
 cd "$work"
-
-# Inputs of one kind each, cut to size; a kind that runs short is repeated.
-make_input() { # kind, bytes, file
-    local kind=$1 bytes=$2 file=$3
-    [ -f "$file" ] && [ "$(stat -c %s "$file")" -eq "$bytes" ] && return
-    local source
-    case $kind in
-    text) source() { find /usr/share/man -name '*.gz' -print0 | sort -z | xargs -0 zcat 2>/dev/null; } ;;
-    headers) source() { find /usr/include -name '*.h' -print0 | sort -z | xargs -0 cat 2>/dev/null; } ;;
-    binaries) source() { find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +100k -print0 |
-        sort -z | xargs -0 cat 2>/dev/null; } ;;
-    random) source() { head -c "$bytes" /dev/urandom; } ;;
-    esac
-    { for _ in $(seq 1 64); do source || true; done; } | head -c "$bytes" >"$file"
-}
 
 median() { # hyperfine JSON file -> median seconds
     python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$1"

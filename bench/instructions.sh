@@ -31,6 +31,7 @@
 # and valgrind when they are missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/inputs.sh"
 bytes=8000000
 work=""
 while [ $# -gt 0 ]; do
@@ -45,32 +46,13 @@ mkdir -p "$work"
 missing=()
 command -v compress >/dev/null || missing+=(ncompress)
 command -v valgrind >/dev/null || missing+=(valgrind)
-if [ ${#missing[@]} -gt 0 ]; then
-    apt-get install -y "${missing[@]}" >/dev/null 2>&1 ||
-        { apt-get update >/dev/null && apt-get install -y "${missing[@]}" >/dev/null; }
-fi
+install_missing "${missing[@]}"
 build=$root/build-instructions
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g >/dev/null
 cmake --build "$build" -j2 --target tarnwel search_floor >/dev/null
 cp "$build/tarnwel" "$work/tarnwel"
 cp "$build/bench/search_floor" "$work/search_floor"
 cd "$work"
-
-# Inputs of one kind each, cut to size; a kind that runs short is repeated.
-make_input() { # kind, file
-    local kind=$1 file=$2
-    [ -f "$file" ] && [ "$(stat -c %s "$file")" -eq "$bytes" ] && return
-    local source
-    case $kind in
-    text) source() { find /usr/share/man -name '*.gz' -print0 | sort -z | xargs -0 zcat 2>/dev/null; } ;;
-    headers) source() { find /usr/include -name '*.h' -print0 | sort -z | xargs -0 cat 2>/dev/null; } ;;
-    binaries) source() { find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +100k -print0 |
-        sort -z | xargs -0 cat 2>/dev/null; } ;;
-    random) source() { head -c "$bytes" /dev/urandom; } ;;
-    zeros) source() { head -c "$bytes" /dev/zero; } ;;
-    esac
-    { for _ in $(seq 1 64); do source || true; done; } | head -c "$bytes" >"$file"
-}
 
 # Runs a command under cachegrind; leaves per-function totals in $2.
 count() { # output file, command...
@@ -98,7 +80,7 @@ echo '| input | `compress`, whole run | unbounded parse | frozen parse | tarnwel
 echo '|---|---:|---:|---:|---:|---:|---:|---:|'
 for kind in text headers binaries random zeros; do
     file=$kind.input
-    make_input "$kind" "$file"
+    make_input "$kind" "$bytes" "$file"
     count compress.fn compress -c -f "$file"
     ncompress=$(total)
     count phases.fn ./search_floor --one-core "$file" "$file.tw"
