@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "codec/compressor.h"
-#include "driver/file_io.h"
+#include "codec_over_files.h"
 
 namespace {
 
+using CodecSource = tarnwel::test::CodecSourceOver;
+using CodecSink = tarnwel::test::CodecSinkOver;
 using Clock = std::chrono::steady_clock;
 
 template <class Run> double median_seconds(int runs, Run run) {
@@ -50,8 +52,10 @@ int compress_once(const char* input_path, const char* output_path) {
         std::perror(input == nullptr ? input_path : output_path);
         return 2;
     }
-    tarnwel::FileSource source(input);
-    tarnwel::FileSink sink(output);
+    tarnwel::FileSource input_file(input);
+    tarnwel::FileSink output_file(output);
+    CodecSource source(input_file);
+    CodecSink sink(output_file);
     tarnwel::CompressOptions options;
     options.second_thread = false;
     bool ok = succeeded(tarnwel::compress(source, sink, options));
@@ -81,7 +85,8 @@ int main(int argc, char** argv) {
         int bits = 0;
         double alone = median_seconds(runs, [&] {
             tarnwel::Dictionary dictionary;
-            tarnwel::FileSource source(input);
+            tarnwel::FileSource input_file(input);
+            CodecSource source(input_file);
             tarnwel::WidthChoice choice = tarnwel::search_width(source, dictionary);
             ok = ok && succeeded(choice);
             bits = choice.bits;
@@ -93,8 +98,10 @@ int main(int argc, char** argv) {
                     ok = false;
                     return;
                 }
-                tarnwel::FileSource source(input);
-                tarnwel::FileSink sink(output);
+                tarnwel::FileSource input_file(input);
+                tarnwel::FileSink output_file(output);
+                CodecSource source(input_file);
+                CodecSink sink(output_file);
                 tarnwel::CompressOptions options;
                 options.second_thread = second_thread;
                 ok = ok && succeeded(tarnwel::compress(source, sink, options));

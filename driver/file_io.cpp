@@ -57,6 +57,38 @@ bool FileSink::flush() {
     return std::fflush(file_) == 0 || failed(last_error_or());
 }
 
+namespace {
+
+int read_from(void* context, void* buffer, std::size_t capacity, std::size_t* got) {
+    auto& source = *static_cast<FileSource*>(context);
+    *got = source.read(static_cast<std::uint8_t*>(buffer), capacity);
+    return *got != 0 || source.error() == 0;
+}
+
+int write_to(void* context, unsigned long long position, const void* data, std::size_t count) {
+    return static_cast<FileSink*>(context)->write_at(position,
+                                                     static_cast<const std::uint8_t*>(data), count);
+}
+
+int truncate_to(void* context, unsigned long long size) {
+    return static_cast<FileSink*>(context)->truncate(size);
+}
+
+int flush_sink(void* context) {
+    return static_cast<FileSink*>(context)->flush();
+}
+
+} // namespace
+
+tarnwel_source source_of(FileSource& source) {
+    std::optional<std::uint64_t> size = source.size();
+    return {&source, read_from, size ? static_cast<long long>(*size) : -1};
+}
+
+tarnwel_sink sink_of(FileSink& sink) {
+    return {&sink, write_to, truncate_to, flush_sink};
+}
+
 bool open_stream_output(StreamOutput& stream, std::FILE* output) {
     stream.output = output;
     if (regular_file_size(output)) {

@@ -1,5 +1,6 @@
-// The files behind the codec's source and sink: the driver owns every file
-// decision, the codec sees only bytes.
+// The files behind the library's source and sink (tarnwel_source and
+// tarnwel_sink): the driver owns every file decision, the library sees only
+// bytes.
 //
 // A compressing run writes its stream in place into a regular output file
 // (the codec goes back for the front of the stream at the end). An output
@@ -7,22 +8,27 @@
 // staging file, copied out once the stream is complete.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
-#include "codec/byte_streams.h"
+#include "tarnwel.h"
 
 namespace tarnwel {
 
 // Reads a file from its first byte (a pipe: from where it stands), and
-// reports before each block the bytes read before it.
-class FileSource : public ByteSource {
+// reports before each block the bytes read before it. A failure ends the
+// input and keeps its error number.
+class FileSource {
 public:
     explicit FileSource(std::FILE* file, std::function<void(std::uint64_t)> progress = {});
-    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
-    int error() const override { return error_; }
-    std::optional<std::uint64_t> size() const override { return size_; }
+    // Up to capacity bytes; 0 at the end or on a failure.
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity);
+    int error() const { return error_; }
+    // A regular file's size, known ahead; none for a pipe.
+    std::optional<std::uint64_t> size() const { return size_; }
 
 private:
     std::FILE* file_;
@@ -34,14 +40,15 @@ private:
 
 // Writes into a file through stdio, seeking only when a write does not go
 // where the last one ended: an output that cannot seek takes any number of
-// writes from front to back.
-class FileSink : public ByteSink {
+// writes from front to back. Each call is false on a failure, and the
+// first failure's error number is kept.
+class FileSink {
 public:
     explicit FileSink(std::FILE* file) : file_(file) {}
-    bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) override;
-    bool truncate(std::uint64_t size) override;
-    bool flush() override;
-    int error() const override { return error_; }
+    bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count);
+    bool truncate(std::uint64_t size);
+    bool flush();
+    int error() const { return error_; }
 
 private:
     bool failed(int error_number);
@@ -49,6 +56,11 @@ private:
     std::uint64_t position_ = 0;
     int error_ = 0;
 };
+
+// The file source and sink as the library takes them; they stay the
+// files', which keep the error number of a failure for the messages.
+tarnwel_source source_of(FileSource& source);
+tarnwel_sink sink_of(FileSink& sink);
 
 // Where a compressing run's stream goes: the output itself when it is a
 // regular file, else a staging file.

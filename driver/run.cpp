@@ -110,37 +110,7 @@ int report_codec_failure(const RunState& state, const PassOutcome& result, int b
     return exit_failure;
 }
 
-// The driver's files as the library's source and sink: the files keep the
-// error number of a failure, which the messages give.
-int read_from(void* context, void* buffer, std::size_t capacity, std::size_t* got) {
-    auto& source = *static_cast<FileSource*>(context);
-    *got = source.read(static_cast<std::uint8_t*>(buffer), capacity);
-    return *got != 0 || source.error() == 0;
-}
-
-tarnwel_source source_of(FileSource& source) {
-    std::optional<std::uint64_t> size = source.size();
-    return {&source, read_from, size ? static_cast<long long>(*size) : -1};
-}
-
-int write_to(void* context, unsigned long long position, const void* data, std::size_t count) {
-    return static_cast<ByteSink*>(context)->write_at(position,
-                                                     static_cast<const std::uint8_t*>(data), count);
-}
-
-int truncate_to(void* context, unsigned long long size) {
-    return static_cast<ByteSink*>(context)->truncate(size);
-}
-
-int flush_sink(void* context) {
-    return static_cast<ByteSink*>(context)->flush();
-}
-
-tarnwel_sink sink_of(ByteSink& sink) {
-    return {&sink, write_to, truncate_to, flush_sink};
-}
-
-PassOutcome outcome_of(tarnwel_status status, const FileSource& input, const ByteSink& output,
+PassOutcome outcome_of(tarnwel_status status, const FileSource& input, const FileSink& output,
                        std::uint64_t bytes_in, std::uint64_t bytes_out) {
     PassOutcome outcome{status, 0, bytes_in, bytes_out};
     if (status == TARNWEL_READ_FAILED) outcome.error_number = input.error();

@@ -24,7 +24,8 @@ TEST(BackgroundWriter, StretchesLandInTheOrderHandedOver) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     Bytes expected;
-    FileSink sink(file);
+    FileSink file_sink(file);
+    CodecSinkOver sink(file_sink);
     {
         BackgroundWriter writer;
         ASSERT_TRUE(start_writer(writer, sink));
@@ -46,7 +47,8 @@ TEST(BackgroundWriter, TheFirstFailureIsKeptAndLaterStretchesDropped) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     if (full == nullptr) GTEST_SKIP() << "no /dev/full";
     Bytes stretch = random_bytes(1 << 20, 4); // larger than stdio's buffer: written at once
-    FileSink sink(full);
+    FileSink full_sink(full);
+    CodecSinkOver sink(full_sink);
     BackgroundWriter writer;
     ASSERT_TRUE(start_writer(writer, sink));
     hand_to_writer(writer, 0, stretch.data(), stretch.size());
@@ -63,7 +65,8 @@ TEST(BackgroundWriter, ExpandingIntoAFullDiskFailsWithItsReason) {
     // Wide enough for the expander to hand its output to a writer thread.
     Bytes stream = compress_bytes(text_like(3000000, 5), 20);
     SpanSource in(stream.data(), stream.size());
-    FileSink out(full);
+    FileSink full_sink(full);
+    CodecSinkOver out(full_sink);
     ExpanderTables tables;
     ASSERT_TRUE(allocate_expander(tables, 20));
     CodecResult result = expand_stream(tables, in, out);

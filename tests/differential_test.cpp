@@ -123,7 +123,8 @@ TEST(Differential, OutputThatIsNotARegularFileGetsTheSameStream) {
     StreamOutput staged;
     ASSERT_TRUE(open_stream_output(staged, out));
     EXPECT_TRUE(staged.staged);
-    WidthChoice choice = compress(in, *staged.sink);
+    CodecSinkOver sink(*staged.sink);
+    WidthChoice choice = compress(in, sink);
     EXPECT_EQ(finish_stream_output(staged), 0);
     std::fclose(out);
     ASSERT_EQ(choice.result.status, CodecStatus::ok);

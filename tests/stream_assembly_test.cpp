@@ -23,15 +23,19 @@ Bytes contents(std::FILE* file) {
 // The output: a file, or memory.
 struct Output {
     explicit Output(bool in_file) : file(in_file ? std::tmpfile() : nullptr) {
-        if (file != nullptr) file_sink.emplace(file);
+        if (file != nullptr) {
+            file_sink.emplace(file);
+            codec_sink.emplace(*file_sink);
+        }
     }
     ~Output() {
         if (file != nullptr) std::fclose(file);
     }
-    ByteSink& sink() { return file != nullptr ? static_cast<ByteSink&>(*file_sink) : memory; }
+    ByteSink& sink() { return file != nullptr ? static_cast<ByteSink&>(*codec_sink) : memory; }
     Bytes bytes() { return file != nullptr ? contents(file) : memory.bytes; }
     std::FILE* file;
     std::optional<FileSink> file_sink;
+    std::optional<CodecSinkOver> codec_sink;
     VectorSink memory;
 };
 

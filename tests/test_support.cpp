@@ -70,7 +70,9 @@ template <class Pass> Bytes through_files(const Bytes& input, Pass pass) {
     {
         FileSource source(in);
         FileSink sink(out);
-        pass(source, sink);
+        CodecSourceOver codec_source(source);
+        CodecSinkOver codec_sink(sink);
+        pass(codec_source, codec_sink);
     }
     Bytes written = contents_of(out);
     std::fclose(in);

@@ -12,6 +12,7 @@
 #include "codec/compressor.h"
 #include "codec/expander.h"
 #include "codec/widths.h"
+#include "codec_over_files.h"
 
 namespace tarnwel::test {
 

@@ -25,7 +25,8 @@ Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
     options.trial_started = [&result](int bits) { result.trials.push_back(bits); };
     Dictionary dictionary;
     {
-        FileSource source(file);
+        FileSource file_source(file);
+        CodecSourceOver source(file_source);
         result.choice = search_width(source, dictionary, options);
     }
     std::fclose(file);
@@ -108,7 +109,8 @@ TEST(WidthSearch, PipeIsSearchedLikeTheSameBytesInAFile) {
     ::close(pipe_ends[1]);
     std::FILE* reading = fdopen(pipe_ends[0], "rb");
     Dictionary dictionary;
-    FileSource source(reading);
+    FileSource pipe_source(reading);
+    CodecSourceOver source(pipe_source);
     WidthChoice choice = search_width(source, dictionary);
     std::fclose(reading);
     EXPECT_EQ(choice.result.status, CodecStatus::ok);
