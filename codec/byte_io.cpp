@@ -16,7 +16,7 @@ void write_to_sink(ByteWriter& writer, const std::uint8_t* data, std::size_t cou
 ByteReader make_reader(ByteSource& source) {
     ByteReader reader;
     reader.source = &source;
-    reader.buffer.resize(io_block_size);
+    reader.buffer.resize(io_block_size + reader_slack);
     return reader;
 }
 
@@ -31,7 +31,7 @@ bool refill(ByteReader& reader) {
     reader.position = 0;
     reader.end = 0;
     if (reader.error_number != 0) return false;
-    std::size_t got = reader.source->read(reader.buffer.data(), reader.buffer.size());
+    std::size_t got = reader.source->read(reader.buffer.data(), io_block_size);
     if (got == 0) {
         reader.error_number = reader.source->error();
         return false;

@@ -16,12 +16,15 @@
 namespace tarnwel {
 
 inline constexpr std::size_t io_block_size = 1 << 16;
+// Bytes after the end of every block a reader hands out that a loop over
+// the block may read (their values are whatever the buffer held).
+inline constexpr std::size_t reader_slack = 64;
 
 struct ByteReader {
     ByteSource* source = nullptr;
-    std::vector<std::uint8_t> buffer;
-    std::size_t position = 0; // next unread byte in buffer
-    std::size_t end = 0;      // bytes of buffer that hold data
+    std::vector<std::uint8_t> buffer; // io_block_size bytes to fill, then reader_slack
+    std::size_t position = 0;         // next unread byte in buffer
+    std::size_t end = 0;              // bytes of buffer that hold data
     std::uint64_t consumed = 0;
     int error_number = 0; // of the failure that ended the input, 0 if none
 };

@@ -54,8 +54,7 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
 // A new string met by the unbounded parse at the byte at `at`: its current
 // string ends there, and the next starts. False when the parse is over (the
 // cap overflowed) or memory ran out.
-[[gnu::noinline]] bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at,
-                                  const std::uint8_t* end) {
+[[gnu::noinline]] bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at) {
     if (pass.frozen != nullptr) pass.codes.push_back(pass.cursor.code);
     if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at)) return false;
     if (!add_string(pass.dictionary, miss.place, pass.cursor.code, *at, miss.hash,
@@ -63,7 +62,7 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
         pass.choice.result.status = CodecStatus::out_of_memory;
         return false;
     }
-    start_string(pass.cursor, pass.dictionary, at, end);
+    start_string(pass.cursor, pass.dictionary, at);
     return true;
 }
 
@@ -109,10 +108,10 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             return;
         bool first = pass.block == nullptr;
         pass.block = next;
-        if (first) start_string(pass.cursor, dictionary, next++, end); // the input's first byte
+        if (first) start_string(pass.cursor, dictionary, next++); // the input's first byte
         if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
                                      [&](const StringEnd& miss, const std::uint8_t* at) {
-                                         return new_string(pass, miss, at, end);
+                                         return new_string(pass, miss, at);
                                      }) != end) {
             if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
             searching = false; // the frozen parse at the cap goes on alone

@@ -97,11 +97,6 @@ bool grow_dictionary(Dictionary& dictionary) {
     return true;
 }
 
-DictionaryView view_of(Dictionary& dictionary) {
-    return {dictionary.pair_codes.data(), dictionary.slots.data(), dictionary.mask,
-            dictionary.shift, dictionary.generation};
-}
-
 void release_old_tables(Dictionary& dictionary, int oldest_in_use) {
     auto& old = dictionary.old_tables;
     std::erase_if(

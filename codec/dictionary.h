@@ -75,7 +75,14 @@ struct DictionaryView {
     int generation = 0;
 };
 
-DictionaryView view_of(Dictionary& dictionary);
+inline DictionaryView view_of(const Dictionary& dictionary) {
+    return {const_cast<std::uint32_t*>(dictionary.pair_codes.data()),
+            const_cast<std::uint64_t*>(dictionary.slots.data()), dictionary.mask, dictionary.shift,
+            dictionary.generation};
+}
+inline DictionaryView view_of(const DictionaryView& view) {
+    return view;
+}
 
 // Releases the old tables that no view of a generation from `oldest_in_use`
 // on can reach.
@@ -229,86 +236,6 @@ inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::ui
     dictionary.placements[code] = placement(hash);
     if (++dictionary.stored * 4 > (dictionary.mask + 1) * 3) return grow_dictionary(dictionary);
     return true;
-}
-
-// One parse's place in the input: the string matched so far, by code and by
-// content hash, and how far ahead along it the slots have been asked for.
-struct Cursor {
-    std::uint32_t code = 0;
-    std::uint64_t hash = 0;
-    std::uint32_t length = 0;            // bytes in the string
-    const std::uint8_t* ahead = nullptr; // next byte to hash ahead; nullptr when stopped
-    std::uint64_t ahead_hash = 0;        // content hash of the string up to ahead
-};
-
-// How many levels beyond the parse's a string's slots are asked for. A new
-// string starts with the two levels past the pair and the lookahead grows
-// by two levels a byte while the string goes on, so short strings (random
-// data) do not flood the memory system with requests they never use, and
-// long ones (text) soon have their next levels on the way. (Asking for the
-// fourth level at once paid only when the frozen parse moved to its own
-// core: 3 to 8% on 32 MiB inputs, random bytes included.)
-inline constexpr std::ptrdiff_t levels_ahead = 6;
-
-// Starts a string at the byte at `at` (of a block ending at end).
-template <class Table>
-inline void start_string(Cursor& cursor, const Table& dictionary, const std::uint8_t* at,
-                         const std::uint8_t* end) {
-    cursor.code = *at;
-    cursor.hash = extend_hash(0, *at);
-    cursor.length = 1;
-    cursor.ahead = at + 3;
-    if (cursor.ahead > end) {
-        cursor.ahead = nullptr;
-        return;
-    }
-    cursor.ahead_hash = extend_hash(pair_hash(at[0], at[1]), at[2]);
-    prefetch_string(dictionary, cursor.ahead_hash);
-    if (cursor.ahead < end) {
-        cursor.ahead_hash = extend_hash(cursor.ahead_hash, *cursor.ahead++);
-        prefetch_string(dictionary, cursor.ahead_hash);
-    }
-}
-
-// Continues the string, whose last byte is at `at`, with a byte found in
-// the dictionary.
-template <class Table>
-inline void continue_string(Cursor& cursor, const Table& dictionary, std::uint32_t code,
-                            std::uint64_t hash, const std::uint8_t* at, const std::uint8_t* end) {
-    cursor.code = code;
-    cursor.hash = hash;
-    // A string that is only a known pair so far is as likely to end at the
-    // next byte as not; looking further ahead than start_string did starts
-    // with its third byte.
-    if (++cursor.length < 3 || cursor.ahead == nullptr) return;
-    // Tried and dropped: working out the last level allowed once, before
-    // these two steps, instead of testing both bounds at each: 1.4 fewer
-    // instructions a byte in the unbounded parse on text but 2.2 more in the
-    // frozen parse, whose code the compiler laid out worse.
-    for (int step = 0; step < 2 && cursor.ahead < end && cursor.ahead - at <= levels_ahead;
-         ++step) {
-        cursor.ahead_hash = extend_hash(cursor.ahead_hash, *cursor.ahead++);
-        prefetch_string(dictionary, cursor.ahead_hash);
-    }
-}
-
-// Strings can start at any byte, and a parse meets one every few bytes: a
-// little ahead of the parse, asks for the slot of the three-byte string that
-// starts there, which only the input decides. The parse asks while its
-// string is short (below short_string bytes): a string that has gone on that
-// long tends to go on past the position asked for, and on text the requests
-// then cost more than they save (3 to 8% of the time on 32 MiB of manual
-// pages), while on random bytes, whose strings are short, they save over a
-// quarter.
-inline constexpr std::uint32_t short_string = 4;
-
-template <class Table>
-TARNWEL_PREFETCH_HELPER void prefetch_position(const Table& dictionary, const Cursor& cursor,
-                                               const std::uint8_t* next, const std::uint8_t* end) {
-    constexpr std::ptrdiff_t distance = 16;
-    if (cursor.length >= short_string || end - next <= distance + 3) return;
-    const std::uint8_t* at = next + distance;
-    prefetch_string(dictionary, extend_hash(pair_hash(at[0], at[1]), at[2]));
 }
 
 } // namespace tarnwel

@@ -45,7 +45,7 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
                     put_frozen_code(parse.stream, cursor.code);
                     if (scouted != nullptr && meets_scout(parse, *scouted, met, at - block))
                         return false; // the scout's codes and open string are the parse's
-                    start_string(cursor, dictionary, at, end);
+                    start_string(cursor, dictionary, at);
                     return true;
                 });
 }
@@ -58,12 +58,12 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
     const std::uint8_t* end = data + size;
     scouted.codes.clear();
     scouted.starts.assign(1, 0);
-    start_string(scouted.open, dictionary, data, end);
+    start_string(scouted.open, dictionary, data);
     parse_block(scouted.open, dictionary, limit, data + 1, end,
                 [&](const StringEnd&, const std::uint8_t* at) {
                     scouted.codes.push_back(scouted.open.code);
                     scouted.starts.push_back(static_cast<std::uint32_t>(at - data));
-                    start_string(scouted.open, dictionary, at, end);
+                    start_string(scouted.open, dictionary, at);
                     return true;
                 });
     scouted.valid = true;
@@ -78,7 +78,7 @@ void parse_from_restart(FrozenParse& parse, Table& dictionary, const FrozenResta
     parse.active = true;
     parse.limit = end_code(restart.bits);
     begin_frozen_stream(parse.stream, restart.bits, restart.shared);
-    start_string(parse.cursor, dictionary, at, end);
+    start_string(parse.cursor, dictionary, at);
     parse_frozen(parse, dictionary, at + 1, end);
 }
 
@@ -205,7 +205,7 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     hold.unlock();
     // The slot's block is behind the frozen parse: only this thread uses it now.
     std::vector<std::uint8_t>& copy = worker.ring[slot];
-    if (copy.size() < size) copy.resize(size);
+    if (copy.size() < size + parse_slack) copy.resize(size + parse_slack);
     std::memcpy(copy.data(), data, size);
     worker.ring_sizes[slot] = size;
     ScoutedBlock& scouted = worker.scouted[slot];

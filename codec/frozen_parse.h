@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "codec/dictionary.h"
+#include "codec/parse_step.h"
 #include "codec/stream_assembly.h"
 
 namespace tarnwel {
