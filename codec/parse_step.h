@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 
 #include "codec/byte_io.h"
 #include "codec/dictionary.h"
@@ -30,28 +31,6 @@ struct StringEnd {
 inline constexpr std::size_t parse_slack = 32;
 static_assert(parse_slack <= reader_slack, "a reader's blocks carry the parse's slack");
 
-// How many levels of the string the cursor keeps content hashes for: the
-// level it is at and the levels asked for ahead of it (see continue_string).
-inline constexpr std::uint32_t hash_ring = 8;
-
-// One parse's place in the input: the string matched so far, and the slots
-// asked for ahead along it.
-//
-// A string's content hash at each level is worked out once, by the
-// lookahead, a few bytes before the parse gets there, and kept in a ring
-// for the parse to take: hashing each level twice (once to ask for its
-// slot, once to probe it) cost the unbounded parse ... instructions a byte.
-struct Cursor {
-    std::uint32_t code = 0;
-    std::uint32_t length = 0;            // bytes in the string
-    std::uint32_t reached = 0;           // the lookahead has hashed the first `reached` bytes
-    const std::uint8_t* ahead = nullptr; // the byte after them; nullptr between blocks
-    std::uint64_t ahead_hash = 0;        // their content hash
-    // The content hash of the string's first n bytes at [n % hash_ring], for
-    // n from length (once it is 2) to reached.
-    std::uint64_t hashes[hash_ring] = {};
-};
-
 // How many levels beyond the parse's the lookahead asks for. A new string
 // starts with the two levels past the pair and the lookahead grows by two
 // levels a byte while the string goes on, so short strings (random data) do
@@ -59,59 +38,79 @@ struct Cursor {
 // (text) soon have their next levels on the way. (Asking for the fourth
 // level at once paid only when the frozen parse moved to its own core: 3 to
 // 8% on 32 MiB inputs, random bytes included.)
-inline constexpr std::uint32_t levels_ahead = 6;
-static_assert(levels_ahead + 1 < hash_ring, "the ring holds the parse's level and those ahead");
+inline constexpr std::ptrdiff_t levels_ahead = 6;
 
-// Hashes the next level ahead and asks for its slot. hashes is the ring
-// of the cursor's levels (a parse running through a block holds the rest of
-// the cursor apart from it: see parse_block).
-template <class Table>
-TARNWEL_PREFETCH_HELPER void look_one_level_ahead(Cursor& cursor, std::uint64_t* hashes,
-                                                  const Table& dictionary) {
-    cursor.ahead_hash = extend_hash(cursor.ahead_hash, *cursor.ahead++);
-    hashes[++cursor.reached % hash_ring] = cursor.ahead_hash;
-    prefetch_string(dictionary, cursor.ahead_hash);
+// The lookahead keeps what it worked out for each byte it hashed, by the
+// byte's address modulo this: the parse's own byte and those ahead of it.
+inline constexpr std::uintptr_t ahead_ring = 8;
+static_assert(levels_ahead + 1 < static_cast<std::ptrdiff_t>(ahead_ring),
+              "the ring holds the parse's byte and the bytes hashed ahead of it");
+
+// One parse's place in the input: the string matched so far, and what the
+// lookahead worked out along it.
+//
+// A string's content hash at each level, and the slot where its probe
+// starts, are worked out once, by the lookahead, a few bytes before the
+// parse gets there; the parse takes them from the ring. (The parse hashed
+// each level again before: see parse_block for what this saved.)
+struct Cursor {
+    std::uint32_t code = 0;
+    std::uint32_t length = 0;            // bytes in the string
+    const std::uint8_t* ahead = nullptr; // next byte to hash; nullptr between blocks
+    std::uint64_t ahead_hash = 0;        // content hash of the string up to ahead
+    std::uint64_t hash = 0;              // of the whole string, kept between blocks
+    // For each byte from the parse's to the one before ahead, at its address
+    // modulo ahead_ring: the content hash of the string through that byte,
+    // and its home slot in the tables the lookahead saw. Valid within the
+    // block alone.
+    std::uint64_t hashes[ahead_ring] = {};
+    std::uint64_t* homes[ahead_ring] = {};
+};
+
+inline std::size_t ring_index(const std::uint8_t* at) {
+    return reinterpret_cast<std::uintptr_t>(at) % ahead_ring;
+}
+
+// Hashes the byte at ahead into the string and asks for the slot of the
+// string through it.
+TARNWEL_PREFETCH_HELPER void look_ahead(Cursor& cursor, const std::uint8_t*& ahead,
+                                        std::uint64_t& ahead_hash, const DictionaryView& tables) {
+    ahead_hash = extend_hash(ahead_hash, *ahead);
+    std::size_t i = ring_index(ahead++);
+    std::uint64_t* home = &tables.slots[home_slot_of_hash(tables, ahead_hash)];
+    cursor.hashes[i] = ahead_hash;
+    cursor.homes[i] = home;
+    __builtin_prefetch(home);
 }
 
 // Starts a string at the byte at `at`, and asks for its slots at three and
 // four bytes.
 template <class Table>
 inline void start_string(Cursor& cursor, const Table& dictionary, const std::uint8_t* at) {
+    DictionaryView tables = view_of(dictionary);
     cursor.code = *at;
     cursor.length = 1;
     cursor.ahead_hash = pair_hash(at[0], at[1]);
-    cursor.hashes[2] = cursor.ahead_hash;
-    cursor.reached = 2;
+    cursor.hashes[ring_index(at + 1)] = cursor.ahead_hash;
     cursor.ahead = at + 2;
-    look_one_level_ahead(cursor, cursor.hashes, dictionary);
-    look_one_level_ahead(cursor, cursor.hashes, dictionary);
-}
-
-// Continues the string, one byte longer now, with the code the dictionary
-// has for it.
-template <class Table>
-[[gnu::always_inline]] inline void continue_string(Cursor& cursor, std::uint64_t* hashes,
-                                                   const Table& dictionary, std::uint32_t code) {
-    cursor.code = code;
-    // A string that is only a known pair so far is as likely to end at the
-    // next byte as not; looking further ahead than start_string did starts
-    // with its third byte.
-    if (++cursor.length < 3) return;
-    look_one_level_ahead(cursor, hashes, dictionary);
-    if (cursor.reached < cursor.length + levels_ahead)
-        look_one_level_ahead(cursor, hashes, dictionary);
+    look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
+    look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
 }
 
 // A string that goes on from the block before: its lookahead stopped at
-// that block's end, and begins again at next, from the string's own level.
+// that block's end, and begins again at next, from the string's own hash,
+// as deep as start_string would have gone for a short string.
 template <class Table>
 inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std::uint8_t* next) {
-    cursor.ahead_hash =
-        cursor.length == 1 ? extend_hash(0, cursor.code) : cursor.hashes[cursor.length % hash_ring];
-    cursor.reached = cursor.length;
+    DictionaryView tables = view_of(dictionary);
+    cursor.ahead_hash = cursor.length == 1 ? extend_hash(0, cursor.code) : cursor.hash;
     cursor.ahead = next;
-    while (cursor.reached < std::max(cursor.length + 2, std::uint32_t{4}))
-        look_one_level_ahead(cursor, cursor.hashes, dictionary);
+    // As deep as the lookahead of a string this long that began in this
+    // block would be.
+    std::uint32_t steps = cursor.length < 3 ? 4 - cursor.length
+                                            : std::min<std::uint32_t>(cursor.length, levels_ahead);
+    for (std::uint32_t i = 0; i < steps; ++i)
+        look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
 }
 
 // Strings can start at any byte, and a parse meets one every few bytes: a
@@ -124,49 +123,20 @@ inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std:
 // quarter.
 inline constexpr std::uint32_t short_string = 4;
 inline constexpr std::ptrdiff_t position_distance = 16;
-static_assert(position_distance + 3 <= parse_slack, "the position asked for lies in the slack");
+static_assert(position_distance + 3 <= static_cast<std::ptrdiff_t>(parse_slack),
+              "the position asked for lies in the block or its slack");
 
-template <class Table>
-TARNWEL_PREFETCH_HELPER void prefetch_position(const Table& dictionary, const Cursor& cursor,
+TARNWEL_PREFETCH_HELPER void prefetch_position(const DictionaryView& tables,
                                                const std::uint8_t* next) {
-    if (cursor.length >= short_string) return;
     const std::uint8_t* at = next + position_distance;
-    prefetch_string(dictionary, extend_hash(pair_hash(at[0], at[1]), at[2]));
+    prefetch_string(tables, extend_hash(pair_hash(at[0], at[1]), at[2]));
 }
 
-// Extends the cursor's string by the byte at `at` when the dictionary holds
-// the longer string with a code below limit, and returns true. Otherwise
-// the string ends before that byte: returns false, with `miss` telling
-// where the longer string would go. The caller then writes the cursor's
-// code, may add the string, and starts a new one at `at`.
-template <class Table>
-[[gnu::always_inline]] inline bool extend_string(Cursor& cursor, std::uint64_t* hashes,
-                                                 const Table& tables, std::uint32_t limit,
-                                                 const std::uint8_t* at, StringEnd& miss) {
-    prefetch_position(tables, cursor, at);
-    std::uint64_t hash = hashes[(cursor.length + 1) % hash_ring];
-    // Tried and dropped: finding the place and reading its code in one
-    // function, with one test of the prefix and no second read of the entry
-    // the probe stopped at: 1.4 more instructions a byte in the unbounded
-    // parse on text, 1.4 fewer on random bytes, the frozen parse about even.
-    StringPlace place = find_string(tables, cursor.code, *at, hash);
-    std::uint32_t code = code_at(place);
-    if (code != absent && code < limit) {
-        continue_string(cursor, hashes, tables, code);
-        return true;
-    }
-    miss = {place, hash};
-    return false;
-}
-
-// What changes at every byte: the cursor but its ring of hashes.
-inline void copy_moving_parts(Cursor& to, const Cursor& from) {
-    to.code = from.code;
-    to.length = from.length;
-    to.reached = from.reached;
-    to.ahead = from.ahead;
-    to.ahead_hash = from.ahead_hash;
-}
+// How long a string goes on before its lookahead reaches its full depth:
+// from the third byte, the lookahead takes two levels a byte, so a string
+// started by start_string is levels_ahead deep once it is this long, and
+// one level a byte keeps it there.
+inline constexpr std::uint32_t full_depth = levels_ahead + 1;
 
 // Runs the cursor's string over the bytes from next to end (of one block).
 // Where a string ends, before the byte at `at`, string_ended(miss, at) is
@@ -178,34 +148,72 @@ inline void copy_moving_parts(Cursor& to, const Cursor& from) {
 // unbounded parse can keep its whole miss path out of line: inlined, it cost
 // the loop 2.4% more instructions on text.)
 //
-// Between one string's end and the next, the cursor and the tables' places
-// are held in locals that nothing outside the loop can reach, so that the
-// compiler keeps them in registers: read through the caller's references,
-// every store to the ring of hashes could have changed them, and each was
-// read back from memory at every byte.
+// While a string goes on, its code, length and lookahead are held in
+// locals that nothing outside the loop can reach, so that the compiler
+// keeps them in registers; read through the cursor, every store to its
+// ring could have changed them, and they went back to memory at every byte.
 //
 // The block boundary: the cursor looks ahead only within the block (and its
 // slack), so at the block's end it stops looking ahead, and the next
-// block's parse takes it up again from the string's level. A parse that
+// block's parse takes it up again from the string's hash. A parse that
 // begins at a byte starts its string there (start_string) and calls this
 // from the byte after.
 template <class Table, class StringEnded>
 [[gnu::always_inline]] inline const std::uint8_t*
 parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::uint8_t* next,
             const std::uint8_t* end, StringEnded&& string_ended) {
-    if (cursor.ahead == nullptr && next < end) resume_lookahead(cursor, dictionary, next);
-    Cursor live;
-    copy_moving_parts(live, cursor);
+    if (next >= end) return end;
+    if (cursor.ahead == nullptr) resume_lookahead(cursor, dictionary, next);
     DictionaryView tables = view_of(dictionary);
+    std::uint32_t code = cursor.code;
+    std::uint32_t length = cursor.length;
+    const std::uint8_t* ahead = cursor.ahead;
+    std::uint64_t ahead_hash = cursor.ahead_hash;
     for (; next < end; ++next) {
-        StringEnd miss;
-        if (extend_string(live, cursor.hashes, tables, limit, next, miss)) continue;
-        copy_moving_parts(cursor, live);
-        if (!string_ended(miss, next)) return next;
-        copy_moving_parts(live, cursor);
+        if (length < short_string) prefetch_position(tables, next);
+        std::uint32_t byte = *next;
+        StringPlace place;
+        if (code < 256) {
+            // A single byte: the pair table has the two-byte string, and
+            // start_string has looked ahead for the string's next levels.
+            place = {&tables.pair_codes[code << 8 | byte], nullptr};
+            std::uint32_t found = load_entry(*place.pair);
+            if (found != absent && found < limit) {
+                code = found;
+                length = 2;
+                continue;
+            }
+        } else {
+            // Probed from the home slot the lookahead found, reading each
+            // entry once.
+            std::uint64_t key = string_key(code, byte);
+            std::uint64_t* slot = cursor.homes[ring_index(next)];
+            std::uint64_t entry;
+            while ((entry = load_entry(*slot)) != 0 && entry >> code_bits != key)
+                slot = &tables.slots[(slot - tables.slots + 1) & tables.mask];
+            auto found = static_cast<std::uint32_t>(entry & code_mask);
+            if (found != absent && found < limit) {
+                code = found;
+                look_ahead(cursor, ahead, ahead_hash, tables);
+                if (++length < full_depth) look_ahead(cursor, ahead, ahead_hash, tables);
+                continue;
+            }
+            place = {nullptr, slot};
+        }
+        cursor.code = code;
+        cursor.length = length;
+        cursor.ahead = ahead;
+        cursor.ahead_hash = ahead_hash;
+        if (!string_ended(StringEnd{place, cursor.hashes[ring_index(next)]}, next)) return next;
+        code = cursor.code;
+        length = cursor.length;
+        ahead = cursor.ahead;
+        ahead_hash = cursor.ahead_hash;
         tables = view_of(dictionary); // adding the string may have grown the table
     }
-    copy_moving_parts(cursor, live);
+    cursor.code = code;
+    cursor.length = length;
+    cursor.hash = cursor.hashes[ring_index(end - 1)];
     cursor.ahead = nullptr; // it pointed into this block
     return end;
 }
