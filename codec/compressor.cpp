@@ -35,6 +35,10 @@ struct Pass {
     std::uint64_t input_bytes = 0;       // the input's size, when it tells
     std::uint64_t consumed_at_block = 0; // input read when the table was last planned
     std::size_t stored_at_block = 0;     // the table's entries then
+    // New strings the unbounded parse met in its latest block, and the
+    // block's bytes: the rate restart_likely goes by.
+    std::uint64_t recent_strings = 0;
+    std::uint64_t recent_bytes = 0;
 };
 
 // What the width rule makes of a new string that overflows a width. False
@@ -52,7 +56,7 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
 }
 
 // A new string met by the unbounded parse at the byte at `at`: its current
-// string ends there, and the next starts. False when the parse is over (the
+// string ends there, and the next starts there. False when the parse is over (the
 // cap overflowed) or memory ran out.
 [[gnu::noinline]] bool new_string(Pass& pass, const StringEnd& miss, const std::uint8_t* at) {
     if (pass.frozen != nullptr) pass.codes.push_back(pass.cursor.code);
@@ -62,7 +66,6 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
         pass.choice.result.status = CodecStatus::out_of_memory;
         return false;
     }
-    start_string(pass.cursor, pass.dictionary, at);
     return true;
 }
 
@@ -86,6 +89,18 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     pass.stored_at_block = dictionary.stored;
 }
 
+// Whether the unbounded parse, going on at its latest rate of new strings,
+// would overflow another width before the input ends (always, for an input
+// of unknown size): then the frozen parse at the present width is likely
+// to be thrown away, and had better not run ahead.
+bool restart_likely(const Pass& pass, bool searching, std::uint64_t consumed) {
+    if (!searching) return false;
+    if (pass.input_bytes == 0) return true;
+    if (consumed >= pass.input_bytes || pass.recent_bytes == 0) return false;
+    std::uint64_t needed = pass.rule.overflow_code - pass.free_code;
+    return pass.recent_strings * (pass.input_bytes - consumed) >= needed * pass.recent_bytes;
+}
+
 // Past the cap the dictionary is final, and every other block is scouted
 // for the frozen parse (see frozen_parse.h): the frozen parse's limit, or 0.
 std::uint32_t scout_limit(Pass& pass, bool searching) {
@@ -104,8 +119,10 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
     while (take_block(reader, next, end)) {
         if (compressing &&
             !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next),
+                             restart_likely(pass, searching, reader.consumed),
                              scout_limit(pass, searching)))
             return;
+        std::uint32_t free_at_start = pass.free_code;
         bool first = pass.block == nullptr;
         pass.block = next;
         if (first) start_string(pass.cursor, dictionary, next++); // the input's first byte
@@ -116,7 +133,8 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
             searching = false; // the frozen parse at the cap goes on alone
         }
-        if (compressing) block_parsed(*pass.frozen);
+        pass.recent_strings = pass.free_code - free_at_start;
+        pass.recent_bytes = static_cast<std::uint64_t>(end - pass.block);
         if (searching) plan_table(pass, reader.consumed);
     }
 }

@@ -14,7 +14,12 @@ namespace {
 // Blocks the leading parse may run ahead of the frozen one: enough to ride
 // out the moments when one of them is slowed (a table growing, a write),
 // small beside the tables.
-constexpr std::size_t ring_blocks = 32;
+constexpr std::size_t ring_blocks = 64;
+// How far the second thread's frozen parse stays behind while the leading
+// parse expects to overflow another width: its parse of those blocks would
+// be thrown away at the restart. A few slots short of the ring, so that the
+// leading parse seldom waits for one.
+constexpr std::uint64_t lag_blocks = ring_blocks / 2;
 
 // Whether the frozen parse's string starting at offset `at` of a scouted
 // block starts where one of the scout's did; if so, takes the scout's codes
@@ -45,7 +50,6 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
                     put_frozen_code(parse.stream, cursor.code);
                     if (scouted != nullptr && meets_scout(parse, *scouted, met, at - block))
                         return false; // the scout's codes and open string are the parse's
-                    start_string(cursor, dictionary, at);
                     return true;
                 });
 }
@@ -63,7 +67,6 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
                 [&](const StringEnd&, const std::uint8_t* at) {
                     scouted.codes.push_back(scouted.open.code);
                     scouted.starts.push_back(static_cast<std::uint32_t>(at - data));
-                    start_string(scouted.open, dictionary, at);
                     return true;
                 });
     scouted.valid = true;
@@ -104,7 +107,8 @@ bool take_step(FrozenWorker& worker, std::uint32_t& restarts_seen, std::uint64_t
     worker.changed.notify_all();
     worker.changed.wait(hold, [&] {
         return worker.stopping || worker.restarts != restarts_seen || worker.input_done ||
-               (worker.parse.active && next_block < worker.handed_over);
+               (worker.parse.active && next_block < worker.handed_over &&
+                (!worker.restart_likely || next_block + lag_blocks < worker.handed_over));
     });
     if (worker.stopping) return false;
     step.restarting = worker.restarts != restarts_seen;
@@ -171,29 +175,62 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // One core gains nothing from the hand-off, and memory or a thread that
-    // cannot be had leaves the parse on this one.
-    if (!allow_thread || std::thread::hardware_concurrency() == 1) return true;
     try {
-        worker.ring.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size));
+        worker.ring.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size + parse_slack));
         worker.ring_sizes.assign(ring_blocks, 0);
         worker.scouted.resize(ring_blocks);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // One core gains nothing from the hand-off, and a thread that cannot be
+    // had leaves the parse on this one.
+    if (!allow_thread || std::thread::hardware_concurrency() == 1) return true;
+    try {
         worker.thread = std::thread(run_worker, &worker);
         worker.threaded = true;
         dictionary.keep_old_tables = true;
-    } catch (const std::bad_alloc&) {
     } catch (const std::system_error&) {
     }
-    if (!worker.threaded) worker.ring.clear();
     return true;
 }
 
+namespace {
+
+// Without a second thread: the frozen parse over the oldest block in the ring.
+void parse_oldest_block(FrozenWorker& worker) {
+    FrozenParse& parse = worker.parse;
+    Dictionary& dictionary = *worker.dictionary;
+    std::uint64_t block = worker.parsed++;
+    const std::uint8_t* data = worker.ring[block % ring_blocks].data();
+    const std::uint8_t* end = data + worker.ring_sizes[block % ring_blocks];
+    if (worker.restart_pending && worker.restart.block == block) {
+        parse_from_restart(parse, dictionary, worker.restart, data, end);
+        worker.restart_pending = false;
+    } else if (parse.active) {
+        parse_frozen(parse, dictionary, data, end);
+    }
+    worker.failed = stream_failed(parse);
+}
+
+// Copies a block into the ring's next slot, which is the leading thread's.
+void copy_to_ring(FrozenWorker& worker, std::size_t slot, const std::uint8_t* data,
+                  std::size_t size) {
+    std::vector<std::uint8_t>& copy = worker.ring[slot];
+    if (copy.size() < size + parse_slack) copy.resize(size + parse_slack);
+    std::memcpy(copy.data(), data, size);
+    worker.ring_sizes[slot] = size;
+}
+
+} // namespace
+
 bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
-                     std::uint32_t scout_limit) {
+                     bool restart_likely, std::uint32_t scout_limit) {
     if (!worker.threaded) {
-        worker.block = data;
-        worker.block_size = size;
-        return !worker.failed;
+        if (worker.handed_over - worker.parsed == ring_blocks && !worker.failed)
+            parse_oldest_block(worker);
+        if (worker.failed) return false;
+        copy_to_ring(worker, worker.handed_over++ % ring_blocks, data, size);
+        return true;
     }
     std::unique_lock hold(worker.lock);
     worker.changed.wait(hold, [&] {
@@ -204,10 +241,7 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     std::size_t slot = worker.handed_over % ring_blocks;
     hold.unlock();
     // The slot's block is behind the frozen parse: only this thread uses it now.
-    std::vector<std::uint8_t>& copy = worker.ring[slot];
-    if (copy.size() < size + parse_slack) copy.resize(size + parse_slack);
-    std::memcpy(copy.data(), data, size);
-    worker.ring_sizes[slot] = size;
+    copy_to_ring(worker, slot, data, size);
     ScoutedBlock& scouted = worker.scouted[slot];
     scouted.valid = false;
     if (scout_limit != 0) {
@@ -219,6 +253,7 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     }
     hold.lock();
     ++worker.handed_over;
+    worker.restart_likely = restart_likely;
     Dictionary& dictionary = *worker.dictionary;
     worker.view = view_of(dictionary);
     release_old_tables(dictionary,
@@ -230,7 +265,10 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
 
 void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared, std::size_t offset) {
     if (!worker.threaded) {
-        worker.restart = {bits, shared, 0, offset};
+        // The blocks before this one are passed over: their parse would be
+        // at a width now dropped.
+        worker.parsed = worker.handed_over - 1;
+        worker.restart = {bits, shared, worker.parsed, offset};
         worker.restart_pending = true;
         return;
     }
@@ -248,21 +286,12 @@ void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared, std::siz
     worker.changed.notify_all();
 }
 
-void block_parsed(FrozenWorker& worker) {
-    if (worker.threaded || worker.failed) return;
-    FrozenParse& parse = worker.parse;
-    Dictionary& dictionary = *worker.dictionary;
-    const std::uint8_t* end = worker.block + worker.block_size;
-    if (worker.restart_pending)
-        parse_from_restart(parse, dictionary, worker.restart, worker.block, end);
-    else if (parse.active)
-        parse_frozen(parse, dictionary, worker.block, end);
-    worker.restart_pending = false;
-    worker.failed = stream_failed(parse);
-}
-
 void finish_frozen_worker(FrozenWorker& worker) {
-    if (!worker.threaded) return;
+    if (!worker.threaded) {
+        while (worker.parsed < worker.handed_over && !worker.failed)
+            parse_oldest_block(worker);
+        return;
+    }
     {
         std::lock_guard hold(worker.lock);
         worker.input_done = true;

@@ -31,8 +31,10 @@
 //   codes and open string and moves on. Parses that start apart meet again
 //   within a few strings; if they never do, the frozen parse has simply
 //   parsed the block itself.
-// Without a second thread the frozen parse runs over each block after the
-// leading parse is done with it: the same restarts, the same stream.
+// Without a second thread the frozen parse runs over each block a ring's
+// length of blocks after the leading parse is done with it: the same
+// restarts, the same stream, but no parse at a width that a restart drops
+// before the parse reaches it.
 #pragma once
 
 #include <condition_variable>
@@ -78,10 +80,13 @@ struct FrozenWorker {
     bool threaded = false;            // leading
     std::thread thread;               // leading
 
-    // Without a second thread (leading only): the block being parsed, and a
-    // restart in it.
-    const std::uint8_t* block = nullptr;
-    std::size_t block_size = 0;
+    // Without a second thread (leading only): the frozen parse runs a ring's
+    // length of blocks behind, over the copies in the ring, so that a
+    // restart passes over the blocks it has not reached, whose parse at the
+    // width dropped would have been thrown away. parsed counts the blocks
+    // handed over that it is done with; restart is pending in the block it
+    // names.
+    std::uint64_t parsed = 0;
     bool restart_pending = false;
 
     std::mutex lock;
@@ -103,6 +108,7 @@ struct FrozenWorker {
     std::uint32_t restarts = 0;    // posted so far
     DictionaryView view;           // the newest tables, as of the latest hand-off or restart
     int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
+    bool restart_likely = false;   // as the leading parse said with the latest block
     bool input_done = false;
     bool stopping = false;
     bool failed = false; // its stream failed to write
@@ -120,18 +126,17 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
                          bool allow_thread);
 
 // The leading parse hands over each block before parsing it. False when the
-// frozen stream has failed: the run is over. A nonzero scout_limit says the
+// frozen stream has failed: the run is over. restart_likely says the leading
+// parse expects another width to overflow before the input ends, so that
+// the frozen parse may as well stay behind. A nonzero scout_limit says the
 // dictionary will not change again and the block may be scouted, with the
 // frozen parse's code limit.
 bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
-                     std::uint32_t scout_limit = 0);
+                     bool restart_likely = false, std::uint32_t scout_limit = 0);
 
 // The frozen parse begins again at bits from the byte at offset of the block
 // handed over last, after shared codes.
 void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared, std::size_t offset);
-
-// The leading parse is done with the block handed over last.
-void block_parsed(FrozenWorker& worker);
 
 // The input has ended: waits for the frozen parse to reach its end. After
 // this, worker.parse is the caller's.

@@ -68,6 +68,19 @@ TEST(Differential, OnePassSearchAndCompressionMatchSeparateTrials) {
         expect_same_search(mixed_input(300000 + seed * 50000, 200 + seed), max_bits);
 }
 
+TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameStream) {
+    // Long enough that the one-core frozen parse runs a full ring of blocks
+    // behind, with restarts both within a ring's length of each other and
+    // further apart.
+    for (const Bytes& input : {mixed_input(6 << 20, 17), random_bytes(5 << 20, 18)}) {
+        Searched one_core = search_and_compress_bytes(input, max_bits, false);
+        ASSERT_EQ(one_core.choice.result.status, CodecStatus::ok);
+        ASSERT_GE(one_core.trials.size(), 9u);
+        ASSERT_TRUE(one_core.stream == search_and_compress_bytes(input).stream);
+        ASSERT_TRUE(one_core.stream == reference_search_and_compress(input).stream);
+    }
+}
+
 TEST(Differential, SearchBoundariesMatchSeparateTrials) {
     for (const Bytes& input : boundary_inputs())
         expect_same_search(input, max_bits);
