@@ -43,6 +43,14 @@ inline constexpr std::ptrdiff_t levels_ahead = 6;
 // The lookahead keeps what it worked out for each byte it hashed, by the
 // byte's address modulo this: the parse's own byte and those ahead of it.
 inline constexpr std::uintptr_t ahead_ring = 8;
+
+// How far ahead of the parse the slot of the string starting at each byte
+// is asked for (see prefetch_position), and the ring that keeps those
+// hashes for the strings that do start there.
+inline constexpr std::ptrdiff_t position_distance = 16;
+inline constexpr std::uintptr_t position_ring = 32;
+static_assert(position_distance < static_cast<std::ptrdiff_t>(position_ring),
+              "a position's hash stays in the ring until the parse reaches it");
 static_assert(levels_ahead + 1 < static_cast<std::ptrdiff_t>(ahead_ring),
               "the ring holds the parse's byte and the bytes hashed ahead of it");
 
@@ -64,11 +72,23 @@ struct Cursor {
     // and its home slot in the tables the lookahead saw. Valid within the
     // block alone.
     std::uint64_t hashes[ahead_ring] = {};
-    std::uint64_t* homes[ahead_ring] = {};
+    std::uint32_t homes[ahead_ring] = {};
+    // While the string is short, the parse hashes the three bytes from
+    // position_distance bytes ahead to ask for their slot (prefetch_position);
+    // a string that starts there later takes that hash instead of working
+    // it out again. By address modulo position_ring: the hash, and the
+    // address it is for. Cleared at each block's start, since a block's
+    // buffer may hold other bytes at the same addresses the next time.
+    std::uint64_t position_hashes[position_ring] = {};
+    const std::uint8_t* position_of[position_ring] = {};
 };
 
 inline std::size_t ring_index(const std::uint8_t* at) {
     return reinterpret_cast<std::uintptr_t>(at) % ahead_ring;
+}
+
+inline std::size_t position_index(const std::uint8_t* at) {
+    return reinterpret_cast<std::uintptr_t>(at) % position_ring;
 }
 
 // Hashes the byte at ahead into the string and asks for the slot of the
@@ -77,10 +97,10 @@ TARNWEL_PREFETCH_HELPER void look_ahead(Cursor& cursor, const std::uint8_t*& ahe
                                         std::uint64_t& ahead_hash, const DictionaryView& tables) {
     ahead_hash = extend_hash(ahead_hash, *ahead);
     std::size_t i = ring_index(ahead++);
-    std::uint64_t* home = &tables.slots[home_slot_of_hash(tables, ahead_hash)];
+    auto home = static_cast<std::uint32_t>(home_slot_of_hash(tables, ahead_hash));
     cursor.hashes[i] = ahead_hash;
     cursor.homes[i] = home;
-    __builtin_prefetch(home);
+    __builtin_prefetch(&tables.slots[home]);
 }
 
 // Starts a string at the byte at `at`, and asks for its slots at three and
@@ -92,10 +112,19 @@ TARNWEL_PREFETCH_HELPER void begin_string(Cursor& cursor, std::uint32_t& code,
                                           const std::uint8_t* at) {
     code = *at;
     length = 1;
-    ahead_hash = pair_hash(at[0], at[1]);
-    cursor.hashes[ring_index(at + 1)] = ahead_hash;
-    ahead = at + 2;
-    look_ahead(cursor, ahead, ahead_hash, tables);
+    std::size_t p = position_index(at);
+    if (cursor.position_of[p] == at) {
+        // Its third level's slot was asked for already.
+        ahead_hash = cursor.position_hashes[p];
+        std::size_t i = ring_index(at + 2);
+        cursor.hashes[i] = ahead_hash;
+        cursor.homes[i] = static_cast<std::uint32_t>(home_slot_of_hash(tables, ahead_hash));
+        ahead = at + 3;
+    } else {
+        ahead_hash = pair_hash(at[0], at[1]);
+        ahead = at + 2;
+        look_ahead(cursor, ahead, ahead_hash, tables);
+    }
     look_ahead(cursor, ahead, ahead_hash, tables);
 }
 
@@ -130,14 +159,17 @@ inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std:
 // pages), while on random bytes, whose strings are short, they save over a
 // quarter.
 inline constexpr std::uint32_t short_string = 4;
-inline constexpr std::ptrdiff_t position_distance = 16;
 static_assert(position_distance + 3 <= static_cast<std::ptrdiff_t>(parse_slack),
               "the position asked for lies in the block or its slack");
 
-TARNWEL_PREFETCH_HELPER void prefetch_position(const DictionaryView& tables,
+TARNWEL_PREFETCH_HELPER void prefetch_position(Cursor& cursor, const DictionaryView& tables,
                                                const std::uint8_t* next) {
     const std::uint8_t* at = next + position_distance;
-    prefetch_string(tables, extend_hash(pair_hash(at[0], at[1]), at[2]));
+    std::uint64_t hash = extend_hash(pair_hash(at[0], at[1]), at[2]);
+    std::size_t p = position_index(at);
+    cursor.position_hashes[p] = hash;
+    cursor.position_of[p] = at;
+    prefetch_string(tables, hash);
 }
 
 // How long a string goes on before its lookahead reaches its full depth:
@@ -172,7 +204,10 @@ template <class Table, class StringEnded>
 parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::uint8_t* next,
             const std::uint8_t* end, StringEnded&& string_ended) {
     if (next >= end) return end;
-    if (cursor.ahead == nullptr) resume_lookahead(cursor, dictionary, next);
+    std::fill(std::begin(cursor.position_of), std::end(cursor.position_of), nullptr);
+    // The string goes on from the block before until it ends here.
+    bool resumed = cursor.ahead == nullptr;
+    if (resumed) resume_lookahead(cursor, dictionary, next);
     DictionaryView tables = view_of(dictionary);
     std::uint32_t code = cursor.code;
     std::uint32_t length = cursor.length;
@@ -182,7 +217,7 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     // a value above every code: a key is never 0).
     const std::uint64_t bound = std::min<std::uint64_t>(limit, code_mask + 1);
     for (; next < end; ++next) {
-        if (length < short_string) prefetch_position(tables, next);
+        if (length < short_string) prefetch_position(cursor, tables, next);
         std::uint32_t byte = *next;
         StringPlace place;
         if (code < 256) {
@@ -203,13 +238,13 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
             // instructions a byte on text than testing the key and then
             // masking out the code.
             std::uint64_t wanted = string_key(code, byte) << code_bits;
-            std::uint64_t* slot = cursor.homes[ring_index(next)];
+            std::size_t slot = cursor.homes[ring_index(next)];
             std::uint64_t found;
             for (;;) {
-                std::uint64_t entry = load_entry(*slot);
+                std::uint64_t entry = load_entry(tables.slots[slot]);
                 found = entry ^ wanted;
                 if (found <= code_mask || entry == 0) break;
-                slot = &tables.slots[(slot - tables.slots + 1) & tables.mask];
+                slot = (slot + 1) & tables.mask;
             }
             if (found < bound) [[likely]] {
                 code = static_cast<std::uint32_t>(found);
@@ -217,7 +252,7 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
                 if (++length < full_depth) look_ahead(cursor, ahead, ahead_hash, tables);
                 continue;
             }
-            place = {nullptr, slot};
+            place = {nullptr, &tables.slots[slot]};
         }
         cursor.code = code;
         cursor.length = length;
@@ -225,11 +260,15 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
         cursor.ahead_hash = ahead_hash;
         if (!string_ended(StringEnd{place, cursor.hashes[ring_index(next)]}, next)) return next;
         tables = view_of(dictionary); // adding the string may have grown the table
+        resumed = false;
         begin_string(cursor, code, length, ahead, ahead_hash, tables, next);
     }
     cursor.code = code;
     cursor.length = length;
-    cursor.hash = cursor.hashes[ring_index(end - 1)];
+    // A string of two bytes that began in this block never had its hash
+    // kept (resume_lookahead keeps it for one that began before).
+    cursor.hash =
+        length == 2 && !resumed ? pair_hash(end[-2], end[-1]) : cursor.hashes[ring_index(end - 1)];
     cursor.ahead = nullptr; // it pointed into this block
     return end;
 }

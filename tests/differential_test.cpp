@@ -81,6 +81,38 @@ TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameSt
     }
 }
 
+// Hands the input over a few bytes at a time, as a pipe may: every string
+// and every lookahead then meets block ends at every point.
+class TricklingSource : public ByteSource {
+public:
+    explicit TricklingSource(const Bytes& bytes) : bytes_(bytes) {}
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override {
+        std::size_t count = std::min({capacity, bytes_.size() - at_, 1 + reads_++ % 7});
+        std::copy_n(bytes_.data() + at_, count, buffer);
+        at_ += count;
+        return count;
+    }
+    int error() const override { return 0; }
+
+private:
+    const Bytes& bytes_;
+    std::size_t at_ = 0;
+    std::size_t reads_ = 0;
+};
+
+TEST(Differential, InputInTinyBlocksGivesTheSameStream) {
+    for (const Bytes& input : {mixed_input(120000, 31), text_like(120000, 32), Bytes(5000, 'z')}) {
+        for (bool second_thread : {true, false}) {
+            TricklingSource in(input);
+            VectorSink out;
+            CompressOptions options;
+            options.second_thread = second_thread;
+            ASSERT_EQ(compress(in, out, options).result.status, CodecStatus::ok);
+            ASSERT_TRUE(out.bytes == reference_search_and_compress(input).stream);
+        }
+    }
+}
+
 TEST(Differential, SearchBoundariesMatchSeparateTrials) {
     for (const Bytes& input : boundary_inputs())
         expect_same_search(input, max_bits);
