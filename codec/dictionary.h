@@ -25,7 +25,9 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "codec/huge_array.h"
@@ -109,12 +111,11 @@ inline std::uint64_t string_key(std::uint32_t prefix, std::uint32_t byte) {
 // input alone, before the parse knows the codes of the string's prefixes.
 // That lets the parse ask for the slots of the levels it is about to reach.
 //
-// Each level folds the hash's top half, where the multiply gathers what all
-// the bytes so far contributed, into its bottom before the next multiply.
-// That keeps the hash from being a polynomial in the bytes, whose values for
-// similar strings lie on a lattice and crowd linear probing's runs, so the
-// top bits need no mixing of their own. (Mixing them in placement instead
-// cost six instructions each time a slot was placed, and a parse places
+// Each level past the third (see three_byte_hash) folds the hash's top half, where the multiply
+// gathers what all the bytes so far contributed, into its bottom before the next multiply. That
+// keeps the hash from being a polynomial in the bytes, whose values for similar strings lie on a
+// lattice and crowd linear probing's runs, so the top bits need no mixing of their own. (Mixing
+// them in placement instead cost six instructions each time a slot was placed, and a parse places
 // several a byte: for its own level, its lookahead and the positions ahead.
 // Folding here took the unbounded parse from 116 to 105 instructions a byte
 // on text and from 135 to 125 on random bytes, the frozen parse from 117 to
@@ -123,27 +124,30 @@ constexpr std::uint64_t extend_hash(std::uint64_t hash, std::uint32_t byte) {
     return ((hash ^ hash >> 32) + byte + 1) * 0x9E3779B97F4A7C15ull;
 }
 
-// The hash of the two-byte string (first, second), as extend_hash gives it,
-// from a table of the first level folded: asking for the slots of a string
-// that starts at a byte hashes its first two bytes, at every byte of random
-// input, and the table saves the first level's multiply and its fold: 1.9
-// instructions a byte in the unbounded parse on text, 4.5 on random bytes
-// (to 103.5 and 120.6), and 1.6 and 4.2 in the frozen parse.
-struct FirstLevels {
-    std::uint64_t folded[256]; // extend_hash(0, byte), folded, plus one
-};
+// Strings of two bytes live in the pair table, so a string's hashes begin
+// at three bytes, with all three at once: one multiply of the bytes side
+// by side, whose top bits are as good as a chain's. Asking for the slot of
+// the string that starts at a byte takes this at nearly every byte of
+// random input; the chain from one byte (by way of a table of the first
+// level, folded) took two multiplies and a fold, and this saved ... and ...
+// instructions a byte in the unbounded parse on text and random bytes.
+inline std::uint64_t three_byte_hash(std::uint32_t first, std::uint32_t second,
+                                     std::uint32_t third) {
+    return (std::uint64_t{first | second << 8 | third << 16} + 1) * 0x9E3779B97F4A7C15ull;
+}
 
-inline constexpr FirstLevels first_levels = [] {
-    FirstLevels levels{};
-    for (std::uint32_t byte = 0; byte < 256; ++byte) {
-        std::uint64_t hash = extend_hash(0, byte);
-        levels.folded[byte] = (hash ^ hash >> 32) + 1;
+// The same of the bytes at `at`, which may read the byte after them: on a
+// little-endian machine one load of four bytes, where the compiler made
+// three loads and their shifts of the bytes one by one (... instructions a
+// byte fewer on random bytes).
+inline std::uint64_t three_byte_hash_at(const std::uint8_t* at) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint32_t word;
+        std::memcpy(&word, at, sizeof word);
+        return (std::uint64_t{word & 0xFFFFFF} + 1) * 0x9E3779B97F4A7C15ull;
+    } else {
+        return three_byte_hash(at[0], at[1], at[2]);
     }
-    return levels;
-}();
-
-inline std::uint64_t pair_hash(std::uint32_t first, std::uint32_t second) {
-    return (first_levels.folded[first] + second) * 0x9E3779B97F4A7C15ull;
 }
 
 // A string's home slot is the top bits of its hash, and the top 32 of them,
@@ -222,6 +226,14 @@ bool grow_dictionary(Dictionary& dictionary);
 // the widest; a parse's codes keep step with the table and never need this,
 // so it stays out of line, off the parse's path. False when memory runs out.
 bool make_room_for_code(Dictionary& dictionary, std::uint32_t code);
+
+// Whether add_string of code at place would only store it: no table to
+// grow, no records to widen.
+inline bool adds_quietly(const Dictionary& dictionary, const StringPlace& place,
+                         std::uint32_t code) {
+    return place.pair != nullptr || (code < dictionary.placements.size &&
+                                     (dictionary.stored + 1) * 4 <= (dictionary.mask + 1) * 3);
+}
 
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
 // place find_string gave. False when the table had to grow and memory ran out.

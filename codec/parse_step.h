@@ -66,7 +66,10 @@ struct Cursor {
     std::uint32_t length = 0;            // bytes in the string
     const std::uint8_t* ahead = nullptr; // next byte to hash; nullptr between blocks
     std::uint64_t ahead_hash = 0;        // content hash of the string up to ahead
-    std::uint64_t hash = 0;              // of the whole string, kept between blocks
+    // Between blocks: the whole string's hash (three bytes or more), or its
+    // bytes (one or two), for the lookahead to begin again from.
+    std::uint64_t hash = 0;
+    std::uint8_t first_bytes[2] = {};
     // For each byte from the parse's to the one before ahead, at its address
     // modulo ahead_ring: the content hash of the string through that byte,
     // and its home slot in the tables the lookahead saw. Valid within the
@@ -116,15 +119,14 @@ TARNWEL_PREFETCH_HELPER void begin_string(Cursor& cursor, std::uint32_t& code,
     if (cursor.position_of[p] == at) {
         // Its third level's slot was asked for already.
         ahead_hash = cursor.position_hashes[p];
-        std::size_t i = ring_index(at + 2);
-        cursor.hashes[i] = ahead_hash;
-        cursor.homes[i] = static_cast<std::uint32_t>(home_slot_of_hash(tables, ahead_hash));
-        ahead = at + 3;
     } else {
-        ahead_hash = pair_hash(at[0], at[1]);
-        ahead = at + 2;
-        look_ahead(cursor, ahead, ahead_hash, tables);
+        ahead_hash = three_byte_hash_at(at);
+        prefetch_string(tables, ahead_hash);
     }
+    std::size_t i = ring_index(at + 2);
+    cursor.hashes[i] = ahead_hash;
+    cursor.homes[i] = static_cast<std::uint32_t>(home_slot_of_hash(tables, ahead_hash));
+    ahead = at + 3;
     look_ahead(cursor, ahead, ahead_hash, tables);
 }
 
@@ -135,19 +137,31 @@ inline void start_string(Cursor& cursor, const Table& dictionary, const std::uin
 }
 
 // A string that goes on from the block before: its lookahead stopped at
-// that block's end, and begins again at next, from the string's own hash,
-// as deep as start_string would have gone for a short string.
+// that block's end, and begins again at next, from what the cursor kept of
+// the string, as deep as it would be for a string that began in this block.
 template <class Table>
 inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std::uint8_t* next) {
     DictionaryView tables = view_of(dictionary);
-    cursor.ahead_hash = cursor.length == 1 ? extend_hash(0, cursor.code) : cursor.hash;
-    cursor.ahead = next;
-    // As deep as the lookahead of a string this long that began in this
-    // block would be.
-    std::uint32_t steps = cursor.length < 3 ? 4 - cursor.length
-                                            : std::min<std::uint32_t>(cursor.length, levels_ahead);
-    for (std::uint32_t i = 0; i < steps; ++i)
-        look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
+    if (cursor.length >= 3) {
+        cursor.ahead_hash = cursor.hash;
+        cursor.ahead = next;
+        for (std::uint32_t i = 0; i < std::min<std::uint32_t>(cursor.length, levels_ahead); ++i)
+            look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
+        return;
+    }
+    // Its third byte is here (or, in a block of one byte, past it: the
+    // hash then only picks a slot to prefetch, and is worked out again
+    // from the bytes kept at this block's end).
+    const std::uint8_t* third = next + (2 - cursor.length);
+    cursor.ahead_hash =
+        cursor.length == 1 ? three_byte_hash(cursor.first_bytes[0], next[0], next[1])
+                           : three_byte_hash(cursor.first_bytes[0], cursor.first_bytes[1], next[0]);
+    std::size_t i = ring_index(third);
+    cursor.hashes[i] = cursor.ahead_hash;
+    cursor.homes[i] = static_cast<std::uint32_t>(home_slot_of_hash(tables, cursor.ahead_hash));
+    prefetch_string(tables, cursor.ahead_hash);
+    cursor.ahead = third + 1;
+    look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
 }
 
 // Strings can start at any byte, and a parse meets one every few bytes: a
@@ -159,13 +173,13 @@ inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std:
 // pages), while on random bytes, whose strings are short, they save over a
 // quarter.
 inline constexpr std::uint32_t short_string = 4;
-static_assert(position_distance + 3 <= static_cast<std::ptrdiff_t>(parse_slack),
+static_assert(position_distance + 4 <= static_cast<std::ptrdiff_t>(parse_slack),
               "the position asked for lies in the block or its slack");
 
 TARNWEL_PREFETCH_HELPER void prefetch_position(Cursor& cursor, const DictionaryView& tables,
                                                const std::uint8_t* next) {
     const std::uint8_t* at = next + position_distance;
-    std::uint64_t hash = extend_hash(pair_hash(at[0], at[1]), at[2]);
+    std::uint64_t hash = three_byte_hash_at(at);
     std::size_t p = position_index(at);
     cursor.position_hashes[p] = hash;
     cursor.position_of[p] = at;
@@ -180,10 +194,10 @@ inline constexpr std::uint32_t full_depth = levels_ahead + 1;
 
 // Runs the cursor's string over the bytes from next to end (of one block).
 // Where a string ends, before the byte at `at`, string_ended(miss, at) is
-// told, with the cursor still on the string that ends: it writes or keeps
-// the string's code and may add the longer string, and returns true for
-// the parse to go on with a string that starts at `at`, or false to stop
-// there (having moved the cursor where it likes). Returns where the parse
+// told, with the cursor's code that of the string that ends: it writes or
+// keeps the code and may add the longer string, and returns true for the
+// parse to go on with a string that starts at `at`, or false to stop there
+// (having moved the cursor where it likes, if it is to go on). Returns where the parse
 // stopped: end when it ran through the block. (The next string starts in
 // the loop, on the cursor's parts held in registers: starting it in the
 // unbounded parse's out-of-line miss path, through the cursor in memory,
@@ -254,21 +268,29 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
             }
             place = {nullptr, &tables.slots[slot]};
         }
+        // What string_ended reads of the cursor is the code: the rest of it
+        // is the ending string's, and never read again.
         cursor.code = code;
-        cursor.length = length;
-        cursor.ahead = ahead;
-        cursor.ahead_hash = ahead_hash;
         if (!string_ended(StringEnd{place, cursor.hashes[ring_index(next)]}, next)) return next;
-        tables = view_of(dictionary); // adding the string may have grown the table
+        // Adding the string may have grown the table.
+        if (dictionary.generation != tables.generation) [[unlikely]]
+            tables = view_of(dictionary);
         resumed = false;
         begin_string(cursor, code, length, ahead, ahead_hash, tables, next);
     }
     cursor.code = code;
     cursor.length = length;
-    // A string of two bytes that began in this block never had its hash
-    // kept (resume_lookahead keeps it for one that began before).
-    cursor.hash =
-        length == 2 && !resumed ? pair_hash(end[-2], end[-1]) : cursor.hashes[ring_index(end - 1)];
+    // What the next block's lookahead begins from: a short string's bytes
+    // (a string of two that began in the block before has its first kept
+    // already), or the hash.
+    if (length == 1) {
+        cursor.first_bytes[0] = static_cast<std::uint8_t>(code);
+    } else if (length == 2) {
+        if (!resumed) cursor.first_bytes[0] = end[-2];
+        cursor.first_bytes[1] = end[-1];
+    } else {
+        cursor.hash = cursor.hashes[ring_index(end - 1)];
+    }
     cursor.ahead = nullptr; // it pointed into this block
     return end;
 }

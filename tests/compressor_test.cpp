@@ -41,7 +41,7 @@ TEST(Compressor, FourEqualBytesStoreTwoStrings) {
     EXPECT_EQ(result.bytes_out, 5u);
     EXPECT_EQ(strings_stored(dictionary), 2u);
     // "aaa" is found by the hash of its bytes.
-    std::uint64_t aaa = extend_hash(extend_hash(extend_hash(0, 'a'), 'a'), 'a');
+    std::uint64_t aaa = three_byte_hash('a', 'a', 'a');
     EXPECT_EQ(code_at(find_string(dictionary, 97, 97, 0)), 256u);
     EXPECT_EQ(code_at(find_string(dictionary, 256, 97, aaa)), 257u);
     EXPECT_EQ(compress_bytes(bytes_of("aaaa"), 11), (Bytes{0x0C, 0x24, 0x00, 0x30, 0xFF}));
