@@ -79,8 +79,9 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
         !adds_quietly(pass.dictionary, miss.place, pass.free_code)) [[unlikely]]
         return new_string(pass, miss, at);
     if (pass.frozen != nullptr) pass.codes.push_back(pass.cursor.code);
-    return add_string(pass.dictionary, miss.place, pass.cursor.code, *at, miss.hash,
-                      pass.free_code++);
+    add_string_quietly(pass.dictionary, miss.place, pass.cursor.code, *at, miss.hash,
+                       pass.free_code++);
+    return true;
 }
 
 // Foresees how many strings the table will hold by the end of the input,
