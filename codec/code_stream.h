@@ -56,11 +56,12 @@ inline void put_code(CodeWriter& writer, std::uint32_t code) {
         at[1] = static_cast<std::uint8_t>(pending >> 16);
         at[2] = static_cast<std::uint8_t>(pending >> 8);
         at[3] = static_cast<std::uint8_t>(pending);
-        int whole = count / 8;
-        bytes.used += static_cast<std::size_t>(whole);
-        bytes.written += static_cast<std::uint64_t>(whole);
+        // count is 11 to 32: its whole bytes and the bits left, as shifts.
+        auto whole = static_cast<unsigned>(count) >> 3;
+        bytes.used += whole;
+        bytes.written += whole;
         writer.write_buffer = static_cast<std::uint32_t>(std::uint64_t{pending} << (8 * whole));
-        writer.write_count = count - 8 * whole;
+        writer.write_count = count & 7;
         return;
     }
     writer.write_buffer = pending;
