@@ -42,6 +42,18 @@ bool succeeded(const tarnwel::WidthChoice& choice) {
     return choice.result.status == tarnwel::CodecStatus::ok;
 }
 
+// Compresses one open file into another, the frozen parse on a second
+// thread or not.
+bool compress_file(std::FILE* input, std::FILE* output, bool second_thread) {
+    tarnwel::FileSource input_file(input);
+    tarnwel::FileSink output_file(output);
+    CodecSource source(input_file);
+    CodecSink sink(output_file);
+    tarnwel::CompressOptions options;
+    options.second_thread = second_thread;
+    return succeeded(tarnwel::compress(source, sink, options));
+}
+
 } // namespace
 
 // Compresses input to output once, on one core.
@@ -52,13 +64,7 @@ int compress_once(const char* input_path, const char* output_path) {
         std::perror(input == nullptr ? input_path : output_path);
         return 2;
     }
-    tarnwel::FileSource input_file(input);
-    tarnwel::FileSink output_file(output);
-    CodecSource source(input_file);
-    CodecSink sink(output_file);
-    tarnwel::CompressOptions options;
-    options.second_thread = false;
-    bool ok = succeeded(tarnwel::compress(source, sink, options));
+    bool ok = compress_file(input, output, false);
     std::fclose(input);
     ok = std::fclose(output) == 0 && ok;
     return ok ? 0 : 2;
@@ -98,13 +104,7 @@ int main(int argc, char** argv) {
                     ok = false;
                     return;
                 }
-                tarnwel::FileSource input_file(input);
-                tarnwel::FileSink output_file(output);
-                CodecSource source(input_file);
-                CodecSink sink(output_file);
-                tarnwel::CompressOptions options;
-                options.second_thread = second_thread;
-                ok = ok && succeeded(tarnwel::compress(source, sink, options));
+                ok = compress_file(input, output, second_thread) && ok;
                 std::fclose(output);
             });
         };

@@ -32,11 +32,12 @@ struct Pass {
     std::vector<std::uint32_t> codes;
     const std::uint8_t* block = nullptr; // the start of the block being parsed
     std::uint64_t blocks_after_cap = 0;
-    std::uint64_t input_bytes = 0;       // the input's size, when it tells
-    std::uint64_t consumed_at_block = 0; // input read when the table was last planned
-    std::size_t stored_at_block = 0;     // the table's entries then
-    // New strings the unbounded parse met in its latest block, and the
-    // block's bytes: the rate restart_likely goes by.
+    std::uint64_t input_bytes = 0;                 // the input's size, when it tells
+    std::uint64_t consumed_at_block = 0;           // input read when the table was last planned
+    std::size_t stored_at_block = 0;               // the table's entries then
+    std::uint32_t free_at_block = first_free_code; // and the next code then
+    // New strings met over the span between the last two plans, and its
+    // bytes: the rate restart_likely goes by.
     std::uint64_t recent_strings = 0;
     std::uint64_t recent_bytes = 0;
 };
@@ -89,7 +90,8 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at) {
 // the table goes straight to its final size instead of doubling (and
 // moving every entry) step by step. Most inputs meet new strings ever more
 // rarely as the dictionary learns them, so the rate of the latest block
-// overestimates less than the overall one.
+// overestimates less than the overall one. Keeps that rate, in codes, for
+// restart_likely.
 void plan_table(Pass& pass, std::uint64_t consumed) {
     Dictionary& dictionary = pass.dictionary;
     std::uint64_t block = consumed - pass.consumed_at_block;
@@ -100,8 +102,11 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     double most = static_cast<double>((std::uint64_t{1} << pass.rule.cap) - first_free_code);
     dictionary.planned =
         static_cast<std::size_t>(std::min(static_cast<double>(dictionary.stored) + ahead, most));
+    pass.recent_strings = pass.free_code - pass.free_at_block;
+    pass.recent_bytes = block;
     pass.consumed_at_block = consumed;
     pass.stored_at_block = dictionary.stored;
+    pass.free_at_block = pass.free_code;
 }
 
 // Whether the unbounded parse, going on at its latest rate of new strings,
@@ -137,7 +142,6 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
                              restart_likely(pass, searching, reader.consumed),
                              scout_limit(pass, searching)))
             return;
-        std::uint32_t free_at_start = pass.free_code;
         bool first = pass.block == nullptr;
         pass.block = next;
         if (first) start_string(pass.cursor, dictionary, next++); // the input's first byte
@@ -148,8 +152,6 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
             searching = false; // the frozen parse at the cap goes on alone
         }
-        pass.recent_strings = pass.free_code - free_at_start;
-        pass.recent_bytes = static_cast<std::uint64_t>(end - pass.block);
         if (searching) plan_table(pass, reader.consumed);
     }
 }

@@ -77,10 +77,9 @@ struct DictionaryView {
     int generation = 0;
 };
 
-inline DictionaryView view_of(const Dictionary& dictionary) {
-    return {const_cast<std::uint32_t*>(dictionary.pair_codes.data()),
-            const_cast<std::uint64_t*>(dictionary.slots.data()), dictionary.mask, dictionary.shift,
-            dictionary.generation};
+inline DictionaryView view_of(Dictionary& dictionary) {
+    return {dictionary.pair_codes.data(), dictionary.slots.data(), dictionary.mask,
+            dictionary.shift, dictionary.generation};
 }
 inline DictionaryView view_of(const DictionaryView& view) {
     return view;
@@ -236,25 +235,11 @@ inline bool adds_quietly(const Dictionary& dictionary, const StringPlace& place,
 }
 
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
-// place find_string gave. False when the table had to grow and memory ran out.
-inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::uint32_t prefix,
-                       std::uint32_t byte, std::uint64_t hash, std::uint32_t code) {
-    if (place.pair != nullptr) {
-        store_entry(*place.pair, code);
-        return true;
-    }
-    if (code >= dictionary.placements.size && !make_room_for_code(dictionary, code)) return false;
-    store_entry(*place.slot, string_key(prefix, byte) << code_bits | code);
-    dictionary.placements[code] = placement(hash);
-    if (++dictionary.stored * 4 > (dictionary.mask + 1) * 3) return grow_dictionary(dictionary);
-    return true;
-}
-
-// add_string where adds_quietly has said that it only stores. Its tests
-// again, after the caller's, cost the unbounded parse 3.3 instructions a
-// byte on text and 10.9 on random bytes: a store to a slot may change the
-// count it tests, so the compiler read them all back, and the parse's loop
-// lost registers to them.
+// place find_string gave, when adds_quietly has said that nothing needs to
+// grow first. (Testing that again here, after the caller's test, cost the
+// unbounded parse 3.3 instructions a byte on text and 10.9 on random bytes:
+// a store to a slot may change the counts tested, so the compiler read
+// them all back, and the parse's loop lost registers to them.)
 inline void add_string_quietly(Dictionary& dictionary, const StringPlace& place,
                                std::uint32_t prefix, std::uint32_t byte, std::uint64_t hash,
                                std::uint32_t code) {
@@ -265,6 +250,19 @@ inline void add_string_quietly(Dictionary& dictionary, const StringPlace& place,
     store_entry(*place.slot, string_key(prefix, byte) << code_bits | code);
     dictionary.placements[code] = placement(hash);
     ++dictionary.stored;
+}
+
+// The same whatever the table's state: widens the per-code records first
+// and grows the table after, as needed. False when memory ran out.
+inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::uint32_t prefix,
+                       std::uint32_t byte, std::uint64_t hash, std::uint32_t code) {
+    bool in_slots = place.pair == nullptr;
+    if (in_slots && code >= dictionary.placements.size && !make_room_for_code(dictionary, code))
+        return false;
+    add_string_quietly(dictionary, place, prefix, byte, hash, code);
+    if (in_slots && dictionary.stored * 4 > (dictionary.mask + 1) * 3)
+        return grow_dictionary(dictionary);
+    return true;
 }
 
 } // namespace tarnwel

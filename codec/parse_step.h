@@ -95,16 +95,23 @@ inline std::size_t position_index(const std::uint8_t* at) {
     return reinterpret_cast<std::uintptr_t>(at) % position_ring;
 }
 
+// Keeps the hash of the string through the byte at `at`, and its home
+// slot, in the ring for the parse; returns the slot.
+inline std::uint32_t keep_level(Cursor& cursor, const std::uint8_t* at, std::uint64_t hash,
+                                const DictionaryView& tables) {
+    std::size_t i = ring_index(at);
+    auto home = static_cast<std::uint32_t>(home_slot_of_hash(tables, hash));
+    cursor.hashes[i] = hash;
+    cursor.homes[i] = home;
+    return home;
+}
+
 // Hashes the byte at ahead into the string and asks for the slot of the
 // string through it.
 TARNWEL_PREFETCH_HELPER void look_ahead(Cursor& cursor, const std::uint8_t*& ahead,
                                         std::uint64_t& ahead_hash, const DictionaryView& tables) {
     ahead_hash = extend_hash(ahead_hash, *ahead);
-    std::size_t i = ring_index(ahead++);
-    auto home = static_cast<std::uint32_t>(home_slot_of_hash(tables, ahead_hash));
-    cursor.hashes[i] = ahead_hash;
-    cursor.homes[i] = home;
-    __builtin_prefetch(&tables.slots[home]);
+    __builtin_prefetch(&tables.slots[keep_level(cursor, ahead++, ahead_hash, tables)]);
 }
 
 // Starts a string at the byte at `at`, and asks for its slots at three and
@@ -120,19 +127,17 @@ TARNWEL_PREFETCH_HELPER void begin_string(Cursor& cursor, std::uint32_t& code,
     if (cursor.position_of[p] == at) {
         // Its third level's slot was asked for already.
         ahead_hash = cursor.position_hashes[p];
+        keep_level(cursor, at + 2, ahead_hash, tables);
     } else {
         ahead_hash = three_byte_hash_at(at);
-        prefetch_string(tables, ahead_hash);
+        __builtin_prefetch(&tables.slots[keep_level(cursor, at + 2, ahead_hash, tables)]);
     }
-    std::size_t i = ring_index(at + 2);
-    cursor.hashes[i] = ahead_hash;
-    cursor.homes[i] = static_cast<std::uint32_t>(home_slot_of_hash(tables, ahead_hash));
     ahead = at + 3;
     look_ahead(cursor, ahead, ahead_hash, tables);
 }
 
 template <class Table>
-inline void start_string(Cursor& cursor, const Table& dictionary, const std::uint8_t* at) {
+inline void start_string(Cursor& cursor, Table& dictionary, const std::uint8_t* at) {
     begin_string(cursor, cursor.code, cursor.length, cursor.ahead, cursor.ahead_hash,
                  view_of(dictionary), at);
 }
@@ -141,7 +146,7 @@ inline void start_string(Cursor& cursor, const Table& dictionary, const std::uin
 // that block's end, and begins again at next, from what the cursor kept of
 // the string, as deep as it would be for a string that began in this block.
 template <class Table>
-inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std::uint8_t* next) {
+inline void resume_lookahead(Cursor& cursor, Table& dictionary, const std::uint8_t* next) {
     DictionaryView tables = view_of(dictionary);
     if (cursor.length >= 3) {
         cursor.ahead_hash = cursor.hash;
@@ -157,10 +162,7 @@ inline void resume_lookahead(Cursor& cursor, const Table& dictionary, const std:
     cursor.ahead_hash =
         cursor.length == 1 ? three_byte_hash(cursor.first_bytes[0], next[0], next[1])
                            : three_byte_hash(cursor.first_bytes[0], cursor.first_bytes[1], next[0]);
-    std::size_t i = ring_index(third);
-    cursor.hashes[i] = cursor.ahead_hash;
-    cursor.homes[i] = static_cast<std::uint32_t>(home_slot_of_hash(tables, cursor.ahead_hash));
-    prefetch_string(tables, cursor.ahead_hash);
+    __builtin_prefetch(&tables.slots[keep_level(cursor, third, cursor.ahead_hash, tables)]);
     cursor.ahead = third + 1;
     look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
 }

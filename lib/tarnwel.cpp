@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <optional>
 #include <vector>
@@ -153,15 +154,23 @@ tarnwel_status take(Gathered& gathered, void* output, std::size_t capacity, std:
     return TARNWEL_OK;
 }
 
+// The codec's compressor with widths up to cap: what every compressing call
+// runs.
+tarnwel::WidthChoice compress_capped(tarnwel::ByteSource& input, tarnwel::ByteSink& output, int cap,
+                                     std::function<void(int)> trial_started = {}) {
+    tarnwel::CompressOptions options;
+    options.cap = cap;
+    options.trial_started = std::move(trial_started);
+    return tarnwel::compress(input, output, options);
+}
+
 // The codec's runs over the gathered input; the output is left in the sink
 // whatever the status, as far as it got.
 tarnwel_status compress_gathered(tarnwel_compressor& compressor) {
     Gathered& gathered = compressor.gathered;
     gathered.finished = true;
     tarnwel::SpanSource source(gathered.input.data(), gathered.input.size());
-    tarnwel::CompressOptions options;
-    options.cap = compressor.max_width;
-    tarnwel::WidthChoice choice = tarnwel::compress(source, gathered.output, options);
+    tarnwel::WidthChoice choice = compress_capped(source, gathered.output, compressor.max_width);
     // The input is no longer needed: give its memory back now.
     std::vector<std::uint8_t>().swap(gathered.input);
     if (choice.result.status != tarnwel::CodecStatus::ok) {
@@ -320,9 +329,7 @@ tarnwel_status tarnwel_compress(const void* input, size_t input_size, void* outp
     return guarded([&] {
         tarnwel::SpanSource source(static_cast<const std::uint8_t*>(input), input_size);
         tarnwel::VectorSink sink;
-        tarnwel::CompressOptions options;
-        options.cap = max_width;
-        tarnwel::WidthChoice choice = tarnwel::compress(source, sink, options);
+        tarnwel::WidthChoice choice = compress_capped(source, sink, max_width);
         if (choice.result.status != tarnwel::CodecStatus::ok)
             return status_of(choice.result.status);
         tarnwel_status status = copy_out(sink.bytes, output, capacity, output_size);
@@ -360,13 +367,12 @@ tarnwel_status tarnwel_compress_stream(const tarnwel_source* source, const tarnw
     return guarded([&] {
         CallerSource input(*source);
         CallerSink output(*sink);
-        tarnwel::CompressOptions options;
-        options.cap = max_width;
+        std::function<void(int)> trial;
         if (trial_started != nullptr)
-            options.trial_started = [trial_started, trial_context](int bits) {
+            trial = [trial_started, trial_context](int bits) {
                 trial_started(trial_context, bits);
             };
-        tarnwel::WidthChoice choice = tarnwel::compress(input, output, options);
+        tarnwel::WidthChoice choice = compress_capped(input, output, max_width, std::move(trial));
         report->width = choice.bits;
         report->width_known = choice.width_known;
         report->last_trial_width = choice.last_trial_bits;

@@ -24,6 +24,18 @@ template <class Object, class Take> Bytes take_all(Object* object, Take take, st
     }
 }
 
+// Feeds an object its input in chunks, finishes it and takes all it gives:
+// the same steps for a compressor and an expander.
+template <class Object, class Feed, class Finish, class Take>
+tarnwel_status run_in_chunks(Object* object, Feed feed, Finish finish, Take take,
+                             const Bytes& input, std::size_t chunk, Bytes& output) {
+    for (std::size_t at = 0; at < input.size(); at += chunk)
+        EXPECT_EQ(feed(object, input.data() + at, std::min(chunk, input.size() - at)), TARNWEL_OK);
+    tarnwel_status status = finish(object);
+    output = take_all(object, take, chunk);
+    return status;
+}
+
 struct Compressed {
     tarnwel_status status;
     Bytes stream;
@@ -33,13 +45,9 @@ struct Compressed {
 Compressed compress_in_chunks(const Bytes& input, int cap, std::size_t chunk) {
     tarnwel_compressor* compressor = nullptr;
     EXPECT_EQ(tarnwel_compressor_create(cap, &compressor), TARNWEL_OK);
-    for (std::size_t at = 0; at < input.size(); at += chunk)
-        EXPECT_EQ(tarnwel_compressor_feed(compressor, input.data() + at,
-                                          std::min(chunk, input.size() - at)),
-                  TARNWEL_OK);
     Compressed out;
-    out.status = tarnwel_compressor_finish(compressor);
-    out.stream = take_all(compressor, tarnwel_compressor_take, chunk);
+    out.status = run_in_chunks(compressor, tarnwel_compressor_feed, tarnwel_compressor_finish,
+                               tarnwel_compressor_take, input, chunk, out.stream);
     out.width = tarnwel_compressor_width(compressor);
     tarnwel_compressor_free(compressor);
     return out;
@@ -53,13 +61,9 @@ struct ExpandedHere {
 ExpandedHere expand_in_chunks(const Bytes& stream, int width, std::size_t chunk) {
     tarnwel_expander* expander = nullptr;
     EXPECT_EQ(tarnwel_expander_create(width, &expander), TARNWEL_OK);
-    for (std::size_t at = 0; at < stream.size(); at += chunk)
-        EXPECT_EQ(tarnwel_expander_feed(expander, stream.data() + at,
-                                        std::min(chunk, stream.size() - at)),
-                  TARNWEL_OK);
     ExpandedHere out;
-    out.status = tarnwel_expander_finish(expander);
-    out.bytes = take_all(expander, tarnwel_expander_take, chunk);
+    out.status = run_in_chunks(expander, tarnwel_expander_feed, tarnwel_expander_finish,
+                               tarnwel_expander_take, stream, chunk, out.bytes);
     tarnwel_expander_free(expander);
     return out;
 }
@@ -261,12 +265,6 @@ TEST(LibraryInterface, ObjectsFreedMidwayLeaveNothingBehind) {
     EXPECT_EQ(Bytes(half.begin(), half.begin() + taken), Bytes(input.begin(), input.begin() + 10));
     tarnwel_expander_free(expander);
 }
-
-} // namespace
-} // namespace tarnwel::test
-
-namespace tarnwel::test {
-namespace {
 
 // A caller's source over bytes in memory that fails after fail_after reads,
 // and a sink into a vector that fails from its fail_at'th write on.
