@@ -46,13 +46,13 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
     Cursor& cursor = parse.cursor;
     const std::uint8_t* block = next;
     std::size_t met = 0; // the scout's first string not before the parse's
-    parse_block(cursor, dictionary, parse.limit, next, end,
-                [&](const StringEnd&, const std::uint8_t* at) {
-                    put_frozen_code(parse.stream, cursor.code);
-                    if (scouted != nullptr && meets_scout(parse, *scouted, met, at - block))
-                        return false; // the scout's codes and open string are the parse's
-                    return true;
-                });
+    parse_block(
+        cursor, dictionary, parse.limit, next, end, [&](const StringEnd&, const std::uint8_t* at) {
+            put_frozen_code(parse.stream, cursor.code);
+            if (scouted != nullptr && meets_scout(parse, *scouted, met, at - block))
+                return AfterString::stop; // the scout's codes and open string are the parse's
+            return AfterString::go_on;
+        });
 }
 
 // Parses a block as the frozen parse would if a string started at its
@@ -68,7 +68,7 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
                 [&](const StringEnd&, const std::uint8_t* at) {
                     scouted.codes.push_back(scouted.open.code);
                     scouted.starts.push_back(static_cast<std::uint32_t>(at - data));
-                    return true;
+                    return AfterString::go_on;
                 });
     scouted.valid = true;
 }

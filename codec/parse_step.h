@@ -171,12 +171,19 @@ TARNWEL_PREFETCH_HELPER void prefetch_position(const DictionaryView& tables,
 // one level a byte keeps it there.
 inline constexpr std::uint32_t full_depth = levels_ahead + 1;
 
+// What a parse does after a string ends: stop there, or go on with the
+// string that starts there, having grown the table or not. (Testing the
+// table's generation after every new string cost the unbounded parse 5
+// instructions a string; only the rare new string that grows the table
+// says so now.)
+enum class AfterString { stop, go_on, go_on_regrown };
+
 // Runs the cursor's string over the bytes from next to end (of one block).
 // Where a string ends, before the byte at `at`, string_ended(miss, at) is
 // told, with the cursor's code that of the string that ends: it writes or
-// keeps the code and may add the longer string, and returns true for the
-// parse to go on with a string that starts at `at`, or false to stop there
-// (having moved the cursor where it likes, if it is to go on). Returns where the parse
+// keeps the code and may add the longer string, and says how the parse goes
+// on with a string that starts at `at`, or that it stops there (having
+// moved the cursor where it likes, if it is to go on). Returns where the parse
 // stopped: end when it ran through the block. (The next string starts in
 // the loop, on the cursor's parts held in registers: starting it in the
 // unbounded parse's out-of-line miss path, through the cursor in memory,
@@ -250,9 +257,9 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
         // What string_ended reads of the cursor is the code: the rest of it
         // is the ending string's, and never read again.
         cursor.code = code;
-        if (!string_ended(StringEnd{place, cursor.hashes[ring_index(next)]}, next)) return next;
-        // Adding the string may have grown the table.
-        if (dictionary.generation != tables.generation) [[unlikely]]
+        AfterString after = string_ended(StringEnd{place, cursor.hashes[ring_index(next)]}, next);
+        if (after == AfterString::stop) return next;
+        if (after == AfterString::go_on_regrown) [[unlikely]]
             tables = view_of(dictionary);
         resumed = false;
         begin_string(cursor, code, length, ahead, ahead_hash, tables, next);
