@@ -81,12 +81,15 @@ inline std::size_t ring_index(const std::uint8_t* at) {
 
 // Keeps the hash of the string through the byte at `at`, and its home
 // slot, in the ring for the parse; returns the slot.
-inline std::uint32_t keep_level(Cursor& cursor, const std::uint8_t* at, std::uint64_t hash,
-                                const DictionaryView& tables) {
+// (Returned whole, not as the ring keeps it: going through 32 bits cost a
+// zero extension at every slot asked for: 1.4 instructions a byte on text,
+// 1.0 on random bytes, in the unbounded parse.)
+inline std::size_t keep_level(Cursor& cursor, const std::uint8_t* at, std::uint64_t hash,
+                              const DictionaryView& tables) {
     std::size_t i = ring_index(at);
-    auto home = static_cast<std::uint32_t>(home_slot_of_hash(tables, hash));
+    std::size_t home = home_slot_of_hash(tables, hash);
     cursor.hashes[i] = hash;
-    cursor.homes[i] = home;
+    cursor.homes[i] = static_cast<std::uint32_t>(home);
     return home;
 }
 
