@@ -32,13 +32,15 @@ inline constexpr std::size_t parse_slack = 32;
 static_assert(parse_slack <= reader_slack, "a reader's blocks carry the parse's slack");
 
 // How many levels beyond the parse's the lookahead asks for. A new string
-// starts with the two levels past the pair and the lookahead grows by two
-// levels a byte while the string goes on, so short strings (random data) do
-// not flood the memory system with requests they never use, and long ones
-// (text) soon have their next levels on the way. (Asking for the fourth
-// level at once paid only when the frozen parse moved to its own core: 3 to
-// 8% on 32 MiB inputs, random bytes included.)
-inline constexpr std::ptrdiff_t levels_ahead = 6;
+// starts with the level past the pair, and the lookahead grows by two levels
+// a byte while the string goes on, so short strings (random data) do not
+// flood the memory system with requests they never use, and long ones
+// (text) soon have their next levels on the way. (A string asked for its
+// fourth level at once too, before: on 32 MiB inputs, two threads, that
+// took 8% more time on random bytes and 2.5% more on executables, and the
+// same on text; in the unbounded parse, 3.8 instructions a byte more on
+// random bytes.)
+inline constexpr std::ptrdiff_t levels_ahead = 5;
 
 // The lookahead keeps what it worked out for each byte it hashed, by the
 // byte's address modulo this: the parse's own byte and those ahead of it.
@@ -101,8 +103,8 @@ TARNWEL_PREFETCH_HELPER void look_ahead(Cursor& cursor, const std::uint8_t*& ahe
     __builtin_prefetch(&tables.slots[keep_level(cursor, ahead++, ahead_hash, tables)]);
 }
 
-// Starts a string at the byte at `at`, and asks for its slots at three and
-// four bytes: the parts of the cursor it sets are passed apart, so that the
+// Starts a string at the byte at `at`, and asks for its slot at three
+// bytes: the parts of the cursor it sets are passed apart, so that the
 // parse can keep them in registers.
 TARNWEL_PREFETCH_HELPER void begin_string(Cursor& cursor, std::uint32_t& code,
                                           std::uint32_t& length, const std::uint8_t*& ahead,
@@ -117,7 +119,6 @@ TARNWEL_PREFETCH_HELPER void begin_string(Cursor& cursor, std::uint32_t& code,
     ahead_hash = three_byte_hash_at(at);
     __builtin_prefetch(&tables.slots[keep_level(cursor, at + 2, ahead_hash, tables)]);
     ahead = at + 3;
-    look_ahead(cursor, ahead, ahead_hash, tables);
 }
 
 template <class Table>
@@ -135,7 +136,7 @@ inline void resume_lookahead(Cursor& cursor, Table& dictionary, const std::uint8
     if (cursor.length >= 3) {
         cursor.ahead_hash = cursor.hash;
         cursor.ahead = next;
-        for (std::uint32_t i = 0; i < std::min<std::uint32_t>(cursor.length, levels_ahead); ++i)
+        for (std::uint32_t i = 0; i < std::min<std::uint32_t>(cursor.length - 1, levels_ahead); ++i)
             look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
         return;
     }
@@ -148,7 +149,6 @@ inline void resume_lookahead(Cursor& cursor, Table& dictionary, const std::uint8
                            : three_byte_hash(cursor.first_bytes[0], cursor.first_bytes[1], next[0]);
     __builtin_prefetch(&tables.slots[keep_level(cursor, third, cursor.ahead_hash, tables)]);
     cursor.ahead = third + 1;
-    look_ahead(cursor, cursor.ahead, cursor.ahead_hash, tables);
 }
 
 // Strings can start at any byte, and a parse meets one every few bytes: a
@@ -172,7 +172,7 @@ TARNWEL_PREFETCH_HELPER void prefetch_position(const DictionaryView& tables,
 // from the third byte, the lookahead takes two levels a byte, so a string
 // started by start_string is levels_ahead deep once it is this long, and
 // one level a byte keeps it there.
-inline constexpr std::uint32_t full_depth = levels_ahead + 1;
+inline constexpr std::uint32_t full_depth = levels_ahead + 2;
 
 // What a parse does after a string ends: stop there, or go on with the
 // string that starts there, having grown the table or not. (Testing the
