@@ -111,7 +111,7 @@ std::uint32_t quiet_until(const Pass& pass) {
 template <bool compressing>
 [[gnu::always_inline]] inline AfterString add_new_string(Pass& pass, const StringEnd& miss,
                                                          const std::uint8_t* at) {
-    std::uint32_t code = pass.cursor.code;
+    std::uint32_t code = miss.code;
     if (pass.free_code >= pass.quiet_until) [[unlikely]]
         return new_string(pass, code, miss.place, miss.hash, at) ? AfterString::go_on_regrown
                                                                  : AfterString::stop;

@@ -47,8 +47,9 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
     const std::uint8_t* block = next;
     std::size_t met = 0; // the scout's first string not before the parse's
     parse_block(
-        cursor, dictionary, parse.limit, next, end, [&](const StringEnd&, const std::uint8_t* at) {
-            put_frozen_code(parse.stream, cursor.code);
+        cursor, dictionary, parse.limit, next, end,
+        [&](const StringEnd& ended, const std::uint8_t* at) {
+            put_frozen_code(parse.stream, ended.code);
             if (scouted != nullptr && meets_scout(parse, *scouted, met, at - block))
                 return AfterString::stop; // the scout's codes and open string are the parse's
             return AfterString::go_on;
@@ -65,8 +66,8 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
     scouted.starts.assign(1, 0);
     start_string(scouted.open, dictionary, data);
     parse_block(scouted.open, dictionary, limit, data + 1, end,
-                [&](const StringEnd&, const std::uint8_t* at) {
-                    scouted.codes.push_back(scouted.open.code);
+                [&](const StringEnd& ended, const std::uint8_t* at) {
+                    scouted.codes.push_back(ended.code);
                     scouted.starts.push_back(static_cast<std::uint32_t>(at - data));
                     return AfterString::go_on;
                 });

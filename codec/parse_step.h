@@ -16,11 +16,13 @@ namespace tarnwel {
 // A limit above every code: the parse of a dictionary still growing.
 inline constexpr std::uint32_t no_code_limit = ~std::uint32_t{0};
 
-// Where a string that the dictionary lacks belongs, and its content hash:
-// what a parse that adds the string needs.
+// A string that ends because the dictionary lacks it with the next byte:
+// its code, and where the longer string belongs and its content hash, which
+// a parse that adds the string needs.
 struct StringEnd {
     StringPlace place;
     std::uint64_t hash = 0;
+    std::uint32_t code = 0;
 };
 
 // Bytes past a block's end that the parse may read. Its requests for slots
@@ -183,10 +185,10 @@ enum class AfterString { stop, go_on, go_on_regrown };
 
 // Runs the cursor's string over the bytes from next to end (of one block).
 // Where a string ends, before the byte at `at`, string_ended(miss, at) is
-// told, with the cursor's code that of the string that ends: it writes or
-// keeps the code and may add the longer string, and says how the parse goes
-// on with a string that starts at `at`, or that it stops there (having
-// moved the cursor where it likes, if it is to go on). Returns where the parse
+// told: it writes or keeps the code and may add the longer string, and
+// says how the parse goes on with a string that starts at `at`, or that it
+// stops there (the cursor is then the caller's: string_ended may have moved
+// it where it likes, if it is to go on). Returns where the parse
 // stopped: end when it ran through the block. (The next string starts in
 // the loop, on the cursor's parts held in registers: starting it in the
 // unbounded parse's out-of-line miss path, through the cursor in memory,
@@ -257,10 +259,8 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
             }
             place = {nullptr, &tables.slots[slot]};
         }
-        // What string_ended reads of the cursor is the code: the rest of it
-        // is the ending string's, and never read again.
-        cursor.code = code;
-        AfterString after = string_ended(StringEnd{place, cursor.hashes[ring_index(next)]}, next);
+        AfterString after =
+            string_ended(StringEnd{place, cursor.hashes[ring_index(next)], code}, next);
         if (after == AfterString::stop) return next;
         if (after == AfterString::go_on_regrown) [[unlikely]]
             tables = view_of(dictionary);
