@@ -112,11 +112,14 @@ template <bool compressing>
 [[gnu::always_inline]] inline AfterString add_new_string(Pass& pass, const StringEnd& miss,
                                                          const std::uint8_t* at) {
     std::uint32_t code = miss.code;
-    if (pass.free_code >= pass.quiet_until) [[unlikely]]
+    // Read once: for all the compiler knows, storing a code could change it.
+    std::uint32_t free_code = pass.free_code;
+    if (free_code >= pass.quiet_until) [[unlikely]]
         return new_string(pass, code, miss.place, miss.hash, at) ? AfterString::go_on_regrown
                                                                  : AfterString::stop;
-    if (compressing) pass.codes[pass.free_code - first_free_code] = code;
-    add_string_quietly(pass.dictionary, miss.place, code, *at, miss.hash, pass.free_code++);
+    pass.free_code = free_code + 1;
+    if (compressing) pass.codes[free_code - first_free_code] = code;
+    add_string_quietly(pass.dictionary, miss.place, code, *at, miss.hash, free_code);
     return AfterString::go_on;
 }
 
