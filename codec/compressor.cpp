@@ -82,10 +82,13 @@ std::uint32_t quiet_until(const Pass& pass) {
 }
 
 // A new string met by the unbounded parse at the byte at `at`, where the
-// cursor's string (code) ends, out of line: whatever it needs first.
-// False when the parse is over (the cap overflowed) or memory ran out.
-[[gnu::noinline]] bool new_string(Pass& pass, std::uint32_t code, StringPlace place,
-                                  std::uint64_t hash, const std::uint8_t* at) {
+// string `code` ends, out of line: whatever it needs first. (It finds the
+// string's place again rather than take it from the parse, which then kept
+// the place in memory for it at every new string: 1.0 instructions a byte
+// on random bytes.) False when the parse is over (the cap overflowed) or
+// memory ran out.
+[[gnu::noinline]] bool new_string(Pass& pass, std::uint32_t code, std::uint64_t hash,
+                                  const std::uint8_t* at) {
     if (pass.frozen != nullptr) {
         std::size_t written = pass.free_code - first_free_code;
         if (written >= pass.codes.size())
@@ -96,6 +99,7 @@ std::uint32_t quiet_until(const Pass& pass) {
     } else if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, 0)) {
         return false;
     }
+    StringPlace place = find_string(pass.dictionary, code, *at, hash);
     if (!add_string(pass.dictionary, place, code, *at, hash, pass.free_code++)) {
         pass.choice.result.status = CodecStatus::out_of_memory;
         return false;
@@ -115,8 +119,8 @@ template <bool compressing>
     // Read once: for all the compiler knows, storing a code could change it.
     std::uint32_t free_code = pass.free_code;
     if (free_code >= pass.quiet_until) [[unlikely]]
-        return new_string(pass, code, miss.place, miss.hash, at) ? AfterString::go_on_regrown
-                                                                 : AfterString::stop;
+        return new_string(pass, code, miss.hash, at) ? AfterString::go_on_regrown
+                                                     : AfterString::stop;
     pass.free_code = free_code + 1;
     if (compressing) pass.codes[free_code - first_free_code] = code;
     add_string_quietly(pass.dictionary, miss.place, code, *at, miss.hash, free_code);
