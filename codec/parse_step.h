@@ -221,6 +221,7 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     // Codes below bound are in this parse's dictionary (an empty slot gives
     // a value above every code: a key is never 0).
     const std::uint64_t bound = std::min<std::uint64_t>(limit, code_mask + 1);
+    const std::uint64_t* slots_last = &tables.slots[tables.mask];
     for (; next < end; ++next) {
         if (length < short_string) prefetch_position(tables, next);
         std::uint32_t byte = *next;
@@ -243,13 +244,16 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
             // instructions a byte on text than testing the key and then
             // masking out the code.
             std::uint64_t wanted = string_key(code, byte) << code_bits;
-            std::size_t slot = cursor.homes[ring_index(next)];
+            // Probed by address, wrapping at the table's last slot: one
+            // instruction a probe fewer than by index (1.2 a byte in the
+            // unbounded parse on text, 1.3 on random bytes).
+            std::uint64_t* slot = &tables.slots[cursor.homes[ring_index(next)]];
             std::uint64_t found;
             for (;;) {
-                std::uint64_t entry = load_entry(tables.slots[slot]);
+                std::uint64_t entry = load_entry(*slot);
                 found = entry ^ wanted;
                 if (found <= code_mask || entry == 0) break;
-                slot = (slot + 1) & tables.mask;
+                slot = slot == slots_last ? tables.slots : slot + 1;
             }
             if (found < bound) [[likely]] {
                 code = static_cast<std::uint32_t>(found);
@@ -257,13 +261,15 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
                 if (++length < full_depth) look_ahead(cursor, ahead, ahead_hash, tables);
                 continue;
             }
-            place = {nullptr, &tables.slots[slot]};
+            place = {nullptr, slot};
         }
         AfterString after =
             string_ended(StringEnd{place, cursor.hashes[ring_index(next)], code}, next);
         if (after == AfterString::stop) return next;
-        if (after == AfterString::go_on_regrown) [[unlikely]]
+        if (after == AfterString::go_on_regrown) [[unlikely]] {
             tables = view_of(dictionary);
+            slots_last = &tables.slots[tables.mask];
+        }
         resumed = false;
         begin_string(cursor, code, length, ahead, ahead_hash, tables, next);
     }
