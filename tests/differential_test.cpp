@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "codec/dictionary.h"
 #include "codec/memory_streams.h"
 #include "driver/file_io.h"
 #include "test_support.h"
@@ -11,8 +12,27 @@
 namespace tarnwel::test {
 namespace {
 
+// Three-byte strings whose home is the first table's last slot, each four
+// times over: the cluster they make wraps around to the table's first
+// slots, and the parse's probes for them follow it there.
+Bytes wrapping_input() {
+    Dictionary dictionary;
+    EXPECT_TRUE(init_dictionary(dictionary));
+    Bytes input;
+    for (std::uint32_t bytes = 0; bytes < (1u << 24) && input.size() < 64 * 12; ++bytes) {
+        std::uint8_t string[3] = {static_cast<std::uint8_t>(bytes),
+                                  static_cast<std::uint8_t>(bytes >> 8),
+                                  static_cast<std::uint8_t>(bytes >> 16)};
+        std::uint64_t hash = three_byte_hash(string[0], string[1], string[2]);
+        if (home_slot_of_hash(dictionary, hash) != dictionary.mask) continue;
+        for (int copy = 0; copy < 4; ++copy)
+            input.insert(input.end(), string, string + 3);
+    }
+    return input;
+}
+
 std::vector<Bytes> generated_inputs() {
-    std::vector<Bytes> inputs = {{}, {0x00}, bytes_of("ab"), bytes_of("aaaa")};
+    std::vector<Bytes> inputs = {{}, {0x00}, bytes_of("ab"), bytes_of("aaaa"), wrapping_input()};
     for (std::uint32_t seed = 0; seed < 12; ++seed)
         inputs.push_back(mixed_input(std::size_t{1} << (6 + seed % 12), 100 + seed));
     inputs.push_back(random_bytes(150000, 7));
