@@ -24,6 +24,7 @@
 // parse started. (On x86 and ARM these are the plain loads and stores.)
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstdint>
@@ -226,17 +227,18 @@ bool grow_dictionary(Dictionary& dictionary);
 // so it stays out of line, off the parse's path. False when memory runs out.
 bool make_room_for_code(Dictionary& dictionary, std::uint32_t code);
 
-// Whether add_string of code at place would only store it: no table to
-// grow, no records to widen.
-inline bool adds_quietly(const Dictionary& dictionary, const StringPlace& place,
-                         std::uint32_t code) {
-    return place.pair != nullptr || (code < dictionary.placements.size &&
-                                     (dictionary.stored + 1) * 4 <= (dictionary.mask + 1) * 3);
+// The codes below which add_string would only store, wherever the string
+// belongs: no table to grow (a string stores at most one entry in the
+// slots), no records to widen. free_code is the next code to be added.
+inline std::uint64_t quiet_codes_end(const Dictionary& dictionary, std::uint32_t free_code) {
+    std::size_t most_stored = (dictionary.mask + 1) / 4 * 3;
+    return std::min<std::uint64_t>(dictionary.placements.size,
+                                   std::uint64_t{free_code} + (most_stored - dictionary.stored));
 }
 
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
-// place find_string gave, when adds_quietly has said that nothing needs to
-// grow first. (Testing that again here, after the caller's test, cost the
+// place find_string gave, when its code is below quiet_codes_end: nothing
+// needs to grow first. (Testing that again here, after the caller's test, cost the
 // unbounded parse 3.3 instructions a byte on text and 10.9 on random bytes:
 // a store to a slot may change the counts tested, so the compiler read
 // them all back, and the parse's loop lost registers to them.)

@@ -171,17 +171,16 @@ TARNWEL_PREFETCH_HELPER void prefetch_position(const DictionaryView& tables,
     prefetch_string(tables, three_byte_hash_at(next + position_distance));
 }
 
-// How long a string goes on before its lookahead reaches its full depth:
-// from the third byte, the lookahead takes two levels a byte, so a string
-// started by start_string is levels_ahead deep once it is this long, and
-// one level a byte keeps it there.
+// The lookahead takes two levels for each byte a string goes on by while
+// the longer string is shorter than this, and one from there: a string
+// started by begin_string is then levels_ahead levels deep.
 inline constexpr std::uint32_t full_depth = levels_ahead + 2;
 
 // What a parse does after a string ends: stop there, or go on with the
-// string that starts there, having grown the table or not. (Testing the
-// table's generation after every new string cost the unbounded parse 5
-// instructions a string; only the rare new string that grows the table
-// says so now.)
+// string that starts there, having grown the table or not. (The parse
+// tested the table's generation after every new string, five instructions
+// compiled; only the rare new string that grows the table says so now.
+// See quiet_until in codec/compressor.cpp for what this saved together.)
 enum class AfterString { stop, go_on, go_on_regrown };
 
 // Runs the cursor's string over the bytes from next to end (of one block).
