@@ -87,16 +87,16 @@ std::uint32_t quiet_until(const Pass& pass) {
 // memory ran out.
 [[gnu::noinline]] bool new_string(Pass& pass, std::uint32_t code, std::uint64_t hash,
                                   const std::uint8_t* at) {
+    std::size_t shared_codes = 0;
     if (pass.frozen != nullptr) {
         std::size_t written = pass.free_code - first_free_code;
         if (written >= pass.codes.size())
             pass.codes.resize(std::max<std::size_t>(2 * pass.codes.size(), 1 << 16));
         pass.codes[written] = code;
-        if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, written + 1))
-            return false;
-    } else if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, 0)) {
-        return false;
+        shared_codes = written + 1;
     }
+    if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, shared_codes))
+        return false;
     StringPlace place = find_string(pass.dictionary, code, *at, hash);
     if (!add_string(pass.dictionary, place, code, *at, hash, pass.free_code++)) {
         pass.choice.result.status = CodecStatus::out_of_memory;
