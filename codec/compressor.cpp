@@ -184,7 +184,7 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             return;
         bool first = pass.block == nullptr;
         pass.block = next;
-        if (first) start_string(pass.cursor, dictionary, next++); // the input's first byte
+        if (first) start_string(pass.cursor, next++); // the input's first byte
         if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
                                      [&](const StringEnd& miss, const std::uint8_t* at) {
                                          return add_new_string<compressing>(pass, miss, at);

@@ -64,7 +64,7 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
     const std::uint8_t* end = data + size;
     scouted.codes.clear();
     scouted.starts.assign(1, 0);
-    start_string(scouted.open, dictionary, data);
+    start_string(scouted.open, data);
     parse_block(scouted.open, dictionary, limit, data + 1, end,
                 [&](const StringEnd& ended, const std::uint8_t* at) {
                     scouted.codes.push_back(ended.code);
@@ -83,7 +83,7 @@ void parse_from_restart(FrozenParse& parse, Table& dictionary, const FrozenResta
     parse.active = true;
     parse.limit = end_code(restart.bits);
     begin_frozen_stream(parse.stream, restart.bits, restart.shared);
-    start_string(parse.cursor, dictionary, at);
+    start_string(parse.cursor, at);
     parse_frozen(parse, dictionary, at + 1, end);
 }
 
