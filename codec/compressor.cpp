@@ -121,7 +121,7 @@ template <bool compressing>
                                                      : AfterString::stop;
     pass.free_code = free_code + 1;
     if (compressing) pass.codes[free_code - first_free_code] = code;
-    add_string_quietly(pass.dictionary, miss.place, code, *at, miss.hash, free_code);
+    add_string_quietly(pass.dictionary, miss.place, miss.keyed, miss.hash, free_code);
     return AfterString::go_on;
 }
 

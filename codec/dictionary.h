@@ -242,18 +242,19 @@ inline std::uint64_t quiet_codes_end(const Dictionary& dictionary, std::uint32_t
 
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
 // place find_string gave, when its code is below quiet_codes_end: nothing
-// needs to grow first. (Testing that again here, after the caller's test, cost the
-// unbounded parse 3.3 instructions a byte on text and 10.9 on random bytes:
-// a store to a slot may change the counts tested, so the compiler read
-// them all back, and the parse's loop lost registers to them.)
+// needs to grow first. keyed is string_key(prefix, byte) << code_bits, the
+// entry without its code, which a parse has from its probe. (Testing the
+// growth again here, after the caller's test, cost the unbounded parse 3.3
+// instructions a byte on text and 10.9 on random bytes: a store to a slot
+// may change the counts tested, so the compiler read them all back, and
+// the parse's loop lost registers to them.)
 inline void add_string_quietly(Dictionary& dictionary, const StringPlace& place,
-                               std::uint32_t prefix, std::uint32_t byte, std::uint64_t hash,
-                               std::uint32_t code) {
+                               std::uint64_t keyed, std::uint64_t hash, std::uint32_t code) {
     if (place.pair != nullptr) {
         store_entry(*place.pair, code);
         return;
     }
-    store_entry(*place.slot, string_key(prefix, byte) << code_bits | code);
+    store_entry(*place.slot, keyed | code);
     dictionary.placements[code] = placement(hash);
     ++dictionary.stored;
 }
@@ -265,7 +266,7 @@ inline bool add_string(Dictionary& dictionary, const StringPlace& place, std::ui
     bool in_slots = place.pair == nullptr;
     if (in_slots && code >= dictionary.placements.size && !make_room_for_code(dictionary, code))
         return false;
-    add_string_quietly(dictionary, place, prefix, byte, hash, code);
+    add_string_quietly(dictionary, place, string_key(prefix, byte) << code_bits, hash, code);
     if (in_slots && dictionary.stored * 4 > (dictionary.mask + 1) * 3)
         return grow_dictionary(dictionary);
     return true;
