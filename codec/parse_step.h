@@ -49,9 +49,9 @@ static_assert(parse_slack <= reader_slack, "a reader's blocks carry the parse's 
 // more on text and 0.7 on executables, and no less time on any input.)
 inline constexpr std::ptrdiff_t levels_ahead = 4;
 
-// How many bytes the parse runs over between moves of its lookahead's ring
-// (see AheadRing).
-inline constexpr std::ptrdiff_t ring_span = 256;
+// How many bytes the parse runs over between moves of what its lookahead
+// worked out (see Lookahead).
+inline constexpr std::ptrdiff_t lookahead_span = 256;
 
 // How far ahead of the parse the slot of the string starting at each byte
 // is asked for (see prefetch_position).
@@ -72,61 +72,57 @@ struct Cursor {
 
 // What the lookahead worked out for each byte from the parse's to the one
 // before the lookahead's: the content hash of the string through that byte,
-// and its home slot, by the byte's index from where the ring's span begins.
-// A string's hash and home slot at each level are worked out once, by the
-// lookahead, a few bytes before the parse gets there; the parse takes them
-// from here. (The parse hashed each level again itself before: 5
-// instructions a byte more on text.)
+// by the byte's index from where the span begins. A string's hash at each
+// level is worked out once, by the lookahead, a few bytes before the parse
+// gets there; the parse takes it from here, and its home slot from the
+// hash. (The parse hashed each level again itself before: 5 instructions a
+// byte more on text. Keeping each level's home slot beside its hash took a
+// store more for each level the lookahead asked for and saved a shift for
+// each the parse probed: 0.8 instructions a byte more on text and on
+// headers, 1.0 on zeros.)
 //
-// Indexed by the byte's place in a span of ring_span bytes rather than by
-// its address modulo a small ring, every entry the parse reads or the
+// Indexed by the byte's place in a span of lookahead_span bytes rather than
+// by its address modulo a small ring, every entry the parse reads or the
 // lookahead writes lies at a fixed distance from the parse's own index,
 // where the machine's addressing finds it for nothing; at a span's end the
 // few entries past it move to the front. The span's bytes are copied in
 // beside them, so that one index from one base (the stack's) reaches a
-// byte, its hash and its home slot. (A ring of eight by address took a copy
-// and a mask of the address for each entry, and a pointer for the
-// lookahead: with the steps of parse_block, the unbounded parse went from
-// 49.4 to 45.7 instructions a byte on text and from 46.2 to 42.2 on
-// headers. Reading the bytes in place instead of from the copy cost 0.9
-// more on random bytes.)
-struct AheadRing {
-    std::uint64_t hashes[ring_span + levels_ahead];
-    std::uint32_t homes[ring_span + levels_ahead];
-    std::uint8_t bytes[ring_span + parse_slack]; // the span's bytes, and those after it
+// byte and its hash. (A ring of eight by address took a copy and a mask of
+// the address for each entry, and a pointer for the lookahead: with the
+// steps of parse_block, the unbounded parse went from 49.4 to 45.7
+// instructions a byte on text and from 46.2 to 42.2 on headers. Reading the
+// bytes in place instead of from the copy cost 0.9 more on random bytes.)
+struct Lookahead {
+    std::uint64_t hashes[lookahead_span + levels_ahead];
+    std::uint8_t bytes[lookahead_span + parse_slack]; // the span's bytes, and those after it
 };
 
-// Keeps the hash of the string through the byte at index `at`, and its home
-// slot, in the ring for the parse; returns the slot.
-// (Returned whole, not as the ring keeps it: going through 32 bits cost a
-// zero extension at every slot asked for: 1.4 instructions a byte on text,
-// 1.0 on random bytes, in the unbounded parse.)
-inline std::size_t keep_level(AheadRing& ring, std::ptrdiff_t at, std::uint64_t hash,
+// Keeps the hash of the string through the byte at index `at` for the
+// parse; returns the string's home slot.
+inline std::size_t keep_level(Lookahead& ahead, std::ptrdiff_t at, std::uint64_t hash,
                               const DictionaryView& tables) {
-    std::size_t home = home_slot_of_hash(tables, hash);
-    ring.hashes[at] = hash;
-    ring.homes[at] = static_cast<std::uint32_t>(home);
-    return home;
+    ahead.hashes[at] = hash;
+    return home_slot_of_hash(tables, hash);
 }
 
 // Hashes the byte at index `at` into the string whose hash is `hash`, and
 // asks for the slot of the string through it.
-TARNWEL_PREFETCH_HELPER void look_ahead(AheadRing& ring, std::ptrdiff_t at, std::uint64_t& hash,
+TARNWEL_PREFETCH_HELPER void look_ahead(Lookahead& ahead, std::ptrdiff_t at, std::uint64_t& hash,
                                         const DictionaryView& tables) {
-    hash = extend_hash(hash, ring.bytes[at]);
-    __builtin_prefetch(&tables.slots[keep_level(ring, at, hash, tables)]);
+    hash = extend_hash(hash, ahead.bytes[at]);
+    __builtin_prefetch(&tables.slots[keep_level(ahead, at, hash, tables)]);
 }
 
 // Starts a string at the byte at index `at`, and asks for its slot at three
 // bytes; returns that hash, where the lookahead goes on from.
-TARNWEL_PREFETCH_HELPER std::uint64_t begin_string(AheadRing& ring, std::ptrdiff_t at,
+TARNWEL_PREFETCH_HELPER std::uint64_t begin_string(Lookahead& ahead, std::ptrdiff_t at,
                                                    const DictionaryView& tables) {
     // Its third level's slot may have been asked for already, by
     // prefetch_position: hashing its bytes again (one load and a multiply)
     // costs less than keeping that hash in a ring tagged by address, which
     // took 2.4 instructions a byte more on random bytes.
-    std::uint64_t hash = three_byte_hash_at(ring.bytes + at);
-    __builtin_prefetch(&tables.slots[keep_level(ring, at + 2, hash, tables)]);
+    std::uint64_t hash = three_byte_hash_at(ahead.bytes + at);
+    __builtin_prefetch(&tables.slots[keep_level(ahead, at + 2, hash, tables)]);
     return hash;
 }
 
@@ -141,14 +137,14 @@ inline void start_string(Cursor& cursor, const std::uint8_t* at) {
 // The cursor's string goes on into a block whose first byte is next (index
 // 0): begins its lookahead there, as deep as it would stand had the string
 // begun in this block; returns the hash at the lookahead's end.
-inline std::uint64_t resume_lookahead(AheadRing& ring, const Cursor& cursor,
+inline std::uint64_t resume_lookahead(Lookahead& ahead, const Cursor& cursor,
                                       const DictionaryView& tables) {
-    const std::uint8_t* next = ring.bytes;
+    const std::uint8_t* next = ahead.bytes;
     if (cursor.length >= 3) {
         std::uint64_t hash = cursor.hash;
         std::ptrdiff_t depth = std::min<std::ptrdiff_t>(cursor.length - 1, levels_ahead);
         for (std::ptrdiff_t at = 0; at < depth; ++at)
-            look_ahead(ring, at, hash, tables);
+            look_ahead(ahead, at, hash, tables);
         return hash;
     }
     // Its third byte is here (or, in a block of one byte, past it: the
@@ -157,7 +153,7 @@ inline std::uint64_t resume_lookahead(AheadRing& ring, const Cursor& cursor,
     std::uint64_t hash =
         cursor.length == 1 ? three_byte_hash(cursor.first_bytes[0], next[0], next[1])
                            : three_byte_hash(cursor.first_bytes[0], cursor.first_bytes[1], next[0]);
-    __builtin_prefetch(&tables.slots[keep_level(ring, 2 - cursor.length, hash, tables)]);
+    __builtin_prefetch(&tables.slots[keep_level(ahead, 2 - cursor.length, hash, tables)]);
     return hash;
 }
 
@@ -209,18 +205,18 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     if (next >= end) return end;
     DictionaryView tables = view_of(dictionary);
     const std::uint8_t* const first = next;
-    // The bytes and the ring are read by index from base, where the ring's
+    // The bytes and their hashes are read by index from base, where the
     // span begins; i is the parse's index.
-    AheadRing ring{};
+    Lookahead ahead{};
     const std::uint8_t* base = next;
     std::ptrdiff_t i = 0;
-    std::ptrdiff_t span = std::min(end - base, ring_span);
-    std::memcpy(ring.bytes, base, span + parse_slack);
+    std::ptrdiff_t span = std::min(end - base, lookahead_span);
+    std::memcpy(ahead.bytes, base, span + parse_slack);
     // The string's length, as the steps count it: set where the parse
     // leaves them, at a span's end.
     std::uint32_t length = cursor.length;
     std::uint32_t code = cursor.code;
-    std::uint64_t ahead_hash = resume_lookahead(ring, cursor, tables);
+    std::uint64_t ahead_hash = resume_lookahead(ahead, cursor, tables);
     // Codes below bound are in this parse's dictionary (an empty slot gives
     // a value above every code: a key is never 0).
     const std::uint64_t bound = std::min<std::uint64_t>(limit, code_mask + 1);
@@ -229,19 +225,20 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     std::uint64_t keyed = 0; // and its entry without the code, when in a slot
     AfterString after = AfterString::go_on;
     // Whether the dictionary has the string (of two bytes or more) with the
-    // byte at i: then code becomes its code; else slot_place is where it
+    // byte at i: then code becomes its code; else place is where it
     // belongs.
     auto extends = [&]() [[gnu::always_inline]] {
-        // Probed from the home slot the lookahead found. An entry whose key
+        // Probed from the home slot of the hash the lookahead worked out.
+        // An entry whose key
         // matches differs from the key's bits only in its code, so one xor
         // both tests the key and leaves the code, and a code below the
         // limit is a hit with one more comparison: 2.5 fewer instructions
         // a byte on text than testing the key and then masking out the code.
-        std::uint64_t wanted = string_key(code, ring.bytes[i]) << code_bits;
+        std::uint64_t wanted = string_key(code, ahead.bytes[i]) << code_bits;
         // Probed by address, wrapping at the table's last slot: one
         // instruction a probe fewer than by index (1.2 a byte in the
         // unbounded parse on text, 1.3 on random bytes).
-        std::uint64_t* slot = &tables.slots[ring.homes[i]];
+        std::uint64_t* slot = &tables.slots[home_slot_of_hash(tables, ahead.hashes[i])];
         // The first probe before the loop, the others in it, which only a
         // first probe that finds another string enters: the compiler then
         // lays out the usual case, a hit or an empty slot at once, straight
@@ -275,7 +272,7 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     // ask for two levels ahead a byte, and a loop for longer strings, which
     // ask for one. The lookahead of a string of `length` bytes stands at
     // index i + min(length - 1, levels_ahead), so that every step knows its
-    // ring entries' places. A byte costs one test of where its string is.
+    // entries' places. A byte costs one test of where its string is.
     // (A single loop tested the length for the requests ahead, the code for
     // the pair table and the length again for the lookahead's depth: in the
     // unbounded parse, 3.7 instructions a byte more on text and 3.5 on
@@ -295,14 +292,14 @@ resume:
         goto longer;
     }
 string_ends:
-    after = string_ended(StringEnd{place, ring.hashes[i], code, keyed}, base + i);
+    after = string_ended(StringEnd{place, ahead.hashes[i], code, keyed}, base + i);
     if (after == AfterString::stop) return base + i;
     if (after == AfterString::go_on_regrown) [[unlikely]] {
         tables = view_of(dictionary);
         slots_last = &tables.slots[tables.mask];
     }
-    code = ring.bytes[i];
-    ahead_hash = begin_string(ring, i, tables);
+    code = ahead.bytes[i];
+    ahead_hash = begin_string(ahead, i, tables);
     ++i;
 pair:
     // A single byte: the pair table has the two-byte string, and
@@ -310,8 +307,8 @@ pair:
     {
         length = 1;
         if (i == span) goto span_ends;
-        prefetch_position(tables, ring.bytes + i);
-        std::uint32_t* pair = &tables.pair_codes[code << 8 | ring.bytes[i]];
+        prefetch_position(tables, ahead.bytes + i);
+        std::uint32_t* pair = &tables.pair_codes[code << 8 | ahead.bytes[i]];
         std::uint32_t found = load_entry(*pair);
         if (found == absent || found >= limit) [[unlikely]] {
             place = {pair, nullptr};
@@ -324,46 +321,45 @@ pair:
 two:
     length = 2;
     if (i == span) goto span_ends;
-    prefetch_position(tables, ring.bytes + i);
+    prefetch_position(tables, ahead.bytes + i);
     if (!extends()) [[unlikely]]
         goto string_ends;
-    look_ahead(ring, i + 1, ahead_hash, tables);
-    look_ahead(ring, i + 2, ahead_hash, tables);
+    look_ahead(ahead, i + 1, ahead_hash, tables);
+    look_ahead(ahead, i + 2, ahead_hash, tables);
     ++i;
 three:
     length = 3;
     if (i == span) goto span_ends;
-    prefetch_position(tables, ring.bytes + i);
+    prefetch_position(tables, ahead.bytes + i);
     if (!extends()) [[unlikely]]
         goto string_ends;
-    look_ahead(ring, i + 2, ahead_hash, tables);
-    look_ahead(ring, i + 3, ahead_hash, tables);
+    look_ahead(ahead, i + 2, ahead_hash, tables);
+    look_ahead(ahead, i + 3, ahead_hash, tables);
     ++i;
 four:
     length = 4;
     if (i == span) goto span_ends;
     if (!extends()) [[unlikely]]
         goto string_ends;
-    look_ahead(ring, i + 3, ahead_hash, tables);
-    look_ahead(ring, i + 4, ahead_hash, tables);
+    look_ahead(ahead, i + 3, ahead_hash, tables);
+    look_ahead(ahead, i + 4, ahead_hash, tables);
     ++i;
 longer:
     length = long_string;
     for (;; ++i) {
         if (i == span) goto span_ends;
         if (!extends()) goto string_ends;
-        look_ahead(ring, i + levels_ahead, ahead_hash, tables);
+        look_ahead(ahead, i + levels_ahead, ahead_hash, tables);
     }
 span_ends:
     if (base + i == end) goto block_ends;
     // The entries past the span move to the front, and the parse goes on
     // from its string's step.
-    std::copy_n(ring.hashes + i, levels_ahead, ring.hashes);
-    std::copy_n(ring.homes + i, levels_ahead, ring.homes);
+    std::copy_n(ahead.hashes + i, levels_ahead, ahead.hashes);
     base += i;
     i = 0;
-    span = std::min(end - base, ring_span);
-    std::memcpy(ring.bytes, base, span + parse_slack);
+    span = std::min(end - base, lookahead_span);
+    std::memcpy(ahead.bytes, base, span + parse_slack);
     goto resume;
 block_ends:
     cursor.code = code;
@@ -377,7 +373,7 @@ block_ends:
         if (end - first >= 2) cursor.first_bytes[0] = end[-2];
         cursor.first_bytes[1] = end[-1];
     } else {
-        cursor.hash = ring.hashes[i - 1];
+        cursor.hash = ahead.hashes[i - 1];
     }
     return end;
 }
