@@ -239,21 +239,22 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
         // instruction a probe fewer than by index (1.2 a byte in the
         // unbounded parse on text, 1.3 on random bytes).
         std::uint64_t* slot = &tables.slots[home_slot_of_hash(tables, ahead.hashes[i])];
-        // The first probe before the loop, the others in it, which only a
-        // first probe that finds another string enters: the compiler then
-        // lays out the usual case, a hit or an empty slot at once, straight
-        // through. (Before the first probe was apart, 1.0 instructions a
-        // byte more on text and 2.2 on random bytes; with a plain loop
-        // after it, GCC merged the first probe back into the loop: 0.7 more
-        // on text, 0.5 on random bytes, 0.9 on headers.)
+        // Here the instructions a byte and the time part ways, and the time
+        // decides. In A/Bs of the parse alone on 32 MiB, pinned to one
+        // processor, each of these took 2 to 4% more time on text and
+        // headers while it saved instructions: a loop entered only when the
+        // first probe finds another string (which GCC lays out straight
+        // through; 0.7 fewer instructions a byte on text, 0.9 on headers),
+        // and taking the ending string's code again from `wanted` on a miss,
+        // so that it need not stay in a register through the probes (1.9
+        // fewer on text, 1.7 on headers). The parse waits on memory; fewer
+        // instructions only move where it waits.
         std::uint64_t entry = load_entry(*slot);
         std::uint64_t found = entry ^ wanted;
-        if (found > code_mask && entry != 0) [[unlikely]] {
-            do {
-                slot = slot == slots_last ? tables.slots : slot + 1;
-                entry = load_entry(*slot);
-                found = entry ^ wanted;
-            } while (found > code_mask && entry != 0);
+        while (found > code_mask && entry != 0) {
+            slot = slot == slots_last ? tables.slots : slot + 1;
+            entry = load_entry(*slot);
+            found = entry ^ wanted;
         }
         if (found < bound) [[likely]] {
             code = static_cast<std::uint32_t>(found);
@@ -261,10 +262,6 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
         }
         place = {nullptr, slot};
         keyed = wanted;
-        // The code again from the key, so that it need not stay in a
-        // register through the probes: 1.9 instructions a byte fewer on
-        // text, 1.7 on headers.
-        code = static_cast<std::uint32_t>(wanted >> (code_bits + 8));
         return false;
     };
     // Each string runs through the steps its length calls for: the pair
