@@ -209,7 +209,7 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     const std::uint8_t* const first = next;
     // The bytes and their hashes are read by index from base, where the
     // span begins; i is the parse's index.
-    Lookahead ahead{};
+    Lookahead ahead{}; // zeroed: a string of one byte that ends has no hash
     const std::uint8_t* base = next;
     std::ptrdiff_t i = 0;
     std::ptrdiff_t span = std::min(end - base, lookahead_span);
@@ -231,18 +231,19 @@ parse_block(Cursor& cursor, Table& dictionary, std::uint32_t limit, const std::u
     // belongs.
     auto extends = [&]() [[gnu::always_inline]] {
         // Probed from the home slot of the hash the lookahead worked out.
-        // An entry whose key
-        // matches differs from the key's bits only in its code, so one xor
-        // both tests the key and leaves the code, and a code below the
-        // limit is a hit with one more comparison: 2.5 fewer instructions
-        // a byte on text than testing the key and then masking out the code.
+        // An entry whose key matches differs from the key's bits only in its
+        // code, so one xor both tests the key and leaves the code, and a
+        // code below the limit is a hit with one more comparison: 2.5 fewer
+        // instructions a byte on text than testing the key and then masking
+        // out the code.
         std::uint64_t wanted = string_key(code, ahead.bytes[i]) << code_bits;
         // Probed by address, wrapping at the table's last slot: one
         // instruction a probe fewer than by index (1.2 a byte in the
         // unbounded parse on text, 1.3 on random bytes).
         std::uint64_t* slot = &tables.slots[home_slot_of_hash(tables, ahead.hashes[i])];
-        // Here the instructions a byte and the time part ways, and the time
-        // decides. In A/Bs of the parse alone on 32 MiB, pinned to one
+        // The first probe, then the others in the loop, into which GCC
+        // joins it. Here the instructions a byte and the time part ways, and
+        // the time decides. In A/Bs of the parse alone on 32 MiB, pinned to one
         // processor, each of these took 2 to 4% more time on text and
         // headers while it saved instructions: a loop entered only when the
         // first probe finds another string (which GCC lays out straight
