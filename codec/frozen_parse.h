@@ -34,7 +34,9 @@
 // Without a second thread the frozen parse runs over each block a ring's
 // length of blocks after the leading parse is done with it: the same
 // restarts, the same stream, but no parse at a width that a restart drops
-// before the parse reaches it.
+// before the parse reaches it. While the leading parse expects another width
+// to overflow, the ring grows (to 16 MiB) instead, so that the parse at the
+// width about to be dropped is not made at all.
 #pragma once
 
 #include <condition_variable>
@@ -83,19 +85,19 @@ struct FrozenWorker {
     // Without a second thread (leading only): the frozen parse runs a ring's
     // length of blocks behind, over the copies in the ring, so that a
     // restart passes over the blocks it has not reached, whose parse at the
-    // width dropped would have been thrown away. parsed counts the blocks
-    // handed over that it is done with; restart is pending in the block it
-    // names.
+    // width dropped would have been thrown away; the ring may grow for that
+    // (see hand_over_block). parsed counts the blocks handed over that it is
+    // done with; restart is pending in the block it names.
     std::uint64_t parsed = 0;
     bool restart_pending = false;
 
     std::mutex lock;
     std::condition_variable changed;
-    // The ring of blocks (ring_blocks of them) is not under the lock: by the
-    // hand-over protocol, a slot from handed_over on belongs to the leading
-    // parse, which fills it (and scouts it) before it counts it as handed
-    // over; a slot from holding up to handed_over belongs to the frozen
-    // parse, which only reads it. So the frozen parse may run up to the
+    // The ring of blocks (a fixed number of them with a second thread) is not
+    // under the lock: by the hand-over protocol, a slot from handed_over on
+    // belongs to the leading parse, which fills it (and scouts it) before it
+    // counts it as handed over; a slot from holding up to handed_over belongs
+    // to the frozen parse, which only reads it. So the frozen parse may run up to the
     // ring's length of blocks behind the leading one.
     std::vector<std::vector<std::uint8_t>> ring;
     std::vector<std::size_t> ring_sizes;
