@@ -97,8 +97,8 @@ struct FrozenWorker {
     // under the lock: by the hand-over protocol, a slot from handed_over on
     // belongs to the leading parse, which fills it (and scouts it) before it
     // counts it as handed over; a slot from holding up to handed_over belongs
-    // to the frozen parse, which only reads it. So the frozen parse may run up to the
-    // ring's length of blocks behind the leading one.
+    // to the frozen parse, which only reads it. So the frozen parse may run
+    // up to the ring's length of blocks behind the leading one.
     std::vector<std::vector<std::uint8_t>> ring;
     std::vector<std::size_t> ring_sizes;
     std::vector<ScoutedBlock> scouted; // by ring slot, owned like the slot
