@@ -14,7 +14,8 @@ namespace {
 
 // Blocks the leading parse may run ahead of the frozen one: enough to ride
 // out the moments when one of them is slowed (a table growing, a write),
-// small beside the tables.
+// small beside the tables. The ring starts with this many and, with a
+// second thread, keeps them (see most_ring_blocks).
 constexpr std::size_t ring_blocks = 64;
 // How far the second thread's frozen parse stays behind while the leading
 // parse expects to overflow another width: its parse of those blocks would
@@ -269,7 +270,7 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     std::unique_lock hold(worker.lock);
     worker.changed.wait(hold, [&] {
         return worker.failed || worker.holds_none ||
-               worker.handed_over < worker.holding + ring_blocks;
+               worker.handed_over < worker.holding + worker.ring.size();
     });
     if (worker.failed) return false;
     std::size_t slot = worker.handed_over % worker.ring.size();
