@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <new>
-#include <vector>
+#include <span>
 
 #include "codec/byte_io.h"
 #include "codec/frozen_parse.h"
+#include "codec/huge_array.h"
 #include "codec/invariant.h"
 #include "codec/parse_step.h"
 #include "width/width_rule.h"
@@ -30,9 +31,13 @@ struct Pass {
     // widest width that has overflowed so far.
     FrozenWorker* frozen = nullptr;
     // The code of the string that ended where the string given code c was
-    // met is at codes[c - first_free_code]. The vector is sized ahead of
-    // the parse, so that it only stores; finish_stream trims it.
-    std::vector<std::uint32_t> codes;
+    // met is at codes[c - first_free_code]. Mapped ahead for all the codes
+    // the input can make (see reserve_codes), so that the parse only stores
+    // and the codes never move.
+    HugeArray<std::uint32_t> codes;
+    // What codes held before the input outgrew them, kept to the end (see
+    // grow_codes).
+    HugeArray<std::uint32_t> outgrown_codes;
     // Below this free code, a new string only takes the code and its place:
     // no width overflows, the table neither grows nor widens, and (when
     // compressing) codes has room. Worked out again after each new string
@@ -75,8 +80,35 @@ std::uint32_t quiet_until(const Pass& pass) {
     std::uint64_t until = std::min<std::uint64_t>(pass.rule.overflow_code,
                                                   quiet_codes_end(pass.dictionary, pass.free_code));
     if (pass.frozen != nullptr)
-        until = std::min<std::uint64_t>(until, first_free_code + pass.codes.size());
+        until = std::min<std::uint64_t>(until, first_free_code + pass.codes.size);
     return static_cast<std::uint32_t>(until);
+}
+
+// The most codes the unbounded parse can write: one a string, so no more
+// than the input's bytes, and none past the cap's overflow, where it stops.
+std::size_t most_codes(const Pass& pass, std::uint64_t input_bytes) {
+    std::size_t most = end_code(pass.rule.cap) - first_free_code + 1;
+    if (input_bytes == 0) return most; // a pipe: its length is not known
+    return static_cast<std::size_t>(std::min<std::uint64_t>(most, input_bytes));
+}
+
+// Maps the list of codes for all the input can make: its pages are only
+// made as the parse reaches them, and it never moves. (Doubling a vector
+// copied and cleared it at each step, and kept it from a second thread.)
+bool reserve_codes(Pass& pass) {
+    return allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes));
+}
+
+// A file that grows while it is read outruns the list made for its size:
+// the list is mapped again for the most codes a run can make. The old one
+// is kept, whole, until the run ends.
+bool grow_codes(Pass& pass) {
+    HugeArray<std::uint32_t> codes;
+    if (!allocate_zeroed(codes, most_codes(pass, 0))) return false;
+    std::copy_n(pass.codes.data(), pass.codes.size, codes.data());
+    pass.outgrown_codes = std::move(pass.codes);
+    pass.codes = std::move(codes);
+    return true;
 }
 
 // A new string met by the unbounded parse at the byte at `at`, where the
@@ -90,8 +122,10 @@ std::uint32_t quiet_until(const Pass& pass) {
     std::size_t shared_codes = 0;
     if (pass.frozen != nullptr) {
         std::size_t written = pass.free_code - first_free_code;
-        if (written >= pass.codes.size())
-            pass.codes.resize(std::max<std::size_t>(2 * pass.codes.size(), 1 << 16));
+        if (written >= pass.codes.size && !grow_codes(pass)) {
+            pass.choice.result.status = CodecStatus::out_of_memory;
+            return false;
+        }
         pass.codes[written] = code;
         shared_codes = written + 1;
     }
@@ -230,8 +264,12 @@ void search(Pass& pass, ByteSource& input) {
     pass.input_bytes = input.size().value_or(0);
     ByteReader reader = make_reader(input);
     if (!pass.rule.fixed && pass.options.trial_started) pass.options.trial_started(pass.rule.trial);
-    // The list of shared codes and the frozen stream's buffer come from
-    // the heap: running out there fails the run like the tables do.
+    if (pass.frozen != nullptr && !reserve_codes(pass)) {
+        choice.result.status = CodecStatus::out_of_memory;
+        return;
+    }
+    // The frozen stream's buffer comes from the heap: running out there
+    // fails the run like the tables do.
     try {
         if (pass.frozen == nullptr)
             run_pass<false>(pass, reader);
@@ -254,12 +292,13 @@ void finish_stream(Pass& pass, ByteSink& output) {
     int bits = pass.choice.bits;
     // The unbounded parse's codes, all of them when no frozen stream
     // follows: the chosen width never overflowed, nor did the cap.
-    pass.codes.resize(frozen.active ? frozen.stream.shared : pass.free_code - first_free_code);
+    std::span<const std::uint32_t> codes(
+        pass.codes.data(), frozen.active ? frozen.stream.shared : pass.free_code - first_free_code);
     TARNWEL_INVARIANT(!frozen.active || frozen.stream.bits == bits);
     AssembledStream assembled =
         pass.choice.result.bytes_in == 0
             ? write_empty_stream(output, bits)
-            : assemble_stream(output, bits, pass.codes, frozen.active ? &frozen.stream : nullptr,
+            : assemble_stream(output, bits, codes, frozen.active ? &frozen.stream : nullptr,
                               frozen.active ? frozen.cursor.code : pass.cursor.code);
     if (assembled.error_number != 0)
         pass.choice = failed(pass.choice, CodecStatus::write_failed, assembled.error_number);

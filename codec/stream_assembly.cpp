@@ -45,7 +45,7 @@ void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared) {
     stream.writer.write_count = static_cast<int>(start_bit % 8);
 }
 
-AssembledStream assemble_stream(ByteSink& output, int bits, const std::vector<std::uint32_t>& codes,
+AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last) {
     if (frozen != nullptr && !close_frozen(*frozen, last))
         return {frozen->writer.bytes.error_number, 0};

@@ -7,7 +7,7 @@
 // front and joins the two parts in the byte that holds bits of both.
 #pragma once
 
-#include <vector>
+#include <span>
 
 #include "codec/code_stream.h"
 #include "codec/widths.h"
@@ -57,7 +57,7 @@ struct AssembledStream {
 // them. Without a frozen stream (frozen null), all of codes, then last and
 // the end code. The output is cut to the stream's size, since an abandoned
 // stream of a narrower width may have run further.
-AssembledStream assemble_stream(ByteSink& output, int bits, const std::vector<std::uint32_t>& codes,
+AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last);
 
 // The empty input's stream at bits.

@@ -69,5 +69,28 @@ TEST(Compressor, StreamMatchesReferenceCoderAtEveryWidth) {
     }
 }
 
+// A file that grows while it is read gives more bytes than its size said:
+// the codes kept for the stream outgrow what was laid out for that size.
+class GrowingSource : public SpanSource {
+public:
+    using SpanSource::SpanSource;
+    std::optional<std::uint64_t> size() const override { return 1000; }
+};
+
+TEST(Compressor, InputLongerThanItsSizeSaidGivesTheSameStream) {
+    Bytes input = text_like(200000, 5); // overflows widths up to 15
+    for (bool second_thread : {false, true}) {
+        GrowingSource in(input.data(), input.size());
+        VectorSink out;
+        CompressOptions options;
+        options.second_thread = second_thread;
+        WidthChoice choice = compress(in, out, options);
+        ASSERT_EQ(choice.result.status, CodecStatus::ok);
+        EXPECT_EQ(out.bytes, reference_compress_bytes(input, choice.bits))
+            << (second_thread ? "two threads" : "one thread");
+        EXPECT_EQ(choice.bits, search_and_compress_bytes(input).choice.bits);
+    }
+}
+
 } // namespace
 } // namespace tarnwel::test
