@@ -61,7 +61,7 @@ struct Pass {
 bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_codes) {
     Overflow said = overflow(pass.rule);
     if (said.restart_bits != 0 && pass.frozen != nullptr)
-        restart_frozen(*pass.frozen, said.restart_bits, shared_codes,
+        restart_frozen(*pass.frozen, said.restart_bits, shared_codes, pass.codes.data(),
                        static_cast<std::size_t>(at - pass.block));
     if (said.trial_bits != 0) {
         pass.choice.last_trial_bits = said.trial_bits;

@@ -31,6 +31,9 @@
 //   codes and open string and moves on. Parses that start apart meet again
 //   within a few strings; if they never do, the frozen parse has simply
 //   parsed the block itself.
+// - While it waits for a block, and the leading parse expects no other
+//   width to overflow, the second thread packs the shared codes in front of
+//   its stream (stream_assembly.h), which the end of the run waited for.
 // Without a second thread the frozen parse runs over each block a ring's
 // length of blocks after the leading parse is done with it: the same
 // restarts, the same stream, but no parse at a width that a restart drops
@@ -59,9 +62,10 @@ struct FrozenParse {
 
 struct FrozenRestart {
     int bits = 0;
-    std::size_t shared = 0;  // codes of the leading parse in front of this stream
-    std::uint64_t block = 0; // in the order handed over, from 0
-    std::size_t offset = 0;  // of the first byte in that block
+    std::size_t shared = 0; // codes of the leading parse in front of this stream
+    const std::uint32_t* shared_codes = nullptr; // and those codes, which stay as they are
+    std::uint64_t block = 0;                     // in the order handed over, from 0
+    std::size_t offset = 0;                      // of the first byte in that block
 };
 
 // A block the leading parse scouted: the codes of the strings that end in
@@ -137,8 +141,11 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
                      bool restart_likely = false, std::uint32_t scout_limit = 0);
 
 // The frozen parse begins again at bits from the byte at offset of the block
-// handed over last, after shared codes.
-void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared, std::size_t offset);
+// handed over last, after the shared codes, which must stay as they are
+// until the run ends: the second thread may pack them ahead while it waits
+// for blocks.
+void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared,
+                    const std::uint32_t* shared_codes, std::size_t offset);
 
 // The input has ended: waits for the frozen parse to reach its end. After
 // this, worker.parse is the caller's.

@@ -1,5 +1,7 @@
 #include "codec/stream_assembly.h"
 
+#include <algorithm>
+
 #include "codec/stream_ends.h"
 
 namespace tarnwel {
@@ -28,9 +30,13 @@ AssembledStream finish_output(ByteSink& output, CodeWriter& writer, std::uint64_
 
 void open_frozen_stream(FrozenStream& stream, ByteSink& output) {
     stream.writer = make_code_writer(output, min_bits);
+    stream.front = make_code_writer(output, min_bits);
 }
 
-void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared) {
+void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
+                         const std::uint32_t* shared_codes) {
+    stream.shared_codes = shared_codes;
+    stream.packed = 0;
     ByteWriter& bytes = stream.writer.bytes;
     bytes.used = 0; // an earlier stream is abandoned: its bytes are dropped
     bytes.written = 0;
@@ -45,13 +51,37 @@ void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared) {
     stream.writer.write_count = static_cast<int>(start_bit % 8);
 }
 
+void pack_shared_ahead(FrozenStream& stream, std::size_t count) {
+    if (!shared_left_to_pack(stream)) return;
+    CodeWriter& front = stream.front;
+    if (stream.packed == 0) {
+        front.bits = stream.bits;
+        front.write_buffer = 0;
+        front.write_count = 0;
+        front.bytes.used = front.bytes.written = 0;
+        front.bytes.error_number = 0;
+    }
+    std::size_t end = std::min(stream.shared / 8 * 8, stream.packed + count / 8 * 8);
+    for (std::size_t i = stream.packed; i < end; ++i)
+        put_code(front, stream.shared_codes[i]);
+    drain_buffer(front.bytes);
+    stream.packed = end;
+    if (front.bytes.error_number != 0) {
+        stream.packed = 0;
+        stream.shared_codes = nullptr; // no more ahead
+    }
+}
+
 AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last) {
     if (frozen != nullptr && !close_frozen(*frozen, last))
         return {frozen->writer.bytes.error_number, 0};
     CodeWriter writer = make_code_writer(output, bits);
     std::size_t shared = frozen != nullptr ? frozen->shared : codes.size();
-    for (std::size_t i = 0; i < shared; ++i)
+    // Packed ahead: whole bytes, the codes after them start on a byte.
+    std::size_t packed = frozen != nullptr ? frozen->packed : 0;
+    writer.bytes.start = std::uint64_t{packed} * static_cast<unsigned>(bits) / 8;
+    for (std::size_t i = packed; i < shared; ++i)
         put_code(writer, codes[i]);
     if (frozen == nullptr) {
         put_stream_end(writer, last);

@@ -5,6 +5,10 @@
 // frozen stream) are written as they are made, straight into the output at
 // the place where they will stay. Assembling packs the shared codes in
 // front and joins the two parts in the byte that holds bits of both.
+//
+// The shared codes can be packed into place ahead of that, once a width has
+// frozen, by a thread that has time (pack_shared_ahead): should the width
+// be kept, assembling then packs only the rest.
 #pragma once
 
 #include <span>
@@ -22,6 +26,10 @@ struct FrozenStream {
     bool first_known = false;
     std::uint8_t first_byte = 0;
     CodeWriter writer; // writer.bytes.start: where this stream's first byte goes
+    // The shared codes, where they can be packed ahead; null otherwise.
+    const std::uint32_t* shared_codes = nullptr;
+    std::size_t packed = 0; // of them in the output already, from its start
+    CodeWriter front;       // packs them ahead
 };
 
 // Ties the stream to the output and makes its buffer. Throws std::bad_alloc
@@ -29,8 +37,24 @@ struct FrozenStream {
 void open_frozen_stream(FrozenStream& stream, ByteSink& output);
 
 // Begins a frozen stream at bits after `shared` codes, dropping what an
-// earlier one wrote. A failure is kept in stream.writer.
-void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared);
+// earlier one wrote. A failure is kept in stream.writer. Given the shared
+// codes, which must then stay as they are until the stream is assembled,
+// pack_shared_ahead may pack them.
+void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
+                         const std::uint32_t* shared_codes = nullptr);
+
+// Whether some of the shared codes are left to pack ahead.
+inline bool shared_left_to_pack(const FrozenStream& stream) {
+    return stream.shared_codes != nullptr && stream.packed + 8 <= stream.shared;
+}
+
+// Packs up to `count` more of the shared codes into the output, where they
+// will stay if this width is kept. Only whole groups of eight, which end on
+// a byte: the last bits of the shared codes share a byte with the frozen
+// stream and are left to the assembly. A failed write drops what was
+// packed (the assembly packs it all, and meets the failure itself if it
+// lasts).
+void pack_shared_ahead(FrozenStream& stream, std::size_t count);
 
 // Notes the stream's first byte once it is complete (it is still at the
 // front of the writer's buffer then).
@@ -53,10 +77,10 @@ struct AssembledStream {
 };
 
 // Writes the whole stream at bits into output from its start: the first
-// `shared` of codes, then frozen's codes with last and the end code after
-// them. Without a frozen stream (frozen null), all of codes, then last and
-// the end code. The output is cut to the stream's size, since an abandoned
-// stream of a narrower width may have run further.
+// `shared` of codes (those packed ahead are in place), then frozen's codes
+// with last and the end code after them. Without a frozen stream (frozen null), all of codes, then
+// last and the end code. The output is cut to the stream's size, since an abandoned stream of a
+// narrower width may have run further.
 AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last);
 

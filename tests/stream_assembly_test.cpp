@@ -1,7 +1,9 @@
 // Putting a stream together from the shared codes and a frozen stream.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
+#include <utility>
 
 #include "codec/memory_streams.h"
 #include "codec/stream_assembly.h"
@@ -41,13 +43,14 @@ struct Output {
 
 // Every way of assembling must give the codes packed one after the other:
 // the frozen stream in a file or in memory, after an abandoned longer
-// stream at another width, and with the shared codes ending anywhere in a
-// byte.
+// stream at another width, with the shared codes ending anywhere in a
+// byte, and with none, some or all of them packed ahead.
 TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
     std::mt19937 generator(3);
     for (int bits = min_bits; bits <= max_bits; ++bits) {
-        for (std::size_t shared : {0, 1, 3, 5, 8, 13}) {
-            for (bool in_file : {true, false}) {
+        for (std::size_t shared : {0, 1, 3, 5, 8, 13, 21}) {
+            for (auto [in_file, ahead] :
+                 {std::pair{true, 0}, {true, 1000}, {false, 0}, {false, 8}, {false, 1000}}) {
                 Codes codes(shared + 40);
                 for (std::uint32_t& code : codes)
                     code = generator() % end_code(bits);
@@ -58,7 +61,8 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
                 begin_frozen_stream(frozen, bits - 1, 0);
                 for (int i = 0; i < 60000; ++i) // past one buffer: some reach the file
                     put_frozen_code(frozen, 1);
-                begin_frozen_stream(frozen, bits, shared);
+                begin_frozen_stream(frozen, bits, shared, codes.data());
+                pack_shared_ahead(frozen, ahead);
                 for (std::size_t i = shared; i + 1 < codes.size(); ++i)
                     put_frozen_code(frozen, codes[i]);
                 AssembledStream assembled =
@@ -67,7 +71,8 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
                 all.push_back(end_code(bits));
                 Bytes expected = reference_pack(all, bits);
                 std::string what = "BITS " + std::to_string(bits) + ", " + std::to_string(shared) +
-                                   " shared" + (in_file ? ", in a file" : "");
+                                   " shared, " + std::to_string(ahead) + " ahead" +
+                                   (in_file ? ", in a file" : "");
                 EXPECT_EQ(assembled.error_number, 0) << what;
                 EXPECT_EQ(assembled.size, expected.size()) << what;
                 EXPECT_EQ(output.bytes(), expected) << what;
@@ -79,6 +84,38 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
             }
         }
     }
+}
+
+// Memory whose writes fail while `failing` is set, as a full disk would.
+struct FailingSink : VectorSink {
+    bool failing = false;
+    bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) override {
+        return !failing && VectorSink::write_at(position, data, count);
+    }
+    int error() const override { return failing ? ENOSPC : 0; }
+};
+
+// Packing ahead is not the stream's own writing: a write of it that fails
+// must leave the assembly to pack those codes itself, not take them as done.
+TEST(StreamAssembly, CodesPackedAheadIntoAFailedWriteArePackedAgain) {
+    Codes codes(100);
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        codes[i] = static_cast<std::uint32_t>(i * 37 % end_code(13));
+    FailingSink output;
+    FrozenStream frozen;
+    open_frozen_stream(frozen, output);
+    begin_frozen_stream(frozen, 13, 60, codes.data());
+    output.failing = true;
+    pack_shared_ahead(frozen, 16);
+    output.failing = false;
+    pack_shared_ahead(frozen, 16);
+    for (std::size_t i = 60; i + 1 < codes.size(); ++i)
+        put_frozen_code(frozen, codes[i]);
+    AssembledStream assembled = assemble_stream(output, 13, codes, &frozen, codes.back());
+    Codes all = codes;
+    all.push_back(end_code(13));
+    EXPECT_EQ(assembled.error_number, 0);
+    EXPECT_EQ(output.bytes, reference_pack(all, 13));
 }
 
 } // namespace
