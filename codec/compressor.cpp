@@ -239,8 +239,7 @@ WidthChoice failed(WidthChoice choice, CodecStatus status, int error_number = 0)
 // Settles the choice once the input has ended.
 void settle(Pass& pass, const ByteReader& reader) {
     WidthChoice& choice = pass.choice;
-    int frozen_error =
-        pass.frozen != nullptr ? pass.frozen->parse.stream.writer.bytes.error_number : 0;
+    int frozen_error = pass.frozen != nullptr ? frozen_stream_error(pass.frozen->parse.stream) : 0;
     if (reader.error_number != 0) {
         choice = failed(choice, CodecStatus::read_failed, reader.error_number);
         return;

@@ -101,7 +101,7 @@ void parse_from_restart(FrozenParse& parse, Table& dictionary, const FrozenResta
 }
 
 bool stream_failed(const FrozenParse& parse) {
-    return parse.stream.writer.bytes.error_number != 0;
+    return frozen_stream_error(parse.stream) != 0;
 }
 
 // What the second thread takes from the leading parse for its next step.
@@ -113,6 +113,15 @@ struct Step {
     std::size_t size = 0;
     const ScoutedBlock* scouted = nullptr; // when the block was scouted
 };
+
+// The frozen stream failed to write: the leading parse stops at its next
+// block. Under the lock; false, for take_step.
+bool fail(FrozenWorker& worker) {
+    worker.failed = true;
+    worker.holds_none = true;
+    worker.changed.notify_all();
+    return false;
+}
 
 // Shared codes packed ahead at a time, between looks for a block: a few
 // hundredths of a millisecond.
@@ -130,17 +139,19 @@ bool take_step(FrozenWorker& worker, std::uint32_t& restarts_seen, std::uint64_t
                 (!worker.restart_likely || next_block + lag_blocks < worker.handed_over));
     };
     while (!ready()) {
-        // Idle, at a width likely to be kept: the shared codes packed now
-        // are off the leading thread's path at the end, where packing them
-        // took 17 ms on 32 MiB of executables and 35 ms on random bytes.
-        // (A/Bs on 32 MiB, two threads: 0.987 of the time on executables,
-        // 0.991 on random bytes, 0.986 on text; headers expect another
-        // width to overflow to the end, and pack nothing ahead.)
-        if (worker.parse.active && !worker.restart_likely &&
-            shared_left_to_pack(worker.parse.stream)) {
+        // Idle: the shared codes packed now are off the leading thread's
+        // path at the end, where packing them took 17 ms on 32 MiB of
+        // executables and 35 ms on random bytes. (A/Bs on 32 MiB, two
+        // threads: 0.987 of the time on executables, 0.991 on random bytes,
+        // 0.986 on text. Packing also while another width is expected to
+        // overflow, for a width that may yet be dropped, took headers to
+        // 0.984 and 0.993 and random bytes to 0.969, the others level: a
+        // wrong guess costs only time the thread would have waited.)
+        if (worker.parse.active && shared_left_to_pack(worker.parse.stream)) {
             hold.unlock();
             pack_shared_ahead(worker.parse.stream, pack_step);
             hold.lock();
+            if (stream_failed(worker.parse)) return fail(worker);
         } else {
             worker.changed.wait(hold);
         }
@@ -177,9 +188,7 @@ void run_worker(FrozenWorker* worker) {
         ++next_block;
         if (stream_failed(parse)) {
             std::lock_guard hold(worker->lock);
-            worker->failed = true;
-            worker->holds_none = true;
-            worker->changed.notify_all();
+            fail(*worker);
             return;
         }
     }

@@ -31,9 +31,9 @@
 //   codes and open string and moves on. Parses that start apart meet again
 //   within a few strings; if they never do, the frozen parse has simply
 //   parsed the block itself.
-// - While it waits for a block, and the leading parse expects no other
-//   width to overflow, the second thread packs the shared codes in front of
-//   its stream (stream_assembly.h), which the end of the run waited for.
+// - While it waits for a block, the second thread packs the shared codes
+//   in front of its stream (stream_assembly.h), which the end of the run
+//   would otherwise wait for.
 // Without a second thread the frozen parse runs over each block a ring's
 // length of blocks after the leading parse is done with it: the same
 // restarts, the same stream, but no parse at a width that a restart drops

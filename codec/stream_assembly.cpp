@@ -10,6 +10,7 @@ namespace {
 
 // Closes the frozen stream: false, with the writer's failure, if it failed.
 bool close_frozen(FrozenStream& frozen, std::uint32_t last) {
+    if (frozen.front.bytes.error_number != 0) return false;
     put_stream_end(frozen.writer, last);
     note_first_byte(frozen);
     return flush(frozen.writer.bytes);
@@ -59,23 +60,17 @@ void pack_shared_ahead(FrozenStream& stream, std::size_t count) {
         front.write_buffer = 0;
         front.write_count = 0;
         front.bytes.used = front.bytes.written = 0;
-        front.bytes.error_number = 0;
     }
     std::size_t end = std::min(stream.shared / 8 * 8, stream.packed + count / 8 * 8);
     for (std::size_t i = stream.packed; i < end; ++i)
         put_code(front, stream.shared_codes[i]);
     drain_buffer(front.bytes);
     stream.packed = end;
-    if (front.bytes.error_number != 0) {
-        stream.packed = 0;
-        stream.shared_codes = nullptr; // no more ahead
-    }
 }
 
 AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last) {
-    if (frozen != nullptr && !close_frozen(*frozen, last))
-        return {frozen->writer.bytes.error_number, 0};
+    if (frozen != nullptr && !close_frozen(*frozen, last)) return {frozen_stream_error(*frozen), 0};
     CodeWriter writer = make_code_writer(output, bits);
     std::size_t shared = frozen != nullptr ? frozen->shared : codes.size();
     // Packed ahead: whole bytes, the codes after them start on a byte.

@@ -43,17 +43,24 @@ void open_frozen_stream(FrozenStream& stream, ByteSink& output);
 void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
                          const std::uint32_t* shared_codes = nullptr);
 
+// The error number of the stream's first failed write, packing ahead
+// included, or 0. A failure is kept through later streams: the output is
+// the same file.
+inline int frozen_stream_error(const FrozenStream& stream) {
+    int error_number = stream.writer.bytes.error_number;
+    return error_number != 0 ? error_number : stream.front.bytes.error_number;
+}
+
 // Whether some of the shared codes are left to pack ahead.
 inline bool shared_left_to_pack(const FrozenStream& stream) {
-    return stream.shared_codes != nullptr && stream.packed + 8 <= stream.shared;
+    return stream.shared_codes != nullptr && stream.packed + 8 <= stream.shared &&
+           frozen_stream_error(stream) == 0;
 }
 
 // Packs up to `count` more of the shared codes into the output, where they
 // will stay if this width is kept. Only whole groups of eight, which end on
 // a byte: the last bits of the shared codes share a byte with the frozen
-// stream and are left to the assembly. A failed write drops what was
-// packed (the assembly packs it all, and meets the failure itself if it
-// lasts).
+// stream and are left to the assembly. A failed write fails the stream.
 void pack_shared_ahead(FrozenStream& stream, std::size_t count);
 
 // Notes the stream's first byte once it is complete (it is still at the
