@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <span>
+#include <vector>
 
 #include "codec/byte_io.h"
 #include "codec/frozen_parse.h"
@@ -38,6 +39,19 @@ struct Pass {
     // What codes held before the input outgrew them, kept to the end (see
     // grow_codes).
     HugeArray<std::uint32_t> outgrown_codes;
+    // Without a second thread: the length of each of those strings from the
+    // latest restart on, for the frozen parse (see UnboundedStrings). Made
+    // afresh from the front at each restart, so that its pages serve every
+    // width's phase in turn (a length for every string took 14 MiB more at
+    // the peak on random bytes, and the first touch of those fresh pages
+    // cost as much as the frozen parse saved there).
+    HugeArray<std::uint8_t> lengths;
+    std::vector<LongString> long_strings; // those too long for lengths, in order
+    // The string whose length is lengths[0]: the first after the latest
+    // restart, where the frozen parse begins again (it reads no further back).
+    std::size_t lengths_base = 0;
+    std::uint64_t block_start = 0;  // the input's offset of block
+    std::uint64_t string_start = 0; // and of the string the unbounded parse is in
     // Below this free code, a new string only takes the code and its place:
     // no width overflows, the table neither grows nor widens, and (when
     // compressing) codes has room. Worked out again after each new string
@@ -60,9 +74,12 @@ struct Pass {
 // how many codes the unbounded parse has written.
 bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_codes) {
     Overflow said = overflow(pass.rule);
-    if (said.restart_bits != 0 && pass.frozen != nullptr)
+    if (said.restart_bits != 0 && pass.frozen != nullptr) {
         restart_frozen(*pass.frozen, said.restart_bits, shared_codes, pass.codes.data(),
                        static_cast<std::size_t>(at - pass.block));
+        pass.lengths_base = shared_codes;
+        pass.long_strings.clear();
+    }
     if (said.trial_bits != 0) {
         pass.choice.last_trial_bits = said.trial_bits;
         if (pass.options.trial_started) pass.options.trial_started(said.trial_bits);
@@ -96,7 +113,12 @@ std::size_t most_codes(const Pass& pass, std::uint64_t input_bytes) {
 // made as the parse reaches them, and it never moves. (Doubling a vector
 // copied and cleared it at each step, and kept it from a second thread.)
 bool reserve_codes(Pass& pass) {
-    return allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes));
+    if (!allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes))) return false;
+    if (pass.frozen->threaded) return true;
+    if (!allocate_zeroed(pass.lengths, pass.codes.size)) return false;
+    pass.frozen->unbounded = {pass.codes.data(), pass.lengths.data(), &pass.long_strings,
+                              &pass.free_code};
+    return true;
 }
 
 // A file that grows while it is read outruns the list made for its size:
@@ -108,7 +130,28 @@ bool grow_codes(Pass& pass) {
     std::copy_n(pass.codes.data(), pass.codes.size, codes.data());
     pass.outgrown_codes = std::move(pass.codes);
     pass.codes = std::move(codes);
+    if (pass.lengths.empty()) return true;
+    HugeArray<std::uint8_t> lengths;
+    if (!allocate_zeroed(lengths, pass.codes.size)) return false;
+    std::copy_n(pass.lengths.data(), pass.lengths.size, lengths.data());
+    pass.lengths = std::move(lengths);
+    pass.frozen->unbounded = {pass.codes.data(), pass.lengths.data(), &pass.long_strings,
+                              &pass.free_code};
     return true;
+}
+
+// The string at `string` in codes ended before the byte at `at`: keeps its
+// length.
+inline void note_length(Pass& pass, std::size_t string, const std::uint8_t* at) {
+    std::uint64_t end = pass.block_start + static_cast<std::uint64_t>(at - pass.block);
+    std::uint64_t length = end - pass.string_start;
+    pass.string_start = end;
+    // 0 for a long one, whose length is kept aside: the entry may hold an
+    // earlier phase's length.
+    pass.lengths[string - pass.lengths_base] =
+        static_cast<std::uint8_t>(length <= 0xFF ? length : 0);
+    if (length > 0xFF) [[unlikely]]
+        pass.long_strings.push_back({string, length});
 }
 
 // A new string met by the unbounded parse at the byte at `at`, where the
@@ -127,6 +170,7 @@ bool grow_codes(Pass& pass) {
             return false;
         }
         pass.codes[written] = code;
+        if (!pass.lengths.empty()) note_length(pass, written, at);
         shared_codes = written + 1;
     }
     if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, shared_codes))
@@ -154,7 +198,10 @@ template <bool compressing>
         return new_string(pass, code, miss.hash, at) ? AfterString::go_on_regrown
                                                      : AfterString::stop;
     pass.free_code = free_code + 1;
-    if (compressing) pass.codes[free_code - first_free_code] = code;
+    if (compressing) {
+        pass.codes[free_code - first_free_code] = code;
+        if (!pass.lengths.empty()) note_length(pass, free_code - first_free_code, at);
+    }
     add_string_quietly(pass.dictionary, miss.place, miss.keyed, miss.hash, free_code);
     return AfterString::go_on;
 }
@@ -218,6 +265,7 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             return;
         bool first = pass.block == nullptr;
         pass.block = next;
+        pass.block_start = reader.consumed - static_cast<std::uint64_t>(end - next);
         if (first) start_string(pass.cursor, next++); // the input's first byte
         if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
                                      [&](const StringEnd& miss, const std::uint8_t* at) {
