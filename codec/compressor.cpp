@@ -1,6 +1,7 @@
 #include "codec/compressor.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <span>
 #include <vector>
@@ -46,12 +47,13 @@ struct Pass {
     // the peak on random bytes, and the first touch of those fresh pages
     // cost as much as the frozen parse saved there).
     HugeArray<std::uint8_t> lengths;
+    std::uint8_t* next_length = nullptr;  // in lengths; null when they are not kept
     std::vector<LongString> long_strings; // those too long for lengths, in order
-    // The string whose length is lengths[0]: the first after the latest
-    // restart, where the frozen parse begins again (it reads no further back).
-    std::size_t lengths_base = 0;
-    std::uint64_t block_start = 0;  // the input's offset of block
-    std::uint64_t string_start = 0; // and of the string the unbounded parse is in
+    // Where the string the unbounded parse is in began, as an address in the
+    // reader's buffer, which every block fills from its front (so before it,
+    // for a string begun in an earlier block): one subtraction a string.
+    std::uintptr_t string_start = 0;
+    std::uintptr_t block_end = 0; // of the block being parsed
     // Below this free code, a new string only takes the code and its place:
     // no width overflows, the table neither grows nor widens, and (when
     // compressing) codes has room. Worked out again after each new string
@@ -77,7 +79,7 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_cod
     if (said.restart_bits != 0 && pass.frozen != nullptr) {
         restart_frozen(*pass.frozen, said.restart_bits, shared_codes, pass.codes.data(),
                        static_cast<std::size_t>(at - pass.block));
-        pass.lengths_base = shared_codes;
+        if (pass.next_length != nullptr) pass.next_length = pass.lengths.data();
         pass.long_strings.clear();
     }
     if (said.trial_bits != 0) {
@@ -116,6 +118,7 @@ bool reserve_codes(Pass& pass) {
     if (!allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes))) return false;
     if (pass.frozen->threaded) return true;
     if (!allocate_zeroed(pass.lengths, pass.codes.size)) return false;
+    pass.next_length = pass.lengths.data();
     pass.frozen->unbounded = {pass.codes.data(), pass.lengths.data(), &pass.long_strings,
                               &pass.free_code};
     return true;
@@ -134,6 +137,7 @@ bool grow_codes(Pass& pass) {
     HugeArray<std::uint8_t> lengths;
     if (!allocate_zeroed(lengths, pass.codes.size)) return false;
     std::copy_n(pass.lengths.data(), pass.lengths.size, lengths.data());
+    pass.next_length = lengths.data() + (pass.next_length - pass.lengths.data());
     pass.lengths = std::move(lengths);
     pass.frozen->unbounded = {pass.codes.data(), pass.lengths.data(), &pass.long_strings,
                               &pass.free_code};
@@ -143,13 +147,12 @@ bool grow_codes(Pass& pass) {
 // The string at `string` in codes ended before the byte at `at`: keeps its
 // length.
 inline void note_length(Pass& pass, std::size_t string, const std::uint8_t* at) {
-    std::uint64_t end = pass.block_start + static_cast<std::uint64_t>(at - pass.block);
-    std::uint64_t length = end - pass.string_start;
+    auto end = reinterpret_cast<std::uintptr_t>(at);
+    std::uintptr_t length = end - pass.string_start;
     pass.string_start = end;
     // 0 for a long one, whose length is kept aside: the entry may hold an
     // earlier phase's length.
-    pass.lengths[string - pass.lengths_base] =
-        static_cast<std::uint8_t>(length <= 0xFF ? length : 0);
+    *pass.next_length++ = static_cast<std::uint8_t>(length <= 0xFF ? length : 0);
     if (length > 0xFF) [[unlikely]]
         pass.long_strings.push_back({string, length});
 }
@@ -170,7 +173,7 @@ inline void note_length(Pass& pass, std::size_t string, const std::uint8_t* at) 
             return false;
         }
         pass.codes[written] = code;
-        if (!pass.lengths.empty()) note_length(pass, written, at);
+        if (pass.next_length != nullptr) note_length(pass, written, at);
         shared_codes = written + 1;
     }
     if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, shared_codes))
@@ -200,7 +203,7 @@ template <bool compressing>
     pass.free_code = free_code + 1;
     if (compressing) {
         pass.codes[free_code - first_free_code] = code;
-        if (!pass.lengths.empty()) note_length(pass, free_code - first_free_code, at);
+        if (pass.next_length != nullptr) note_length(pass, free_code - first_free_code, at);
     }
     add_string_quietly(pass.dictionary, miss.place, miss.keyed, miss.hash, free_code);
     return AfterString::go_on;
@@ -265,7 +268,12 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             return;
         bool first = pass.block == nullptr;
         pass.block = next;
-        pass.block_start = reader.consumed - static_cast<std::uint64_t>(end - next);
+        // The string going on from the last block began this much before
+        // this one, which the buffer holds at the same place.
+        pass.string_start =
+            first ? reinterpret_cast<std::uintptr_t>(next)
+                  : pass.string_start - (pass.block_end - reinterpret_cast<std::uintptr_t>(next));
+        pass.block_end = reinterpret_cast<std::uintptr_t>(end);
         if (first) start_string(pass.cursor, next++); // the input's first byte
         if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
                                      [&](const StringEnd& miss, const std::uint8_t* at) {
