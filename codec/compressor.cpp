@@ -1,10 +1,8 @@
 #include "codec/compressor.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <new>
 #include <span>
-#include <vector>
 
 #include "codec/byte_io.h"
 #include "codec/frozen_parse.h"
@@ -40,20 +38,6 @@ struct Pass {
     // What codes held before the input outgrew them, kept to the end (see
     // grow_codes).
     HugeArray<std::uint32_t> outgrown_codes;
-    // Without a second thread: the length of each of those strings from the
-    // latest restart on, for the frozen parse (see UnboundedStrings). Made
-    // afresh from the front at each restart, so that its pages serve every
-    // width's phase in turn (a length for every string took 14 MiB more at
-    // the peak on random bytes, and the first touch of those fresh pages
-    // cost as much as the frozen parse saved there).
-    HugeArray<std::uint8_t> lengths;
-    std::uint8_t* next_length = nullptr;  // in lengths; null when they are not kept
-    std::vector<LongString> long_strings; // those too long for lengths, in order
-    // Where the string the unbounded parse is in began, as an address in the
-    // reader's buffer, which every block fills from its front (so before it,
-    // for a string begun in an earlier block): one subtraction a string.
-    std::uintptr_t string_start = 0;
-    std::uintptr_t block_end = 0; // of the block being parsed
     // Below this free code, a new string only takes the code and its place:
     // no width overflows, the table neither grows nor widens, and (when
     // compressing) codes has room. Worked out again after each new string
@@ -76,12 +60,9 @@ struct Pass {
 // how many codes the unbounded parse has written.
 bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_codes) {
     Overflow said = overflow(pass.rule);
-    if (said.restart_bits != 0 && pass.frozen != nullptr) {
+    if (said.restart_bits != 0 && pass.frozen != nullptr)
         restart_frozen(*pass.frozen, said.restart_bits, shared_codes, pass.codes.data(),
                        static_cast<std::size_t>(at - pass.block));
-        if (pass.next_length != nullptr) pass.next_length = pass.lengths.data();
-        pass.long_strings.clear();
-    }
     if (said.trial_bits != 0) {
         pass.choice.last_trial_bits = said.trial_bits;
         if (pass.options.trial_started) pass.options.trial_started(said.trial_bits);
@@ -115,13 +96,7 @@ std::size_t most_codes(const Pass& pass, std::uint64_t input_bytes) {
 // made as the parse reaches them, and it never moves. (Doubling a vector
 // copied and cleared it at each step, and kept it from a second thread.)
 bool reserve_codes(Pass& pass) {
-    if (!allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes))) return false;
-    if (pass.frozen->threaded) return true;
-    if (!allocate_zeroed(pass.lengths, pass.codes.size)) return false;
-    pass.next_length = pass.lengths.data();
-    pass.frozen->unbounded = {pass.codes.data(), pass.lengths.data(), &pass.long_strings,
-                              &pass.free_code};
-    return true;
+    return allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes));
 }
 
 // A file that grows while it is read outruns the list made for its size:
@@ -133,28 +108,7 @@ bool grow_codes(Pass& pass) {
     std::copy_n(pass.codes.data(), pass.codes.size, codes.data());
     pass.outgrown_codes = std::move(pass.codes);
     pass.codes = std::move(codes);
-    if (pass.lengths.empty()) return true;
-    HugeArray<std::uint8_t> lengths;
-    if (!allocate_zeroed(lengths, pass.codes.size)) return false;
-    std::copy_n(pass.lengths.data(), pass.lengths.size, lengths.data());
-    pass.next_length = lengths.data() + (pass.next_length - pass.lengths.data());
-    pass.lengths = std::move(lengths);
-    pass.frozen->unbounded = {pass.codes.data(), pass.lengths.data(), &pass.long_strings,
-                              &pass.free_code};
     return true;
-}
-
-// The string at `string` in codes ended before the byte at `at`: keeps its
-// length.
-inline void note_length(Pass& pass, std::size_t string, const std::uint8_t* at) {
-    auto end = reinterpret_cast<std::uintptr_t>(at);
-    std::uintptr_t length = end - pass.string_start;
-    pass.string_start = end;
-    // 0 for a long one, whose length is kept aside: the entry may hold an
-    // earlier phase's length.
-    *pass.next_length++ = static_cast<std::uint8_t>(length <= 0xFF ? length : 0);
-    if (length > 0xFF) [[unlikely]]
-        pass.long_strings.push_back({string, length});
 }
 
 // A new string met by the unbounded parse at the byte at `at`, where the
@@ -173,7 +127,6 @@ inline void note_length(Pass& pass, std::size_t string, const std::uint8_t* at) 
             return false;
         }
         pass.codes[written] = code;
-        if (pass.next_length != nullptr) note_length(pass, written, at);
         shared_codes = written + 1;
     }
     if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, shared_codes))
@@ -201,10 +154,7 @@ template <bool compressing>
         return new_string(pass, code, miss.hash, at) ? AfterString::go_on_regrown
                                                      : AfterString::stop;
     pass.free_code = free_code + 1;
-    if (compressing) {
-        pass.codes[free_code - first_free_code] = code;
-        if (pass.next_length != nullptr) note_length(pass, free_code - first_free_code, at);
-    }
+    if (compressing) pass.codes[free_code - first_free_code] = code;
     add_string_quietly(pass.dictionary, miss.place, miss.keyed, miss.hash, free_code);
     return AfterString::go_on;
 }
@@ -268,12 +218,6 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
             return;
         bool first = pass.block == nullptr;
         pass.block = next;
-        // The string going on from the last block began this much before
-        // this one, which the buffer holds at the same place.
-        pass.string_start =
-            first ? reinterpret_cast<std::uintptr_t>(next)
-                  : pass.string_start - (pass.block_end - reinterpret_cast<std::uintptr_t>(next));
-        pass.block_end = reinterpret_cast<std::uintptr_t>(end);
         if (first) start_string(pass.cursor, next++); // the input's first byte
         if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
                                      [&](const StringEnd& miss, const std::uint8_t* at) {

@@ -222,7 +222,6 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
     try {
         worker.ring.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size + parse_slack));
         worker.ring_sizes.assign(ring_blocks, 0);
-        worker.ring_starts.assign(ring_blocks, 0);
         worker.scouted.resize(ring_blocks);
     } catch (const std::bad_alloc&) {
         return false;
@@ -242,65 +241,6 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
 
 namespace {
 
-// Without a second thread: the frozen parse over a block, which starts at
-// the input's offset `start`, taking over the unbounded parse's strings
-// where they are its own (see frozen_parse.h). The unbounded parse has
-// ended every string that starts in the block, and most that end after it.
-//
-// On 32 MiB, pinned to one processor, it takes 45% of its strings so on
-// executables and 70% on random bytes, 10% on text and headers: 0.907 of
-// the time on executables, 0.927 on random bytes, 0.98 on text and 0.99
-// on headers (paired A/Bs against parsing every string), for a byte of
-// memory a string.
-void parse_frozen_assisted(FrozenWorker& worker, const std::uint8_t* data, const std::uint8_t* end,
-                           std::uint64_t start) {
-    FrozenParse& parse = worker.parse;
-    const UnboundedStrings& u = worker.unbounded;
-    const std::size_t count = *u.free_code - first_free_code;
-    // The unbounded parse's string k, the first that does not start before
-    // the frozen parse's, starts at k_start.
-    std::size_t& k = worker.unbounded_at;
-    std::uint64_t& k_start = worker.unbounded_start;
-    const std::uint64_t end_offset = start + static_cast<std::uint64_t>(end - data);
-    auto length = [&](std::size_t string) -> std::uint64_t {
-        std::uint8_t kept = u.lengths[string - parse.stream.shared];
-        if (kept != 0) [[likely]]
-            return kept;
-        const std::vector<LongString>& longer = *u.long_strings;
-        while (longer[worker.long_at].index < string)
-            ++worker.long_at;
-        return longer[worker.long_at].length;
-    };
-    // Whether the unbounded parse's string k starts at `at` and is the
-    // frozen parse's next string, ending inside the block (so that the
-    // parse goes on in it).
-    auto takes = [&](std::uint64_t at) {
-        while (k < count && k_start < at)
-            k_start += length(k++);
-        return k < count && k_start == at && u.codes[k] < parse.limit &&
-               k_start + length(k) < end_offset;
-    };
-    const std::uint8_t* next = data;
-    while (next < end) {
-        const std::uint8_t* stopped =
-            parse_block(parse.cursor, *worker.dictionary, parse.limit, next, end,
-                        [&](const StringEnd& ended, const std::uint8_t* at) {
-                            put_frozen_code(parse.stream, ended.code);
-                            return takes(start + static_cast<std::uint64_t>(at - data))
-                                       ? AfterString::stop
-                                       : AfterString::go_on;
-                        });
-        if (stopped == end) return;
-        do {
-            put_frozen_code(parse.stream, u.codes[k]);
-            k_start += length(k++);
-        } while (takes(k_start));
-        const std::uint8_t* at = data + (k_start - start);
-        start_string(parse.cursor, at);
-        next = at + 1;
-    }
-}
-
 // Without a second thread: the frozen parse over the oldest block in the ring.
 void parse_oldest_block(FrozenWorker& worker) {
     FrozenParse& parse = worker.parse;
@@ -309,18 +249,10 @@ void parse_oldest_block(FrozenWorker& worker) {
     const std::uint8_t* data = worker.ring[block % worker.ring.size()].data();
     const std::uint8_t* end = data + worker.ring_sizes[block % worker.ring.size()];
     if (worker.restart_pending && worker.restart.block == block) {
-        worker.unbounded_at = worker.restart.shared;
-        worker.unbounded_start =
-            worker.ring_starts[block % worker.ring.size()] + worker.restart.offset;
-        worker.long_at = 0;
         parse_from_restart(parse, dictionary, worker.restart, data, end);
         worker.restart_pending = false;
     } else if (parse.active) {
-        if (worker.unbounded.codes != nullptr)
-            parse_frozen_assisted(worker, data, end,
-                                  worker.ring_starts[block % worker.ring.size()]);
-        else
-            parse_frozen(parse, dictionary, data, end);
+        parse_frozen(parse, dictionary, data, end);
     }
     worker.failed = stream_failed(parse);
 }
@@ -331,15 +263,12 @@ void grow_ring(FrozenWorker& worker) {
     std::size_t size = worker.ring.size();
     std::vector<std::vector<std::uint8_t>> ring(2 * size);
     std::vector<std::size_t> ring_sizes(2 * size, 0);
-    std::vector<std::uint64_t> ring_starts(2 * size, 0);
     for (std::uint64_t block = worker.parsed; block < worker.handed_over; ++block) {
         ring[block % (2 * size)] = std::move(worker.ring[block % size]);
         ring_sizes[block % (2 * size)] = worker.ring_sizes[block % size];
-        ring_starts[block % (2 * size)] = worker.ring_starts[block % size];
     }
     worker.ring = std::move(ring);
     worker.ring_sizes = std::move(ring_sizes);
-    worker.ring_starts = std::move(ring_starts);
 }
 
 // Copies a block into the ring's next slot, which is the leading thread's.
@@ -364,10 +293,7 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
                 parse_oldest_block(worker);
         }
         if (worker.failed) return false;
-        std::size_t slot = worker.handed_over++ % worker.ring.size();
-        copy_to_ring(worker, slot, data, size);
-        worker.ring_starts[slot] = worker.handed_bytes;
-        worker.handed_bytes += size;
+        copy_to_ring(worker, worker.handed_over++ % worker.ring.size(), data, size);
         return true;
     }
     std::unique_lock hold(worker.lock);

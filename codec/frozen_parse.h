@@ -40,20 +40,6 @@
 // before the parse reaches it. While the leading parse expects another width
 // to overflow, the ring grows (to 16 MiB) instead, so that the parse at the
 // width about to be dropped is not made at all.
-//
-// And there, behind the leading parse, the frozen parse takes over the
-// leading parse's strings where they are its own. The frozen dictionary is
-// the strings of the leading one whose codes are below the limit, and a
-// string's code is above those of its prefixes (a prefix is always met
-// first). So where one of the leading parse's strings starts where the
-// frozen parse's next string does, and its code is below the limit, the
-// frozen parse's string is that very string: the longest there in the
-// frozen dictionary, which has nothing the leading one lacks. The leading
-// parse keeps each string's length beside its code (UnboundedStrings), and
-// the frozen parse writes those codes without a probe for as long as the
-// strings that follow are its own too. With a second thread the frozen
-// parse keeps close behind the leading one, and the lengths would be one
-// more thing shared between the threads.
 #pragma once
 
 #include <condition_variable>
@@ -92,24 +78,6 @@ struct ScoutedBlock {
     Cursor open;
 };
 
-// A string of the unbounded parse longer than a byte can count.
-struct LongString {
-    std::size_t index = 0; // in UnboundedStrings
-    std::uint64_t length = 0;
-};
-
-// The unbounded parse's strings, for the frozen parse without a second
-// thread: codes[k] is the code of the k-th string it ended, and *free_code -
-// 256 of them are written. lengths holds the lengths of those from the
-// latest restart's first string on (the frozen parse's shared codes): 0 for
-// one of long_strings.
-struct UnboundedStrings {
-    const std::uint32_t* codes = nullptr;
-    const std::uint8_t* lengths = nullptr;
-    const std::vector<LongString>* long_strings = nullptr;
-    const std::uint32_t* free_code = nullptr;
-};
-
 // Who owns each field while a second thread runs. "Leading" is the thread
 // that calls these functions, "frozen" the second thread, "lock" the mutex.
 struct FrozenWorker {
@@ -126,15 +94,6 @@ struct FrozenWorker {
     // done with; restart is pending in the block it names.
     std::uint64_t parsed = 0;
     bool restart_pending = false;
-    // The strings it may take over (unbounded.codes is null with a second
-    // thread): the first that does not start before the frozen parse's
-    // string, where it starts, and the first of the long ones not passed.
-    UnboundedStrings unbounded;
-    std::size_t unbounded_at = 0;
-    std::uint64_t unbounded_start = 0;
-    std::size_t long_at = 0;
-    std::vector<std::uint64_t> ring_starts; // the input's offset of each slot's block
-    std::uint64_t handed_bytes = 0;         // the input's bytes handed over
 
     std::mutex lock;
     std::condition_variable changed;
