@@ -40,6 +40,18 @@
 // before the parse reaches it. While the leading parse expects another width
 // to overflow, the ring grows (to 16 MiB) instead, so that the parse at the
 // width about to be dropped is not made at all.
+//
+// Tried and dropped, without a second thread: the frozen parse taking over
+// the leading parse's strings where they are its own. The frozen dictionary
+// is the leading one's strings with codes below the limit, and a string's
+// code is above its prefixes', so where one of the leading parse's strings
+// starts where the frozen parse's next one does, with a code below the
+// limit, it is the frozen parse's string too. With the leading parse
+// keeping each string's length (a byte, from the latest restart on), the
+// frozen parse took over 45% of its strings on executables and 70% on
+// random bytes: 0.907 and 0.927 of the time on one processor. But keeping
+// the lengths cost the leading parse 12 instructions a string, 2.4 a byte
+// on text (to 46.1) and 8.3 on random bytes.
 #pragma once
 
 #include <condition_variable>
