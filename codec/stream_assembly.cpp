@@ -8,9 +8,10 @@ namespace tarnwel {
 
 namespace {
 
-// Closes the frozen stream: false, with the writer's failure, if it failed.
+// Closes the frozen stream: false if a write of it failed, packing ahead
+// included.
 bool close_frozen(FrozenStream& frozen, std::uint32_t last) {
-    if (frozen.front.bytes.error_number != 0) return false;
+    if (frozen_stream_error(frozen) != 0) return false;
     put_stream_end(frozen.writer, last);
     note_first_byte(frozen);
     return flush(frozen.writer.bytes);
@@ -38,6 +39,11 @@ void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
                          const std::uint32_t* shared_codes) {
     stream.shared_codes = shared_codes;
     stream.packed = 0;
+    // The front packs from the output's start, at this width.
+    stream.front.bits = bits;
+    stream.front.write_buffer = 0;
+    stream.front.write_count = 0;
+    stream.front.bytes.used = stream.front.bytes.written = 0;
     ByteWriter& bytes = stream.writer.bytes;
     bytes.used = 0; // an earlier stream is abandoned: its bytes are dropped
     bytes.written = 0;
@@ -55,12 +61,6 @@ void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
 void pack_shared_ahead(FrozenStream& stream, std::size_t count) {
     if (!shared_left_to_pack(stream)) return;
     CodeWriter& front = stream.front;
-    if (stream.packed == 0) {
-        front.bits = stream.bits;
-        front.write_buffer = 0;
-        front.write_count = 0;
-        front.bytes.used = front.bytes.written = 0;
-    }
     std::size_t end = std::min(stream.shared / 8 * 8, stream.packed + count / 8 * 8);
     for (std::size_t i = stream.packed; i < end; ++i)
         put_code(front, stream.shared_codes[i]);
