@@ -159,6 +159,13 @@ template <bool compressing>
     return AfterString::go_on;
 }
 
+// What the frozen parse, when it runs on this thread, follows the unbounded
+// parse's strings by.
+void tell_codes(Pass& pass) {
+    tell_leading_codes(*pass.frozen, pass.codes.data(), pass.free_code - first_free_code,
+                       pass.codes.size);
+}
+
 // Foresees how many strings the table will hold by the end of the input,
 // from the rate the parse met them over the last block, so that growing
 // the table goes straight to its final size instead of doubling (and
@@ -211,6 +218,7 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
     const std::uint8_t* next;
     const std::uint8_t* end;
     while (take_block(reader, next, end)) {
+        if (compressing) tell_codes(pass);
         if (compressing &&
             !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next),
                              restart_likely(pass, searching, reader.consumed),
@@ -277,7 +285,10 @@ void search(Pass& pass, ByteSource& input) {
     } catch (const std::bad_alloc&) {
         choice.result.status = CodecStatus::out_of_memory;
     }
-    if (pass.frozen != nullptr) finish_frozen_worker(*pass.frozen);
+    if (pass.frozen != nullptr) {
+        tell_codes(pass);
+        finish_frozen_worker(*pass.frozen);
+    }
     choice.result.bytes_in = reader.consumed;
     if (choice.result.status == CodecStatus::ok) settle(pass, reader);
 }

@@ -87,15 +87,20 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
     scouted.valid = true;
 }
 
+// Begins the frozen parse again at the restart's width, with its stream.
+void begin_frozen_parse(FrozenParse& parse, const FrozenRestart& restart) {
+    parse.active = true;
+    parse.limit = end_code(restart.bits);
+    begin_frozen_stream(parse.stream, restart.bits, restart.shared, restart.shared_codes);
+}
+
 // Begins the frozen parse again at the byte at `at`; parses the rest of the
 // block, which ends at end.
 template <class Table>
 void parse_from_restart(FrozenParse& parse, Table& dictionary, const FrozenRestart& restart,
                         const std::uint8_t* block, const std::uint8_t* end) {
     const std::uint8_t* at = block + restart.offset;
-    parse.active = true;
-    parse.limit = end_code(restart.bits);
-    begin_frozen_stream(parse.stream, restart.bits, restart.shared, restart.shared_codes);
+    begin_frozen_parse(parse, restart);
     start_string(parse.cursor, at);
     parse_frozen(parse, dictionary, at + 1, end);
 }
@@ -241,18 +246,69 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
 
 namespace {
 
+// Without a second thread: the frozen parse over a block from data to end,
+// taking over the leading parse's strings where they are its own (see
+// leading_strings.h). From `string_start` when a string starts there, else
+// with the cursor's string going on at data.
+void parse_frozen_following(FrozenWorker& worker, const std::uint8_t* data, const std::uint8_t* end,
+                            const std::uint8_t* string_start) {
+    FrozenParse& parse = worker.parse;
+    LeadingStrings& leading = worker.leading;
+    const std::int64_t size = end - data;
+    std::uint32_t length = 0; // of the string takes found
+    // Whether the leading parse's string that starts at `at`, if one does,
+    // is the frozen parse's next string, and ends in the block before its
+    // last byte (so that the frozen parse can start its own string after it).
+    auto takes = [&](std::int64_t at) {
+        if (!follow_to(leading, at) || leading.codes[leading.next] >= parse.limit) return false;
+        length = string_length(leading, leading.next);
+        return at + length < size;
+    };
+    // Writes the codes of the strings taken over from `from` on; returns
+    // their bytes.
+    auto take_strings = [&](std::int64_t from) {
+        std::int64_t at = from;
+        while (takes(at)) {
+            put_frozen_code(parse.stream, leading.codes[leading.next++]);
+            leading.start += length;
+            at += length;
+        }
+        return static_cast<std::uint32_t>(at - from);
+    };
+    auto string_ended = [&](const StringEnd& ended, const std::uint8_t* at) {
+        put_frozen_code(parse.stream, ended.code);
+        parse.cursor.skipped = take_strings(at - data);
+        return parse.cursor.skipped == 0 ? AfterString::go_on : AfterString::skip;
+    };
+    work_out_lengths(leading);
+    const std::uint8_t* next =
+        string_start != nullptr
+            ? string_start
+            : parse_block(parse.cursor, *worker.dictionary, parse.limit, data, end, string_ended);
+    while (next != end) {
+        next += take_strings(next - data); // none where the parse stopped past a skip
+        start_string(parse.cursor, next);
+        next =
+            parse_block(parse.cursor, *worker.dictionary, parse.limit, next + 1, end, string_ended);
+    }
+    leading.start -= size;
+}
+
 // Without a second thread: the frozen parse over the oldest block in the ring.
 void parse_oldest_block(FrozenWorker& worker) {
     FrozenParse& parse = worker.parse;
-    Dictionary& dictionary = *worker.dictionary;
     std::uint64_t block = worker.parsed++;
     const std::uint8_t* data = worker.ring[block % worker.ring.size()].data();
     const std::uint8_t* end = data + worker.ring_sizes[block % worker.ring.size()];
     if (worker.restart_pending && worker.restart.block == block) {
-        parse_from_restart(parse, dictionary, worker.restart, data, end);
+        const FrozenRestart& restart = worker.restart;
+        begin_frozen_parse(parse, restart);
+        restart_following(worker.leading, restart.shared_codes, restart.shared,
+                          static_cast<std::int64_t>(restart.offset));
+        parse_frozen_following(worker, data, end, data + restart.offset);
         worker.restart_pending = false;
     } else if (parse.active) {
-        parse_frozen(parse, dictionary, data, end);
+        parse_frozen_following(worker, data, end, nullptr);
     }
     worker.failed = stream_failed(parse);
 }
@@ -349,6 +405,11 @@ void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared,
         worker.holds_none = false;
     }
     worker.changed.notify_all();
+}
+
+void tell_leading_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
+                        std::size_t capacity) {
+    if (!worker.threaded) note_leading_codes(worker.leading, codes, made, capacity);
 }
 
 void finish_frozen_worker(FrozenWorker& worker) {

@@ -41,22 +41,23 @@
 // to overflow, the ring grows (to 16 MiB) instead, so that the parse at the
 // width about to be dropped is not made at all.
 //
-// Tried and dropped, without a second thread: the frozen parse taking over
-// the leading parse's strings where they are its own. The frozen dictionary
-// is the leading one's strings with codes below the limit, and a string's
-// code is above its prefixes', so where one of the leading parse's strings
-// starts where the frozen parse's next one does, with a code below the
-// limit, it is the frozen parse's string too. With the leading parse
-// keeping each string's length (a byte, from the latest restart on), the
-// frozen parse took over 45% of its strings on executables and 70% on
-// random bytes: 0.907 and 0.927 of the time on one processor. But keeping
-// the lengths cost the leading parse 12 instructions a string, 2.4 a byte
-// on text (to 46.1) and 8.3 on random bytes. Marking the ends instead, in a
-// buffer per block of the ring from a pointer local to the leading parse's
-// loop, cost 4 a string (text 44.3, random bytes 49.3) and gave 0.956 of
-// the time on executables and 0.976 on random bytes, the marks' 4 to 15
-// MiB more at the peak taking part of the gain: too little beside what it
-// adds to the leading parse.
+// And there the frozen parse takes over the leading parse's strings where
+// they are its own. The frozen dictionary is the leading one's strings with
+// codes below the limit, and a string's code is above its prefixes', so
+// where one of the leading parse's strings starts where the frozen parse's
+// next one does, with a code below the limit, it is the frozen parse's
+// string too: its code is written without a probe, and the parse goes on
+// after it. The lengths that place the leading parse's strings are worked
+// out behind it, from its codes (leading_strings.h). On 32 MiB inputs, one
+// processor, against parsing every block: 0.94 of the time on executables,
+// 0.96 on random bytes, 0.97 on headers and 0.98 on text. (With a second
+// thread the frozen parse keeps close behind the leading one, which it
+// would have to wait for.)
+//
+// Tried and dropped there: the leading parse keeping each string's length
+// itself, a byte a string, or marking where its strings end. That cost it
+// 12 and 4 instructions a string (2.4 and 0.6 a byte on text), and the
+// marks took 4 to 15 MiB more at the peak.
 #pragma once
 
 #include <condition_variable>
@@ -65,6 +66,7 @@
 #include <vector>
 
 #include "codec/dictionary.h"
+#include "codec/leading_strings.h"
 #include "codec/parse_step.h"
 #include "codec/stream_assembly.h"
 
@@ -111,6 +113,7 @@ struct FrozenWorker {
     // done with; restart is pending in the block it names.
     std::uint64_t parsed = 0;
     bool restart_pending = false;
+    LeadingStrings leading; // the leading parse's strings, followed by the frozen parse
 
     std::mutex lock;
     std::condition_variable changed;
@@ -156,6 +159,12 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
 // frozen parse's code limit.
 bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
                      bool restart_likely = false, std::uint32_t scout_limit = 0);
+
+// Without a second thread, the leading parse tells the frozen parse about
+// its codes before each block it hands over and before the input ends: it
+// has written `made` of them, in a list with room for capacity.
+void tell_leading_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
+                        std::size_t capacity);
 
 // The frozen parse begins again at bits from the byte at offset of the block
 // handed over last, after the shared codes, which must stay as they are

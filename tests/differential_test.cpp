@@ -99,6 +99,17 @@ TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameSt
         ASSERT_TRUE(one_core.stream == search_and_compress_bytes(input).stream);
         ASSERT_TRUE(one_core.stream == reference_search_and_compress(input).stream);
     }
+    // The width kept overflows with strings of random bytes, then meets a
+    // run of zeros, whose strings grow past 255 bytes, and random bytes
+    // again: the frozen parse follows the unbounded parse's strings, long
+    // ones included, over all of them.
+    Bytes runs = random_bytes(20000, 19);
+    runs.resize(runs.size() + 34000, 0);
+    Bytes tail = random_bytes(15000, 20);
+    runs.insert(runs.end(), tail.begin(), tail.end());
+    Searched one_core = search_and_compress_bytes(runs, max_bits, false);
+    EXPECT_EQ(one_core.choice.bits, 14);
+    EXPECT_TRUE(one_core.stream == reference_search_and_compress(runs).stream);
 }
 
 // Hands the input over a few bytes at a time, as a pipe may: every string
