@@ -50,9 +50,10 @@
 // after it. The lengths that place the leading parse's strings are worked
 // out behind it, from its codes (leading_strings.h). On 32 MiB inputs, one
 // processor, against parsing every block: 0.94 of the time on executables,
-// 0.96 on random bytes, 0.97 on headers and 0.98 on text. (With a second
-// thread the frozen parse keeps close behind the leading one, which it
-// would have to wait for.)
+// 0.96 on random bytes, 0.97 on headers and 0.98 on text. (Following on a
+// second thread too, the codes handed over with each block, took 0.98 of
+// the processor time on executables and random bytes but no less wall
+// time, 1.01 to 1.02 of it, for 4 to 14 MiB more at the peak.)
 //
 // Tried and dropped there: the leading parse keeping each string's length
 // itself, a byte a string, or marking where its strings end. That cost it
