@@ -49,7 +49,8 @@ void work_out_lengths(LeadingStrings& leading) {
         }
         lengths[made_code] = static_cast<std::uint8_t>(length);
     }
-    leading.derived = made;
+    // (The restart at the cap shares a code more than are counted made.)
+    leading.derived = std::max(leading.derived, made);
 }
 
 void restart_following(LeadingStrings& leading, const std::uint32_t* codes, std::size_t next,
