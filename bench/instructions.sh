@@ -15,9 +15,10 @@
 #   unbounded parse: search (into which run_pass is inlined) and new_string,
 #                    in codec/compressor.cpp: the parse that grows the
 #                    dictionary, with reading the input
-#   frozen parse:    the functions of codec/frozen_parse.cpp: the parse at
-#                    the chosen width, its restarts and the code stream's
-#                    packing inlined into it
+#   frozen parse:    the functions of codec/frozen_parse.cpp and
+#                    codec/leading_strings.cpp: the parse at the chosen
+#                    width, its restarts, the code stream's packing inlined
+#                    into it, and following the unbounded parse's strings
 #   whole run:       every instruction of that one-core compression, the
 #                    same on every run; of `tarnwel c` as it runs (two
 #                    threads: restarts and scouting vary a little from run
@@ -86,7 +87,7 @@ for kind in text headers binaries random zeros; do
     count phases.fn ./search_floor --one-core "$file" "$file.tw"
     one_core=$(total)
     unbounded=$(sum_of phases.fn 'namespace[)]::search[(]|run_pass|new_string')
-    frozen=$(sum_of phases.fn 'parse_frozen|scout_block|run_worker|block_parsed|parse_from_restart|hand_over_block|meets_scout')
+    frozen=$(sum_of phases.fn 'parse_frozen|scout_block|run_worker|block_parsed|parse_from_restart|hand_over_block|meets_scout|work_out_lengths|restart_following|long_length_of')
     count c.fn ./tarnwel c "$file" "$file.tw"
     whole=$(total)
     count d.fn ./tarnwel d "$file.tw" "$file.back"
