@@ -96,7 +96,7 @@ std::size_t most_codes(const Pass& pass, std::uint64_t input_bytes) {
 // made as the parse reaches them, and it never moves. (Doubling a vector
 // copied and cleared it at each step, and kept it from a second thread.)
 bool reserve_codes(Pass& pass) {
-    return allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes));
+    return allocate_zeroed(pass.codes, most_codes(pass, pass.input_bytes), PageSize::small);
 }
 
 // A file that grows while it is read outruns the list made for its size:
@@ -104,7 +104,7 @@ bool reserve_codes(Pass& pass) {
 // is kept, whole, until the run ends.
 bool grow_codes(Pass& pass) {
     HugeArray<std::uint32_t> codes;
-    if (!allocate_zeroed(codes, most_codes(pass, 0))) return false;
+    if (!allocate_zeroed(codes, most_codes(pass, 0), PageSize::small)) return false;
     std::copy_n(pass.codes.data(), pass.codes.size, codes.data());
     pass.outgrown_codes = std::move(pass.codes);
     pass.codes = std::move(codes);

@@ -20,7 +20,7 @@ std::size_t placement_count(int slot_bits) {
 // Moves the placements to an array of count entries.
 bool resize_placements(Dictionary& dictionary, std::size_t count) {
     HugeArray<std::uint32_t> placements;
-    if (!allocate_zeroed(placements, count)) return false;
+    if (!allocate_zeroed(placements, count, PageSize::small)) return false;
     std::uint32_t* old = dictionary.placements.data();
     for (std::size_t code = 0; code < dictionary.placements.size && code < count; ++code)
         placements[code] = old[code];

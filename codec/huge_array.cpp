@@ -4,9 +4,9 @@
 
 namespace tarnwel {
 
-HugeBlock map_huge(std::size_t bytes) {
+HugeBlock map_huge(std::size_t bytes, PageSize size) {
     if (bytes == 0) bytes = 1;
-    void* memory = map_pages(bytes);
+    void* memory = map_pages(bytes, size);
     if (memory == nullptr) return {};
     return {memory, bytes};
 }

@@ -3,11 +3,19 @@
 // (a short input at BITS 25 starts at once), and is backed by 2 MiB pages
 // where the system offers them. A probe lands anywhere in hundreds of
 // megabytes, and with small pages nearly every probe would also miss the TLB.
+//
+// Arrays written and read in order take small pages: on the machines this
+// project runs on, a large page the system hands out for the first time
+// costs about four times as much to fault in as the small pages it replaces
+// (128 MiB took 150 to 190 ms against 40), and in order the TLB has no misses
+// to save.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+
+#include "platform/pages.h"
 
 namespace tarnwel {
 
@@ -17,7 +25,7 @@ struct HugeBlock {
 };
 
 // Maps bytes of zeroed memory; memory is nullptr when the system refuses.
-HugeBlock map_huge(std::size_t bytes);
+HugeBlock map_huge(std::size_t bytes, PageSize size);
 void unmap_huge(HugeBlock& block);
 
 template <class T> struct HugeArray {
@@ -44,10 +52,11 @@ template <class T> struct HugeArray {
 
 // Replaces the array with count zeroed entries. False, and the array left
 // empty, when memory runs out.
-template <class T> bool allocate_zeroed(HugeArray<T>& array, std::size_t count) {
+template <class T>
+bool allocate_zeroed(HugeArray<T>& array, std::size_t count, PageSize size = PageSize::large) {
     unmap_huge(array.block);
     array.size = 0;
-    array.block = map_huge(count * sizeof(T));
+    array.block = map_huge(count * sizeof(T), size);
     if (array.block.memory == nullptr) return false;
     array.size = count;
     return true;

@@ -13,7 +13,7 @@ void note_leading_codes(LeadingStrings& leading, const std::uint32_t* codes, std
     // Mapped once for all the codes the list has room for, like the list:
     // pages are made only as the lengths reach them.
     HugeArray<std::uint8_t> lengths;
-    if (!allocate_zeroed(lengths, count)) {
+    if (!allocate_zeroed(lengths, count, PageSize::small)) {
         leading.off = true;
         leading.made = leading.derived = 0;
         return;

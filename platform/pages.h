@@ -8,8 +8,13 @@
 
 namespace tarnwel {
 
+// Large pages, where the system offers them, for tables read at random;
+// small ones (the system's default) for arrays used in order, which have
+// no TLB misses to save and fault in for less (see codec/huge_array.h).
+enum class PageSize { large, small };
+
 // bytes of zeroed memory, or nullptr when the system refuses.
-void* map_pages(std::size_t bytes);
+void* map_pages(std::size_t bytes, PageSize size = PageSize::large);
 void unmap_pages(void* memory, std::size_t bytes);
 
 // Faults in the pages of a region without writing to them, so that the

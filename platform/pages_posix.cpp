@@ -4,13 +4,15 @@
 
 namespace tarnwel {
 
-void* map_pages(std::size_t bytes) {
+void* map_pages(std::size_t bytes, PageSize size) {
     constexpr std::size_t huge_page = std::size_t{2} << 20;
     void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
     // Only a hint: without huge pages the table still works, just slower.
-    if (bytes >= huge_page) madvise(memory, bytes, MADV_HUGEPAGE);
+    if (size == PageSize::large && bytes >= huge_page) madvise(memory, bytes, MADV_HUGEPAGE);
+#else
+    (void)size;
 #endif
     return memory;
 }

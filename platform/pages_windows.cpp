@@ -25,10 +25,10 @@ bool large_pages_allowed() {
 
 } // namespace
 
-void* map_pages(std::size_t bytes) {
+void* map_pages(std::size_t bytes, PageSize size) {
     static const bool large = large_pages_allowed();
     const std::size_t large_page = GetLargePageMinimum();
-    if (large && large_page != 0 && bytes >= large_page) {
+    if (size == PageSize::large && large && large_page != 0 && bytes >= large_page) {
         std::size_t rounded = (bytes + large_page - 1) / large_page * large_page;
         void* memory = VirtualAlloc(nullptr, rounded, MEM_RESERVE | MEM_COMMIT | MEM_LARGE_PAGES,
                                     PAGE_READWRITE);
