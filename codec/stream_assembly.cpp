@@ -62,8 +62,8 @@ void pack_shared_ahead(FrozenStream& stream, std::size_t count) {
     if (!shared_left_to_pack(stream)) return;
     CodeWriter& front = stream.front;
     std::size_t end = std::min(stream.shared / 8 * 8, stream.packed + count / 8 * 8);
-    for (std::size_t i = stream.packed; i < end; ++i)
-        put_code(front, stream.shared_codes[i]);
+    if (end > stream.packed)
+        put_codes(front, stream.shared_codes + stream.packed, end - stream.packed);
     drain_buffer(front.bytes);
     stream.packed = end;
 }
@@ -76,8 +76,7 @@ AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std:
     // Packed ahead: whole bytes, the codes after them start on a byte.
     std::size_t packed = frozen != nullptr ? frozen->packed : 0;
     writer.bytes.start = std::uint64_t{packed} * static_cast<unsigned>(bits) / 8;
-    for (std::size_t i = packed; i < shared; ++i)
-        put_code(writer, codes[i]);
+    put_codes(writer, codes.data() + packed, shared - packed);
     if (frozen == nullptr) {
         put_stream_end(writer, last);
         return finish_output(output, writer, writer.bytes.written);

@@ -18,6 +18,26 @@ Bytes pack(const Codes& codes, int bits) {
     return sink.bytes;
 }
 
+// Packs the codes in runs of put_codes of sizes that come round again,
+// between single put_codes, into a buffer of buffer_size bytes (so that the
+// runs meet its end at every point).
+Bytes pack_in_runs(const Codes& codes, int bits, std::size_t buffer_size) {
+    VectorSink sink;
+    CodeWriter writer;
+    writer.bits = bits;
+    writer.bytes = make_writer(sink, buffer_size);
+    const std::size_t runs[] = {1, 0, 7, 1000, 33, 2, 8};
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < codes.size(); ++i) {
+        std::size_t run = std::min(runs[i % std::size(runs)], codes.size() - at);
+        put_codes(writer, codes.data() + at, run);
+        at += run;
+        if (at < codes.size()) put_code(writer, codes[at++]);
+    }
+    EXPECT_TRUE(flush(writer.bytes));
+    return sink.bytes;
+}
+
 Bytes pack_empty_stream(int bits) {
     VectorSink sink;
     CodeWriter writer = make_code_writer(sink, bits);
@@ -67,6 +87,9 @@ TEST(CodeStream, PackingMatchesBitByBitReferenceAtEveryWidth) {
         codes.push_back((1u << bits) - 1);
         Bytes bytes = pack(codes, bits);
         ASSERT_EQ(bytes, reference_pack(codes, bits)) << "BITS " << bits;
+        for (std::size_t buffer_size : {std::size_t{100}, io_block_size})
+            ASSERT_EQ(pack_in_runs(codes, bits, buffer_size), bytes)
+                << "BITS " << bits << ", runs into " << buffer_size << " bytes";
         // Reading back returns every code, the end code completed by the ones fill.
         EXPECT_EQ(unpack(bytes, bits, codes.size()), codes) << "BITS " << bits;
     }
