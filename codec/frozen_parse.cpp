@@ -281,15 +281,15 @@ void parse_frozen_following(FrozenWorker& worker, const std::uint8_t* data, cons
         return parse.cursor.skipped == 0 ? AfterString::go_on : AfterString::skip;
     };
     work_out_lengths(leading);
-    const std::uint8_t* next =
-        string_start != nullptr
-            ? string_start
-            : parse_block(parse.cursor, *worker.dictionary, parse.limit, data, end, string_ended);
+    const std::uint8_t* next = string_start != nullptr
+                                   ? string_start
+                                   : parse_block<true>(parse.cursor, *worker.dictionary,
+                                                       parse.limit, data, end, string_ended);
     while (next != end) {
         next += take_strings(next - data); // none where the parse stopped past a skip
         start_string(parse.cursor, next);
-        next =
-            parse_block(parse.cursor, *worker.dictionary, parse.limit, next + 1, end, string_ended);
+        next = parse_block<true>(parse.cursor, *worker.dictionary, parse.limit, next + 1, end,
+                                 string_ended);
     }
     leading.start -= size;
 }
