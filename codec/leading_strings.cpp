@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "codec/invariant.h"
+
 namespace tarnwel {
 
 void note_leading_codes(LeadingStrings& leading, const std::uint32_t* codes, std::size_t made,
@@ -29,6 +31,7 @@ std::uint32_t long_length_of(const LeadingStrings& leading, std::uint32_t code) 
     auto found = std::lower_bound(leading.long_lengths.begin(), leading.long_lengths.end(), code,
                                   [](const std::pair<std::uint32_t, std::uint32_t>& kept,
                                      std::uint32_t wanted) { return kept.first < wanted; });
+    TARNWEL_INVARIANT(found != leading.long_lengths.end() && found->first == code);
     return found->second;
 }
 
@@ -40,8 +43,10 @@ void work_out_lengths(LeadingStrings& leading) {
     const std::size_t made = leading.made;
     for (std::size_t k = leading.derived; k < made; ++k) {
         std::uint32_t code = codes[k];
-        std::uint32_t length = lengths[code] + 1u;
         auto made_code = static_cast<std::uint32_t>(first_free_code + k);
+        // A string extends one made before it, whose length is worked out.
+        TARNWEL_INVARIANT(code < made_code);
+        std::uint32_t length = lengths[code] + 1u;
         if (length >= long_length) [[unlikely]] {
             if (length > long_length) length = long_length_of(leading, code) + 1;
             leading.long_lengths.emplace_back(made_code, length);

@@ -7,7 +7,7 @@
 // Following them takes each string's length, and the codes tell it: the
 // string given code first_free_code + k is the one whose code is codes[k]
 // with one byte more. So the lengths are worked out here, behind the
-// leading parse, which does nothing for them (see frozen_parse.h).
+// leading parse, which does nothing for them.
 #pragma once
 
 #include <cstddef>
