@@ -2,14 +2,12 @@
 // (the pass that searches the width and compresses, the width file, the
 // report) or expand.
 //
-// What a run that does not finish leaves behind: nothing. An output that is
-// a regular file, or does not exist yet, is written to a new file beside it
-// that takes its name only once complete (a corrupt stream counts as
-// complete: what was expanded before the fault is kept), so until then the
-// old file, under every name it has, keeps its content; a failed or
-// interrupted run removes only the new file. Anything else (a pipe, a FIFO,
-// a device) is written in place. The width file is replaced only once the
-// stream is complete and in place, so a failed run leaves the previous one.
+// What a run that does not finish leaves behind: nothing (output_file.h
+// says how the output is written; a corrupt stream counts as complete:
+// what was expanded before the fault is kept). The width file is replaced
+// only once the stream is complete and in place, so a failed run leaves
+// the previous one. Once both are in place the run is done: a signal that
+// arrives while they are put there no longer ends it.
 #include "driver/run.h"
 
 #include <cerrno>
@@ -24,6 +22,7 @@
 
 #include "driver/file_io.h"
 #include "driver/messages.h"
+#include "driver/output_file.h"
 #include "driver/progress.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
@@ -56,13 +55,7 @@ struct RunState {
     const char* output_path;
     Clock::time_point start;
     std::FILE* input = nullptr;
-    std::FILE* output = nullptr;
-    // Where a regular output is written until it is complete, and the file it
-    // then replaces (output_path with its links followed); both empty when
-    // the output is written in place.
-    std::string output_temporary;
-    std::string output_target;
-    int output_guard = -1;
+    OutputFile output;
     std::optional<std::uint64_t> input_size; // a regular input's size at the start
     ProgressLine progress;
     StagedWidth width;
@@ -73,19 +66,11 @@ struct RunState {
     tarnwel_expander* expander = nullptr; // made before an expanding run opens its output
 };
 
-void close_files(RunState& state) {
-    if (state.input != nullptr) std::fclose(state.input);
-    if (state.output != nullptr) std::fclose(state.output);
-    state.input = state.output = nullptr;
-}
-
-// Closes the output, where a full disk may show itself only now.
-bool close_output(RunState& state) {
-    errno = 0;
-    bool closed = std::fclose(state.output) == 0;
-    state.output = nullptr;
-    if (!closed) report_file_error("cannot write output", state.output_path, last_error_or());
-    return closed;
+// Finishes the output, where a full disk may show itself only now.
+bool finish_output(RunState& state) {
+    int error = finish_output_file(state.output);
+    if (error != 0) report_file_error("cannot write output", state.output_path, error);
+    return error == 0;
 }
 
 int report_codec_failure(const RunState& state, const PassOutcome& result, int bits) {
@@ -179,16 +164,9 @@ bool input_shrank(const RunState& state, std::optional<std::uint64_t> bytes_read
 // the caller holds the signals. False, with the message printed, when the
 // new file cannot take the output's name.
 bool keep_output(RunState& state) {
-    if (!state.output_temporary.empty()) {
-        int error = replace_file(state.output_temporary.c_str(), state.output_target.c_str());
-        if (error != 0) {
-            report_file_error("cannot write output", state.output_path, error);
-            return false;
-        }
-        state.output_temporary.clear();
-    }
-    release_guard(state.output_guard);
-    return true;
+    int error = keep_output_file(state.output);
+    if (error != 0) report_file_error("cannot write output", state.output_path, error);
+    return error == 0;
 }
 
 // Copies a staged stream out to the output. False, with the message printed,
@@ -205,7 +183,7 @@ bool deliver_stream(const RunState& state, StreamOutput& stream) {
 // Compresses into the output, or into a staging file copied to it at the end.
 int compress_mode(RunState& state) {
     StreamOutput stream;
-    if (!open_stream_output(stream, state.output)) {
+    if (!open_stream_output(stream, state.output.file)) {
         report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
         return exit_failure;
     }
@@ -228,18 +206,19 @@ int compress_mode(RunState& state) {
         close_stream_output(stream);
         return exit_failure;
     }
-    if (!close_output(state)) return exit_failure;
+    if (!finish_output(state)) return exit_failure;
     {
         // Keeping the output and replacing the width file go together (no
         // helper thread is alive to take a signal meanwhile).
         SignalsHeld held;
         if (!keep_output(state)) return exit_failure;
-        int error = commit_width_file(state.width, width_file_name);
+        int error = commit_width_file(state.width);
         if (error != 0) {
             report_file_error("cannot write width file", width_file_name, error);
             return exit_failure;
         }
         release_guard(state.width_guard);
+        stop_ending_on_signals();
     }
     print_report(state, result);
     return exit_ok;
@@ -269,7 +248,7 @@ int decompress_mode(RunState& state) {
     announce_expanding();
     start_phase(state.progress, "Expanding");
     FileSource input(state.input, progress_hook(state));
-    FileSink output(state.output);
+    FileSink output(state.output.file);
     const tarnwel_source source = source_of(input);
     const tarnwel_sink sink = sink_of(output);
     unsigned long long bytes_in = 0, bytes_out = 0;
@@ -281,11 +260,12 @@ int decompress_mode(RunState& state) {
     // at the end code, wherever the file ends.
     if (input_shrank(state, std::nullopt)) return exit_failure;
     // The output keeps what was expanded before a corrupt code, so it is
-    // closed (and checked) before the verdict.
-    if (!close_output(state)) return exit_failure;
+    // finished (and checked) before the verdict.
+    if (!finish_output(state)) return exit_failure;
     if (result.status == TARNWEL_OK || result.status == TARNWEL_CORRUPT_STREAM) {
         SignalsHeld held;
         if (!keep_output(state)) return exit_failure;
+        stop_ending_on_signals();
     }
     return report_codec_failure(state, result, state.bits);
 }
@@ -304,45 +284,9 @@ bool files_are_distinct(RunState& state, bool compressing) {
     return true;
 }
 
-// Creates the new file that becomes the output once complete, beside the
-// file it will replace, guarded from the moment it exists. 0, or the errno.
-int open_output_beside(RunState& state) {
-    SignalsHeld held;
-    int error = create_unique_file(state.output_target.c_str(), state.output_temporary);
-    if (error != 0) return error;
-    errno = 0;
-    state.output = create_output_file(state.output_temporary.c_str());
-    if (state.output == nullptr) {
-        error = last_error_or();
-        remove_file(state.output_temporary.c_str());
-        state.output_temporary.clear();
-        return error;
-    }
-    state.output_guard = guard_file(state.output_temporary.c_str(), state.output);
-    copy_permissions(state.output_target.c_str(), state.output);
-    return 0;
-}
-
-// Opens an output that is not a regular file where it is. Opening a FIFO
-// waits for its reader, so signals are not held: nothing has been created
-// that an interrupted wait would leave behind.
-int open_output_in_place(RunState& state) {
-    state.output_target.clear();
-    errno = 0;
-    std::FILE* output = create_output_file(state.output_path);
-    if (output == nullptr) return last_error_or();
-    SignalsHeld held;
-    state.output = output;
-    state.output_guard = guard_file(state.output_path, state.output);
-    return 0;
-}
-
 bool open_output(RunState& state) {
-    int error = replaceable_target(state.output_path, state.output_target);
-    if (error == not_a_regular_file)
-        error = open_output_in_place(state);
-    else if (error == 0)
-        error = open_output_beside(state);
+    state.output.path = state.output_path;
+    int error = open_output_file(state.output);
     if (error != 0) {
         report_file_error("cannot create output", state.output_path, error);
         return false;
@@ -360,7 +304,7 @@ bool reserve_width(RunState& state) {
         report_file_error("cannot write width file", width_file_name, error);
         return false;
     }
-    state.width_guard = guard_path(state.width.temporary.c_str());
+    state.width_guard = guard_new_version(state.width.replacement, state.width.file);
     return true;
 }
 
@@ -428,11 +372,13 @@ int run(int argc, char** argv) {
         report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.bits);
         status = exit_failure;
     }
-    close_files(state);
     tarnwel_expander_free(state.expander);
     // A run that succeeded or met a corrupt stream has released its guards;
-    // any other leaves nothing half-written.
+    // any other leaves nothing half-written. An output written in place is
+    // emptied through its descriptor, so this comes before it is closed.
     remove_guarded_files();
+    if (state.input != nullptr) std::fclose(state.input);
+    release_output_file(state.output);
     discard_width_file(state.width);
     std::fflush(stdout);
     return status;

@@ -1,6 +1,6 @@
 // What the run needs to know about files beyond reading and writing them:
-// whether two paths name one file, what kind of file a stream is, and how a
-// file is replaced in one step.
+// whether two paths name one file and what kind of file a stream is (how a
+// file is replaced is in replacement.h).
 //
 // File identity is the device and file number: every spelling of a path,
 // symbolic links and hard links included, leads to the same pair. A path
@@ -60,38 +60,9 @@ std::optional<std::uint64_t> regular_file_size(std::FILE* file);
 // not_a_regular_file for anything else.
 std::FILE* open_regular_file(const char* path, int& error);
 
-// 0 when path names nothing or a regular file (through links); else EISDIR
-// for a folder, not_a_regular_file for anything else, or stat's errno.
-int check_regular_or_absent(const char* path);
-
 // Flushes file and cuts it to size bytes. 0, or the errno of the failure.
 int truncate_file(std::FILE* file, std::uint64_t size);
 
-// Creates a new empty file whose path starts with prefix, so in the same
-// folder, and sets path to it: prefix.PID.N.tmp. 0, or the errno of the failure.
-int create_unique_file(const char* prefix, std::string& path);
-
-// Creates path as a new empty file: EEXIST when it exists already.
-int create_new_file(const char* path);
 unsigned long process_id();
-
-// Where a new version of the output named by path is put together: the
-// file path leads to through its symbolic links, existing or not, so that
-// a link stays a link to the new file. 0 with target set when that is a
-// regular file this run may write, or nothing yet; not_a_regular_file for a
-// FIFO, a device or anything else that must be written in place (also a
-// link the system resolves by magic, such as /dev/fd/N, whose target cannot
-// be named); EISDIR for a folder; EACCES for a file this run may not write;
-// or the errno of a failed look.
-int replaceable_target(const char* path, std::string& target);
-
-// Gives file the permission bits (and, where allowed, the owner) of the
-// existing file at path, so that replacing path changes nothing but its
-// content. Best effort: nothing happens where that is not possible.
-void copy_permissions(const char* path, std::FILE* file);
-
-// Puts from in the place of to in one step: a reader of to sees the old
-// file or the new one, never a mixture. 0, or the errno of the failure.
-int replace_file(const char* from, const char* to);
 
 } // namespace tarnwel

@@ -8,19 +8,10 @@
 #include <unistd.h>
 
 #include "platform/last_error.h"
+#include "platform/paths_posix.h"
 
 namespace tarnwel {
 
-namespace {
-
-struct Place {
-    bool exists = false; // dev and ino are the file's; else its folder's
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::string name; // where the file does not exist: the name it would get
-};
-
-// The folder part of path with its slash ("" for the working folder).
 std::string folder_of(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -33,6 +24,15 @@ std::optional<std::string> link_target(const std::string& path) {
     target.resize(static_cast<std::size_t>(length));
     return target;
 }
+
+namespace {
+
+struct Place {
+    bool exists = false; // dev and ino are the file's; else its folder's
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string name; // where the file does not exist: the name it would get
+};
 
 int kind_error(const struct stat& info, bool regular_only) {
     if (S_ISDIR(info.st_mode)) return EISDIR;
@@ -158,13 +158,6 @@ std::FILE* open_regular_file(const char* path, int& error) {
     return open_checked(path, O_RDONLY | O_NONBLOCK, true, error);
 }
 
-int check_regular_or_absent(const char* path) {
-    struct stat info {};
-    errno = 0;
-    if (stat(path, &info) != 0) return errno == ENOENT ? 0 : last_error_or();
-    return kind_error(info, true);
-}
-
 int truncate_file(std::FILE* file, std::uint64_t size) {
     errno = 0;
     if (std::fflush(file) != 0 || ftruncate(fileno(file), static_cast<off_t>(size)) != 0)
@@ -174,56 +167,6 @@ int truncate_file(std::FILE* file, std::uint64_t size) {
 
 unsigned long process_id() {
     return static_cast<unsigned long>(getpid());
-}
-
-int create_new_file(const char* path) {
-    errno = 0;
-    // Mode 0666 less the umask: the file gets the permissions any new file would.
-    int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor < 0) return last_error_or();
-    return close(descriptor) == 0 ? 0 : last_error_or();
-}
-
-int replaceable_target(const char* path, std::string& target) {
-    struct stat named {};
-    errno = 0;
-    bool exists = stat(path, &named) == 0;
-    if (!exists && errno != ENOENT) return last_error_or();
-    if (exists && !S_ISREG(named.st_mode))
-        return S_ISDIR(named.st_mode) ? EISDIR : not_a_regular_file;
-    // Follow the links to the file itself.
-    target = path;
-    for (int hops = 0;; ++hops) {
-        struct stat info {};
-        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
-        std::optional<std::string> next = link_target(target);
-        if (!next || hops == 40) return not_a_regular_file;
-        target = (*next)[0] == '/' ? *next : folder_of(target) + *next;
-    }
-    struct stat found {};
-    bool found_exists = stat(target.c_str(), &found) == 0;
-    if (found_exists != exists ||
-        (exists && (found.st_dev != named.st_dev || found.st_ino != named.st_ino)))
-        return not_a_regular_file;
-    errno = 0;
-    if (exists && access(target.c_str(), W_OK) != 0) return last_error_or(EACCES);
-    return 0;
-}
-
-void copy_permissions(const char* path, std::FILE* file) {
-    struct stat info {};
-    if (stat(path, &info) != 0) return;
-    // The owner first: changing it may clear the set-user-ID bits.
-    if (fchown(fileno(file), info.st_uid, info.st_gid) != 0) {
-        // Only the superuser may give a file away; the group alone may do.
-        [[maybe_unused]] int ignored = fchown(fileno(file), static_cast<uid_t>(-1), info.st_gid);
-    }
-    fchmod(fileno(file), info.st_mode & 07777);
-}
-
-int replace_file(const char* from, const char* to) {
-    errno = 0;
-    return std::rename(from, to) == 0 ? 0 : last_error_or();
 }
 
 } // namespace tarnwel

@@ -14,7 +14,7 @@ namespace {
 
 // The attributes of path, or INVALID_FILE_ATTRIBUTES with the last error set.
 DWORD attributes_of(const char* path) {
-    return GetFileAttributesW(wide(path).c_str());
+    return GetFileAttributesW(system_path(path).c_str());
 }
 
 bool is_folder(const char* path) {
@@ -23,7 +23,7 @@ bool is_folder(const char* path) {
 }
 
 std::wstring full_path(const char* path) {
-    std::wstring relative = wide(path);
+    std::wstring relative = system_path(path);
     DWORD count = GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
     if (count == 0) return relative;
     std::wstring full(count, L'\0');
@@ -41,7 +41,7 @@ std::FILE* open_checked(const char* path, bool regular_only, int& error) {
         return nullptr;
     }
     errno = 0;
-    std::FILE* file = _wfopen(wide(path).c_str(), L"rb");
+    std::FILE* file = _wfopen(system_path(path).c_str(), L"rb");
     if (file == nullptr) {
         error = last_error_or(ENOENT);
         return nullptr;
@@ -58,7 +58,7 @@ std::FILE* open_checked(const char* path, bool regular_only, int& error) {
 } // namespace
 
 std::FILE* open_file(const char* path, const char* mode) {
-    return _wfopen(wide(path).c_str(), wide(mode).c_str());
+    return _wfopen(system_path(path).c_str(), wide(mode).c_str());
 }
 
 std::FILE* create_output_file(const char* path) {
@@ -66,28 +66,11 @@ std::FILE* create_output_file(const char* path) {
         errno = EISDIR;
         return nullptr;
     }
-    // Shared for deletion, so that an interrupted run can remove it while
-    // it is still open.
-    HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        errno = errno_of(GetLastError());
-        return nullptr;
-    }
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
-    if (descriptor < 0) {
-        CloseHandle(handle);
-        errno = EMFILE;
-        return nullptr;
-    }
-    std::FILE* file = _fdopen(descriptor, "wb");
-    if (file == nullptr) _close(descriptor);
-    return file;
+    return open_for_writing(system_path(path), CREATE_ALWAYS);
 }
 
 int remove_file(const char* path) {
-    return DeleteFileW(wide(path).c_str()) ? 0 : errno_of(GetLastError());
+    return DeleteFileW(system_path(path).c_str()) ? 0 : errno_of(GetLastError());
 }
 
 std::FILE* open_staging_file(std::string& path, int& error) {
@@ -159,15 +142,6 @@ std::FILE* open_regular_file(const char* path, int& error) {
     return open_checked(path, true, error);
 }
 
-int check_regular_or_absent(const char* path) {
-    DWORD attributes = attributes_of(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND ? 0 : errno_of(error);
-    }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : 0;
-}
-
 int truncate_file(std::FILE* file, std::uint64_t size) {
     errno = 0;
     if (std::fflush(file) != 0) return last_error_or();
@@ -176,36 +150,6 @@ int truncate_file(std::FILE* file, std::uint64_t size) {
 
 unsigned long process_id() {
     return GetCurrentProcessId();
-}
-
-int create_new_file(const char* path) {
-    errno = 0;
-    int descriptor = _wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                            _S_IREAD | _S_IWRITE);
-    if (descriptor < 0) return last_error_or();
-    return _close(descriptor) == 0 ? 0 : last_error_or();
-}
-
-int replaceable_target(const char* path, std::string& target) {
-    target = path;
-    DWORD attributes = attributes_of(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND ? 0 : errno_of(error);
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
-    std::optional<FileIdentity> identity = identity_of(path);
-    if (!identity || !identity->regular) return not_a_regular_file;
-    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? EACCES : 0;
-}
-
-// A new file takes its folder's access rules, as the old one did; there
-// are no permission bits to carry over.
-void copy_permissions(const char*, std::FILE*) {}
-
-int replace_file(const char* from, const char* to) {
-    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-    return errno_of(GetLastError());
 }
 
 } // namespace tarnwel

@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include "platform/replacement.h"
+
 namespace tarnwel {
 
 inline constexpr int max_guarded_files = 2;
@@ -45,18 +47,23 @@ struct SignalsHeld {
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 };
 
-// Guards the regular file open as file under path (path must outlive the
-// guard). Returns the guard's number, or -1 when file is not a regular file
-// (a pipe, a device: nothing to remove) or every guard is taken.
-int guard_file(const char* path, std::FILE* file);
-// Guards the regular file at path as it is now.
-int guard_path(const char* path);
+// From here on the run is done, whatever arrives: the signals above are
+// ignored, and any that arrived while held are dropped rather than ending
+// a run whose files are already in place. Called while they are held.
+void stop_ending_on_signals();
 
-// Keeps the file: the run no longer removes it.
+// Guards the new version open as file: a failed or interrupted run removes
+// it, or, where it is the old file written in place, empties it (its old
+// content is gone, and a half-written one is worth nothing). The
+// replacement must outlive the guard. Returns the guard's number, or -1
+// when every guard is taken.
+int guard_new_version(const Replacement& replacement, std::FILE* file);
+
+// Keeps the file: the run no longer removes or empties it.
 void release_guard(int guard);
 
-// Removes every guarded file that is still the file it was, and releases
-// the guards. Safe in a signal handler.
+// Removes (or empties) every guarded file that is still the file it was,
+// and releases the guards. Safe in a signal handler.
 void remove_guarded_files();
 
 } // namespace tarnwel

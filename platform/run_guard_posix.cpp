@@ -5,6 +5,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <iterator>
 #include <sys/stat.h>
@@ -15,14 +16,13 @@ namespace tarnwel {
 namespace {
 
 // A guard is armed last and disarmed first, so a handler never sees a
-// path without its identity. Atomics rather than volatile: the handler may
+// name without its identity. Atomics rather than volatile: the handler may
 // run on a helper thread.
 struct Guard {
     std::atomic<bool> armed{false};
-    const char* path = nullptr;
-    // The path with its links resolved, when it fits: an output named
-    // through a link is the file the link leads to, and that is removed.
-    char resolved[PATH_MAX];
+    int folder = -1;         // where name is, for a new file beside the old
+    char name[NAME_MAX + 1]; // the new file's name there
+    int emptied = -1;        // or the descriptor of the old file written in place
     dev_t dev = 0;
     ino_t ino = 0;
 };
@@ -49,7 +49,7 @@ void set_action(int signal, void (*handler)(int)) {
     sigaction(signal, &action, nullptr);
 }
 
-extern "C" void end_on_signal(int signal) {
+void end_on_signal(int signal) {
     int saved = errno;
     remove_guarded_files();
     // The run ends with the status of the first signal: the others, pending
@@ -64,18 +64,8 @@ extern "C" void end_on_signal(int signal) {
     errno = saved;
 }
 
-int arm(const char* path, const struct stat& info) {
-    if (!S_ISREG(info.st_mode)) return -1;
-    for (int i = 0; i < max_guarded_files; ++i) {
-        Guard& guard = guards[i];
-        if (guard.armed.load()) continue;
-        guard.path = realpath(path, guard.resolved) != nullptr ? guard.resolved : path;
-        guard.dev = info.st_dev;
-        guard.ino = info.st_ino;
-        guard.armed.store(true);
-        return i;
-    }
-    return -1;
+bool same_file(const struct stat& info, const Guard& guard) {
+    return info.st_dev == guard.dev && info.st_ino == guard.ino;
 }
 
 } // namespace
@@ -116,16 +106,28 @@ SignalsHeld::~SignalsHeld() {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-int guard_file(const char* path, std::FILE* file) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0) return -1;
-    return arm(path, info);
+void stop_ending_on_signals() {
+    // Ignoring a signal drops it where it is pending, too.
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i)
+        if (catching[i].load()) set_action(ending_signals[i], SIG_IGN);
 }
 
-int guard_path(const char* path) {
+int guard_new_version(const Replacement& replacement, std::FILE* file) {
     struct stat info {};
-    if (stat(path, &info) != 0) return -1;
-    return arm(path, info);
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    bool beside = !replacement.in_place;
+    if (beside && replacement.temporary.size() >= sizeof(Guard::name)) return -1;
+    for (Guard& guard : guards) {
+        if (guard.armed.load()) continue;
+        guard.folder = beside ? replacement.folder : -1;
+        if (beside) std::strcpy(guard.name, replacement.temporary.c_str());
+        guard.emptied = beside ? -1 : fileno(file);
+        guard.dev = info.st_dev;
+        guard.ino = info.st_ino;
+        guard.armed.store(true);
+        return static_cast<int>(&guard - guards);
+    }
+    return -1;
 }
 
 void release_guard(int guard) {
@@ -136,8 +138,14 @@ void remove_guarded_files() {
     for (Guard& guard : guards) {
         if (!guard.armed.exchange(false)) continue;
         struct stat info {};
-        if (stat(guard.path, &info) == 0 && info.st_dev == guard.dev && info.st_ino == guard.ino)
-            unlink(guard.path);
+        if (guard.emptied >= 0) {
+            if (fstat(guard.emptied, &info) == 0 && same_file(info, guard)) {
+                [[maybe_unused]] int ignored = ftruncate(guard.emptied, 0);
+            }
+        } else if (fstatat(guard.folder, guard.name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   same_file(info, guard)) {
+            unlinkat(guard.folder, guard.name, 0);
+        }
     }
 }
 

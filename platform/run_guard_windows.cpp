@@ -15,13 +15,16 @@ namespace {
 // context, so a lock keeps it from seeing a guard half set.
 struct Guard {
     std::atomic<bool> armed{false};
-    std::wstring path;
+    std::wstring path;                     // a new file beside the old, removed
+    HANDLE emptied = INVALID_HANDLE_VALUE; // or the old file written in place, emptied
     FileIdentity identity;
 };
 
 Guard guards[max_guarded_files];
 CRITICAL_SECTION guard_lock;
 std::atomic<bool> lock_ready{false};
+// Set once the run's files are in place: an interruption no longer ends it.
+std::atomic<bool> run_done{false};
 
 void lock() {
     if (lock_ready.load()) EnterCriticalSection(&guard_lock);
@@ -39,6 +42,10 @@ BOOL WINAPI end_on_control(DWORD event) {
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
         lock(); // held to the end: nothing may guard a file any more
+        if (run_done.load()) {
+            unlock();
+            return TRUE;
+        }
         remove_guarded_files();
         ExitProcess(STATUS_CONTROL_C_EXIT);
     default:
@@ -46,14 +53,15 @@ BOOL WINAPI end_on_control(DWORD event) {
     }
 }
 
-int arm(const char* path, const FileIdentity& identity) {
+int arm(const std::wstring& path, HANDLE emptied, const FileIdentity& identity) {
     if (!identity.regular) return -1;
     lock();
     int taken = -1;
     for (int i = 0; i < max_guarded_files && taken < 0; ++i) {
         Guard& guard = guards[i];
         if (guard.armed.load()) continue;
-        guard.path = wide(path);
+        guard.path = path;
+        guard.emptied = emptied;
         guard.identity = identity;
         guard.armed.store(true);
         taken = i;
@@ -90,14 +98,16 @@ SignalsHeld::~SignalsHeld() {
     unlock();
 }
 
-int guard_file(const char* path, std::FILE* file) {
-    std::optional<FileIdentity> identity = identity_of(handle_of(file));
-    return identity ? arm(path, *identity) : -1;
+void stop_ending_on_signals() {
+    run_done.store(true);
 }
 
-int guard_path(const char* path) {
-    std::optional<FileIdentity> identity = identity_of(path);
-    return identity ? arm(path, *identity) : -1;
+int guard_new_version(const Replacement& replacement, std::FILE* file) {
+    HANDLE handle = handle_of(file);
+    std::optional<FileIdentity> identity = identity_of(handle);
+    if (!identity) return -1;
+    if (replacement.in_place) return arm(std::wstring(), handle, *identity);
+    return arm(system_path(replacement.temporary.c_str()), INVALID_HANDLE_VALUE, *identity);
 }
 
 void release_guard(int guard) {
@@ -108,6 +118,12 @@ void remove_guarded_files() {
     lock();
     for (Guard& guard : guards) {
         if (!guard.armed.exchange(false)) continue;
+        if (guard.emptied != INVALID_HANDLE_VALUE) {
+            LARGE_INTEGER start{};
+            if (SetFilePointerEx(guard.emptied, start, nullptr, FILE_BEGIN))
+                SetEndOfFile(guard.emptied);
+            continue;
+        }
         std::optional<FileIdentity> now = identity_of(guard.path);
         if (now && *now == guard.identity) DeleteFileW(guard.path.c_str());
     }

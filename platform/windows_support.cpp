@@ -1,6 +1,7 @@
 #include "platform/windows_support.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <io.h>
 
 namespace tarnwel {
@@ -21,6 +22,21 @@ std::string utf8(const wchar_t* text) {
     WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), count, nullptr, nullptr);
     bytes.resize(static_cast<std::size_t>(count - 1));
     return bytes;
+}
+
+std::wstring system_path(const char* utf8) {
+    std::wstring path = wide(utf8);
+    // Those that already skip the classic parsing, as they are.
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+    DWORD count = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (count == 0) return path;
+    std::wstring full(count, L'\0');
+    count = GetFullPathNameW(path.c_str(), count, full.data(), nullptr);
+    full.resize(count);
+    // A short one as it is, so that a device name (NUL, CON) keeps its meaning.
+    if (full.size() < MAX_PATH - 12) return path;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 int errno_of(DWORD error) {
@@ -45,6 +61,8 @@ int errno_of(DWORD error) {
         return ENOMEM;
     case ERROR_DIRECTORY:
         return EISDIR;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
     default:
         return EIO;
     }
@@ -64,7 +82,7 @@ std::optional<FileIdentity> identity_of(HANDLE handle) {
 }
 
 std::optional<FileIdentity> identity_of(const char* path) {
-    return identity_of(wide(path));
+    return identity_of(system_path(path));
 }
 
 std::optional<FileIdentity> identity_of(const std::wstring& path) {
@@ -80,6 +98,25 @@ std::optional<FileIdentity> identity_of(const std::wstring& path) {
 
 HANDLE handle_of(std::FILE* file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+std::FILE* open_for_writing(const std::wstring& path, DWORD disposition) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        return nullptr;
+    }
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr) _close(descriptor);
+    return file;
 }
 
 } // namespace tarnwel

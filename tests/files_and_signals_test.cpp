@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <sys/wait.h>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -113,13 +114,13 @@ TEST(FilesAndSignals, SignalsIgnoredAtTheStartStayIgnored) {
     write_file(folder.path / "in", input);
     ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
     Bytes stream = read_file(folder.path / "in.z");
-    Shell outcome =
-        shell(folder.path, "trap '' HUP; mkfifo feed; \"$T\" c feed out >/dev/null & run=$!\n"
-                           "exec 3>feed\nhead -c 1000000 in >&3\n"
-                           "until ls out.*.tmp >/dev/null 2>&1; do sleep 0.01; done\n"
-                           "kill -INT $run; kill -HUP $run; sleep 0.2\n"
-                           "tail -c +1000001 in >&3\nexec 3>&-\nwait $run\nstatus=$?\nrm feed\n"
-                           "exit $status");
+    Shell outcome = shell(
+        folder.path, "trap '' HUP; mkfifo feed; \"$T\" c feed out >/dev/null & run=$!\n"
+                     "exec 3>feed\nhead -c 1000000 in >&3\n"
+                     "until [ $(ls tarnwel.*.tmp 2>/dev/null | wc -l) = 2 ]; do sleep 0.01; done\n"
+                     "kill -INT $run; kill -HUP $run; sleep 0.2\n"
+                     "tail -c +1000001 in >&3\nexec 3>&-\nwait $run\nstatus=$?\nrm feed\n"
+                     "exit $status");
     EXPECT_EQ(outcome.status, 0) << outcome.output;
     EXPECT_TRUE(read_file(folder.path / "out") == stream);
 }
@@ -143,10 +144,13 @@ TEST(FilesAndSignals, WaitingForAFifoOutputsReaderEndsWithTheFirstSignal) {
 TEST(FilesAndSignals, AnInputThatShrinksWhileItIsReadFailsTheRun) {
     ScratchFolder folder;
     ASSERT_EQ(shell(folder.path, "head -c 16000000 /dev/urandom >in\n\"$T\" c in in.z").status, 0);
-    for (auto [input, mode] : {std::pair{"in", "c"}, {"in.z", "d"}}) {
+    // The new files: the width file's and the output's when compressing.
+    for (auto [input, mode, new_files] : {std::tuple{"in", "c", "2"}, {"in.z", "d", "1"}}) {
         std::string script = "cp " + std::string(input) + " cut\n\"$T\" " + mode +
                              " cut out & run=$!\n"
-                             "until ls out* >/dev/null 2>&1; do sleep 0.01; done\n"
+                             "until [ $(ls tarnwel.*.tmp 2>/dev/null | wc -l) = " +
+                             new_files +
+                             " ]; do sleep 0.01; done\n"
                              "truncate -s 100000 cut\nwait $run\nstatus=$?\nrm cut\nexit $status";
         Shell outcome = shell(folder.path, script);
         EXPECT_EQ(outcome.status, 2) << input;

@@ -25,7 +25,7 @@ TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
         ASSERT_EQ(write_staged_width(staged, 13), 0);
         EXPECT_EQ(read_file(path), bytes_of("old content that is longer"));
         if (commit)
-            ASSERT_EQ(commit_width_file(staged, path.c_str()), 0);
+            ASSERT_EQ(commit_width_file(staged), 0);
         else
             discard_width_file(staged);
         EXPECT_EQ(names_in(folder.path), std::vector<std::string>{"bits.txt"});

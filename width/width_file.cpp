@@ -14,17 +14,6 @@ namespace tarnwel {
 
 namespace {
 
-int write_width(const char* path, int bits) {
-    errno = 0;
-    std::FILE* file = open_file(path, "wb");
-    if (file == nullptr) return last_error_or();
-    bool written = std::fprintf(file, "%d", bits) > 0;
-    int error = written ? 0 : last_error_or();
-    errno = 0;
-    if (std::fclose(file) != 0 && error == 0) error = last_error_or();
-    return error;
-}
-
 // Reads the number as "%d" reads it from a stream: to its end, after any
 // amount of white space, a character at a time from stdio's buffer, so
 // that neither a cap on the length nor the whole file in memory is needed.
@@ -53,27 +42,31 @@ WidthFileResult parse_width(std::FILE* file, int& bits) {
 } // namespace
 
 int reserve_width_file(const char* path, StagedWidth& staged) {
-    int error = check_regular_or_absent(path);
-    if (error == 0) error = create_unique_file(path, staged.temporary);
+    // Never in place: a run that fails must leave the old width.
+    return open_new_version(path, false, staged.replacement, staged.file);
+}
+
+int write_staged_width(StagedWidth& staged, int bits) {
+    std::FILE* file = staged.file;
+    staged.file = nullptr;
+    errno = 0;
+    int error = std::fprintf(file, "%d", bits) > 0 && std::fflush(file) == 0 ? 0 : last_error_or();
+    carry_over_attributes(staged.replacement, file);
+    errno = 0;
+    if (std::fclose(file) != 0 && error == 0) error = last_error_or();
     return error;
 }
 
-int write_staged_width(const StagedWidth& staged, int bits) {
-    return write_width(staged.temporary.c_str(), bits);
-}
-
-int commit_width_file(StagedWidth& staged, const char* path) {
-    int error = replace_file(staged.temporary.c_str(), path);
-    if (error == 0)
-        staged.temporary.clear();
-    else
-        discard_width_file(staged);
+int commit_width_file(StagedWidth& staged) {
+    int error = commit_new_version(staged.replacement);
+    discard_width_file(staged);
     return error;
 }
 
 void discard_width_file(StagedWidth& staged) {
-    if (!staged.temporary.empty()) remove_file(staged.temporary.c_str());
-    staged.temporary.clear();
+    if (staged.file != nullptr) std::fclose(staged.file);
+    staged.file = nullptr;
+    discard_new_version(staged.replacement);
 }
 
 WidthFileResult read_width_file(const char* path, int& bits) {

@@ -3,20 +3,25 @@
 // and nothing else, not even a line break.
 //
 // A compressing run never rewrites it in place: the new width goes to a
-// temporary file beside it, which takes its name in one step once the
-// stream is complete. A reader meanwhile sees the old width or the new one,
-// and a run that fails leaves the old one, which may belong to another file
-// compressed in the same folder.
+// new file beside it (beside the file it leads to, where it is a symbolic
+// link), which takes its place in one step once the stream is complete. A
+// reader meanwhile sees the old width or the new one, and a run that fails
+// leaves the old one, which may belong to another file compressed in the
+// same folder.
 #pragma once
 
+#include <cstdio>
 #include <string>
+
+#include "platform/replacement.h"
 
 namespace tarnwel {
 
 inline constexpr const char* width_file_name = "bits.txt";
 
 struct StagedWidth {
-    std::string temporary; // the new width's file; empty once committed or discarded
+    Replacement replacement;   // the new width's file, beside the old one
+    std::FILE* file = nullptr; // open on it until the width is written
 };
 
 // Creates an empty new file beside path, to take its place later, and so
@@ -25,13 +30,15 @@ struct StagedWidth {
 // 0, or the error number.
 int reserve_width_file(const char* path, StagedWidth& staged);
 
-// Writes bits to the reserved file. Returns 0, or the error number.
-int write_staged_width(const StagedWidth& staged, int bits);
+// Writes bits to the reserved file and closes it, with the old width
+// file's permissions. Returns 0, or the error number.
+int write_staged_width(StagedWidth& staged, int bits);
 
-// Puts the staged width in place of path. Returns 0, or the errno.
-int commit_width_file(StagedWidth& staged, const char* path);
+// Puts the staged width in place of the old one (or, on a failure, removes
+// it). Returns 0, or the errno.
+int commit_width_file(StagedWidth& staged);
 
-// Removes the staged width, leaving path as it was.
+// Removes the staged width, leaving the old one as it was.
 void discard_width_file(StagedWidth& staged);
 
 enum class WidthFileStatus {
