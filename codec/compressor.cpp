@@ -9,7 +9,7 @@
 #include "codec/huge_array.h"
 #include "codec/invariant.h"
 #include "codec/parse_step.h"
-#include "width/width_rule.h"
+#include "codec/width_rule.h"
 
 namespace tarnwel {
 

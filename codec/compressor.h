@@ -3,7 +3,7 @@
 // compressed like a file), or compresses at a width given in advance.
 //
 // One parse grows the dictionary without bound and answers every trial of
-// the width search (width/width_rule.h). The stream at the width finally
+// the width search (codec/width_rule.h). The stream at the width finally
 // chosen, b, starts with that parse's codes up to the moment b overflows,
 // and from there on the dictionary stays frozen. So beside it runs a parse
 // frozen at the widest width that has overflowed so far, writing that

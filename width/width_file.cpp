@@ -8,7 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/last_error.h"
-#include "tarnwel.h"
+#include "codec/widths.h"
 
 namespace tarnwel {
 
@@ -28,12 +28,12 @@ WidthFileResult parse_width(std::FILE* file, int& bits) {
     std::int64_t value = 0;
     for (; c != EOF && std::isdigit(c) != 0; c = std::getc(file)) {
         // Any number past the widest width is refused, however many digits it has.
-        value = std::min<std::int64_t>(value * 10 + (c - '0'), TARNWEL_MAX_WIDTH + 1);
+        value = std::min<std::int64_t>(value * 10 + (c - '0'), max_bits + 1);
     }
     // A read that failed before the number ended leaves it unknown.
     if (c == EOF && std::ferror(file) != 0) return {WidthFileStatus::unreadable, last_error_or()};
     if (!digits) return {WidthFileStatus::not_a_number, 0};
-    if (negative || value < TARNWEL_MIN_WIDTH || value > TARNWEL_MAX_WIDTH)
+    if (negative || value < min_bits || value > max_bits)
         return {WidthFileStatus::out_of_range, 0};
     bits = static_cast<int>(value);
     return {};

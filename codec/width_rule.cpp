@@ -1,4 +1,4 @@
-#include "width/width_rule.h"
+#include "codec/width_rule.h"
 
 namespace tarnwel {
 
