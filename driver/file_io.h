@@ -1,18 +1,12 @@
 // The files behind the library's source and sink (tarnwel_source and
 // tarnwel_sink): the driver owns every file decision, the library sees only
 // bytes.
-//
-// A compressing run writes its stream in place into a regular output file
-// (the codec goes back for the front of the stream at the end). An output
-// that cannot seek (a pipe, a FIFO, a device) gets the stream through a
-// staging file, copied out once the stream is complete.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
-#include <string>
 
 #include "tarnwel.h"
 
@@ -61,28 +55,5 @@ private:
 // files', which keep the error number of a failure for the messages.
 tarnwel_source source_of(FileSource& source);
 tarnwel_sink sink_of(FileSink& sink);
-
-// Where a compressing run's stream goes: the output itself when it is a
-// regular file, else a staging file.
-struct StreamOutput {
-    std::FILE* output = nullptr;
-    bool staged = false;          // the output cannot seek
-    std::FILE* staging = nullptr; // the staging file, while open
-    std::string staging_path;
-    int staging_error = 0; // of making the staging file, or of copying from it
-    std::optional<FileSink> sink;
-};
-
-// False when the output needs a staging file and none can be made
-// (staging_error and staging_path say why and where).
-bool open_stream_output(StreamOutput& stream, std::FILE* output);
-
-// Copies a staged stream to the output and closes the staging file.
-// 0, or the errno of a failed write to the output; a failure to read the
-// staging file back sets staging_error instead.
-int finish_stream_output(StreamOutput& stream);
-
-// Closes a staging file left open by a run that failed.
-void close_stream_output(StreamOutput& stream);
 
 } // namespace tarnwel

@@ -1,6 +1,7 @@
 #include "driver/output_file.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/last_error.h"
@@ -62,6 +63,54 @@ void release_output_file(OutputFile& output) {
     if (output.file != nullptr) std::fclose(output.file);
     output.file = nullptr;
     discard_new_version(output.replacement);
+}
+
+bool open_stream_output(StreamOutput& stream, std::FILE* output) {
+    stream.output = output;
+    if (regular_file_size(output)) {
+        stream.sink.emplace(output);
+        return true;
+    }
+    stream.staged = true;
+    stream.staging = open_staging_file(stream.staging_path, stream.staging_error);
+    if (stream.staging == nullptr) return false;
+    stream.sink.emplace(stream.staging);
+    return true;
+}
+
+namespace {
+
+// Copies the staging file, from its start, to the output.
+int copy_staged(StreamOutput& stream) {
+    stream.staging_error = seek_file(stream.staging, 0);
+    std::vector<std::uint8_t> block(1 << 16);
+    while (stream.staging_error == 0) {
+        errno = 0;
+        std::size_t got = std::fread(block.data(), 1, block.size(), stream.staging);
+        if (got == 0) {
+            if (std::ferror(stream.staging)) stream.staging_error = last_error_or();
+            break;
+        }
+        errno = 0;
+        if (std::fwrite(block.data(), 1, got, stream.output) != got) return last_error_or();
+    }
+    if (stream.staging_error != 0) return 0;
+    errno = 0;
+    return std::fflush(stream.output) == 0 ? 0 : last_error_or();
+}
+
+} // namespace
+
+int finish_stream_output(StreamOutput& stream) {
+    if (stream.staging == nullptr) return 0;
+    int error_number = copy_staged(stream);
+    close_stream_output(stream);
+    return error_number;
+}
+
+void close_stream_output(StreamOutput& stream) {
+    if (stream.staging != nullptr) std::fclose(stream.staging);
+    stream.staging = nullptr;
 }
 
 } // namespace tarnwel

@@ -10,10 +10,18 @@
 // empties it. Anything else (a pipe, a FIFO, a device) is written where it
 // is. A run refuses an output it can neither replace nor write before it
 // reads any input.
+//
+// A compressing run writes its stream into a regular output as it goes
+// (the codec goes back for the front of the stream at the end). An output
+// that cannot seek gets the stream through a staging file, copied out once
+// the stream is complete.
 #pragma once
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
+#include "driver/file_io.h"
 #include "platform/replacement.h"
 
 namespace tarnwel {
@@ -43,5 +51,28 @@ int keep_output_file(OutputFile& output);
 // At the run's end, after the guarded files were dealt with: closes what
 // is open and removes a new version that was not kept.
 void release_output_file(OutputFile& output);
+
+// Where a compressing run's stream goes: the output itself when it is a
+// regular file, else a staging file.
+struct StreamOutput {
+    std::FILE* output = nullptr;
+    bool staged = false;          // the output cannot seek
+    std::FILE* staging = nullptr; // the staging file, while open
+    std::string staging_path;
+    int staging_error = 0; // of making the staging file, or of copying from it
+    std::optional<FileSink> sink;
+};
+
+// False when the output needs a staging file and none can be made
+// (staging_error and staging_path say why and where).
+bool open_stream_output(StreamOutput& stream, std::FILE* output);
+
+// Copies a staged stream to the output and closes the staging file.
+// 0, or the errno of a failed write to the output; a failure to read the
+// staging file back sets staging_error instead.
+int finish_stream_output(StreamOutput& stream);
+
+// Closes a staging file left open by a run that failed.
+void close_stream_output(StreamOutput& stream);
 
 } // namespace tarnwel

@@ -63,8 +63,7 @@ std::string fit_progress_text(std::string text, std::size_t width) {
     return text;
 }
 
-void report_progress(std::uint64_t bytes_done, void* context) {
-    auto& line = *static_cast<ProgressLine*>(context);
+void report_progress(ProgressLine& line, std::uint64_t bytes_done) {
     if (!line.enabled) return;
     auto now = ProgressLine::Clock::now();
     if (now - line.phase_start < quiet_start || now - line.last_draw < redraw_interval) return;

@@ -32,8 +32,8 @@ ProgressLine make_progress_line(std::uint64_t total);
 // Starts timing a new phase; whatever line is shown stays until redrawn or erased.
 void start_phase(ProgressLine& line, std::string phase);
 
-// The codec's progress hook: context is the ProgressLine.
-void report_progress(std::uint64_t bytes_done, void* context);
+// Redraws the line, when it is due, for bytes_done of the input read.
+void report_progress(ProgressLine& line, std::uint64_t bytes_done);
 
 // Clears the line, so that the next message starts at the left margin.
 void erase_progress(ProgressLine& line);

@@ -112,7 +112,7 @@ void trial_started(RunState& state, int bits) {
 }
 
 std::function<void(std::uint64_t)> progress_hook(RunState& state) {
-    return [&state](std::uint64_t bytes_done) { report_progress(bytes_done, &state.progress); };
+    return [&state](std::uint64_t bytes_done) { report_progress(state.progress, bytes_done); };
 }
 
 void print_report(const RunState& state, const PassOutcome& result) {

@@ -7,6 +7,7 @@
 #include "codec/dictionary.h"
 #include "codec/memory_streams.h"
 #include "driver/file_io.h"
+#include "driver/output_file.h"
 #include "test_support.h"
 
 namespace tarnwel::test {
