@@ -114,12 +114,11 @@ inline std::uint64_t string_key(std::uint32_t prefix, std::uint32_t byte) {
 // Each level past the third (see three_byte_hash) turns the hash's top half, where the multiply
 // gathers what all the bytes so far contributed, to its bottom before the next multiply. That
 // keeps the hash from being a polynomial in the bytes, whose values for similar strings lie on a
-// lattice and crowd linear probing's runs, so the top bits need no mixing of their own. (Mixing
-// them in placement instead cost six instructions each time a slot was placed, and a parse places
-// several a byte: for its own level, its lookahead and the positions ahead. A rotation is one
-// instruction where folding with a shift and an xor took three: the unbounded parse went from
-// 59.3 to 56.6 instructions a byte on text and from 61.5 to 60.3 on random bytes, and fell on
-// every other input tried, zeros and short periods included.)
+// lattice and crowd linear probing's runs, so the top bits need no mixing of their own: a parse
+// places several slots a byte (its own level, its lookahead, the positions ahead), and mixing
+// there would cost at each one. The turn is a rotation, one instruction.
+// Tried and dropped: folding with a shift and an xor instead, because it costs three
+// instructions where the rotation costs one; see docs/performance.md.
 // The multiplier of every level's hash: 2^64 over the golden ratio, odd, so
 // that each multiply loses nothing and spreads every bit upwards.
 inline constexpr std::uint64_t hash_multiplier = 0x9E3779B97F4A7C15ull;
@@ -132,18 +131,18 @@ constexpr std::uint64_t extend_hash(std::uint64_t hash, std::uint32_t byte) {
 // at three bytes, with all three at once: one multiply of the bytes side
 // by side, whose top bits are as good as a chain's. Asking for the slot of
 // the string that starts at a byte takes this at nearly every byte of
-// random input; the chain from one byte (by way of a table of the first
-// level, folded) took two multiplies and a fold, and this saved 1.2 and 2.7
-// instructions a byte in the unbounded parse on text and random bytes.
+// random input, so it must be cheap.
+// Tried and dropped: a chain from the first byte through a table of the
+// first level, because it takes two multiplies and a fold; see
+// docs/performance.md.
 inline std::uint64_t three_byte_hash(std::uint32_t first, std::uint32_t second,
                                      std::uint32_t third) {
     return (std::uint64_t{first | second << 8 | third << 16} + 1) * hash_multiplier;
 }
 
 // The same of the bytes at `at`, which may read the byte after them: on a
-// little-endian machine one load of four bytes, where the compiler made
-// three loads and their shifts of the bytes one by one (2.5 and 5.1
-// instructions a byte fewer in the unbounded parse on text and random bytes).
+// little-endian machine one load of four bytes, where the compiler would
+// make three loads and their shifts of the bytes one by one.
 inline std::uint64_t three_byte_hash_at(const std::uint8_t* at) {
     if constexpr (std::endian::native == std::endian::little) {
         std::uint32_t word;
@@ -168,11 +167,8 @@ inline std::size_t home_slot(const Table& dictionary, std::uint32_t placement) {
 }
 
 // The same slot from the whole hash, whose top bits the placement is: one
-// shift, where going through the placement took a subtraction and a
-// truncation too, at every slot the parse places or asks for: the
-// unbounded parse went from 103.5 to 99.0 instructions a byte on text and
-// from 120.6 to 116.5 on random bytes, the frozen one from 106.8 to 101.3
-// and from 114.9 to 109.9.
+// shift, where going through the placement takes a subtraction and a
+// truncation too, at every slot the parse places or asks for.
 // (Both take a table of fewer than 2^32 slots: one holds at most
 // 2^max_bits entries, and never fills past three quarters.)
 static_assert(max_bits + 2 < 32, "slot numbers fit a placement");
@@ -243,11 +239,10 @@ inline std::uint64_t quiet_codes_end(const Dictionary& dictionary, std::uint32_t
 // Stores code for (prefix, byte), whose content hash is hash, at the empty
 // place find_string gave, when its code is below quiet_codes_end: nothing
 // needs to grow first. keyed is string_key(prefix, byte) << code_bits, the
-// entry without its code, which a parse has from its probe. (Testing the
-// growth again here, after the caller's test, cost the unbounded parse 3.3
-// instructions a byte on text and 10.9 on random bytes: a store to a slot
-// may change the counts tested, so the compiler read them all back, and
-// the parse's loop lost registers to them.)
+// entry without its code, which a parse has from its probe. It tests
+// nothing itself: a store to a slot may change any count it tested, so the
+// compiler would read them all back, and the parse's loop would lose
+// registers to them.
 inline void add_string_quietly(Dictionary& dictionary, const StringPlace& place,
                                std::uint64_t keyed, std::uint64_t hash, std::uint32_t code) {
     if (place.pair != nullptr) {

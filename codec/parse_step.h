@@ -41,12 +41,10 @@ static_assert(parse_slack <= reader_slack, "a reader's blocks carry the parse's 
 // starts with the level past the pair, and the lookahead grows by two levels
 // a byte while the string goes on, so short strings (random data) do not
 // flood the memory system with requests they never use, and long ones
-// (text) soon have their next levels on the way. (A string asked for its
-// fourth level at once too, before: on 32 MiB inputs, two threads, that
-// took 8% more time on random bytes and 2.5% more on executables, and the
-// same on text; in the unbounded parse, 3.8 instructions a byte more on
-// random bytes. Five levels instead of four took 0.9 instructions a byte
-// more on text and 0.7 on executables, and no less time on any input.)
+// (text) soon have their next levels on the way.
+// Tried and dropped: a new string asking for its fourth level at once, because
+// the requests it never uses cost time; five levels instead of four, because
+// they cost instructions and saved no time; see docs/performance.md.
 inline constexpr std::ptrdiff_t levels_ahead = 4;
 
 // How many bytes the parse runs over between moves of what its lookahead
@@ -85,12 +83,10 @@ struct Cursor {
 // by the byte's index from where the span begins. A string's hash at each
 // level is worked out once, by the lookahead, a few bytes before the parse
 // gets there; the parse takes it from here, and its home slot from the
-// hash. (The parse hashed each level again itself before: 5 instructions a
-// byte more on text. Keeping each level's home slot beside its hash took a
-// store more for each level the lookahead asked for and saved a shift for
-// each the parse probed: in the unbounded parse, 0.8 instructions a byte
-// more on text and on headers and 1.0 on zeros, for 0.2 to 0.6 fewer in the
-// frozen parse.)
+// hash, so that no level is hashed twice.
+// Tried and dropped: keeping each level's home slot beside its hash, because
+// the store for each level asked for costs the unbounded parse more than the
+// shift it saves at each probe; see docs/performance.md.
 //
 // Indexed by the byte's place in a span of lookahead_span bytes rather than
 // by its address modulo a small ring, every entry the parse reads or the
@@ -98,12 +94,11 @@ struct Cursor {
 // where the machine's addressing finds it for nothing; at a span's end the
 // few entries past it move to the front. The span's bytes are copied in
 // beside them, so that one index from one base (the stack's) reaches a
-// byte and its hash. (A ring of eight by address took a copy and a mask of
-// the address for each entry, and a pointer for the lookahead: with the
-// steps of parse_block, the unbounded parse went from 49.4 to 45.7
-// instructions a byte on text and from 46.2 to 42.2 on headers. Reading the
-// bytes in place instead of from the copy cost 1.4 more on random bytes
-// and 0.4 on text.)
+// byte and its hash.
+// Tried and dropped: a ring of eight entries by address, because it takes a
+// copy and a mask of the address for each entry and a pointer for the
+// lookahead; reading the bytes in place rather than from the copy, because
+// that takes a second base; see docs/performance.md.
 struct Lookahead {
     std::uint64_t hashes[lookahead_span + levels_ahead];
     std::uint8_t bytes[lookahead_span + parse_slack]; // the span's bytes, and those after it
@@ -130,9 +125,9 @@ TARNWEL_PREFETCH_HELPER void look_ahead(Lookahead& ahead, std::ptrdiff_t at, std
 TARNWEL_PREFETCH_HELPER std::uint64_t begin_string(Lookahead& ahead, std::ptrdiff_t at,
                                                    const DictionaryView& tables) {
     // Its third level's slot may have been asked for already, by
-    // prefetch_position: hashing its bytes again (one load and a multiply)
-    // costs less than keeping that hash in a ring tagged by address, which
-    // took 2.4 instructions a byte more on random bytes.
+    // prefetch_position: hashing its bytes again is one load and a multiply.
+    // Tried and dropped: keeping that hash in a ring tagged by address,
+    // because that costs more than the hash; see docs/performance.md.
     std::uint64_t hash = three_byte_hash_at(ahead.bytes + at);
     __builtin_prefetch(&tables.slots[keep_level(ahead, at + 2, hash, tables)]);
     return hash;
@@ -174,21 +169,15 @@ inline std::uint64_t resume_lookahead(Lookahead& ahead, const Cursor& cursor,
 // starts there, which only the input decides. The parse asks while its
 // string is short (below four bytes): a string that has gone on that long
 // tends to go on past the position asked for, and on text the requests then
-// cost more than they save (3 to 8% of the time on 32 MiB of manual pages),
-// while on random bytes, whose strings are short, they save over a quarter.
+// cost more than they save, while on random bytes, whose strings are short,
+// they are what keeps the parse from waiting.
 //
 // Where strings stay short throughout, as in executables, a string of four
 // bytes and more ends soon all the same, and asking at its every byte too
 // pays. Which kind of input this is, the parse's last block says: its
-// strings' average length (over 32 MiB, executables 5.3 bytes, headers 7.2,
-// manual pages 10.6; below 6 in 68% of the executables' blocks and 3% of the
-// manual pages'). A/Bs of whole compressions against asking only while the
-// string is short: 0.974 of the time on executables on two threads and
-// 0.971 on one processor, headers, text and random bytes within the noise
-// (0.99). Asking at every byte of every input had taken 2.6% less time on
-// executables but 2.1% more on text. The unbounded parse takes 2.5 more
-// instructions a byte on executables and 0.7 on text (its first 8 MB, where
-// the dictionary is young and strings shorter).
+// strings' average length, against short_strings_mean.
+// Tried and dropped: asking at every byte of every input, because on text it
+// costs more time than it saves; see docs/performance.md.
 static_assert(position_distance + 4 <= static_cast<std::ptrdiff_t>(parse_slack),
               "the position asked for lies in the block or its slack");
 
@@ -198,19 +187,16 @@ TARNWEL_PREFETCH_HELPER void prefetch_position(const DictionaryView& tables,
 }
 
 // What a parse does after a string ends: stop there, or go on with the
-// string that starts there, having grown the table or not. (The parse
-// tested the table's generation after every new string, five instructions
-// compiled; only the rare new string that grows the table says so now.
-// See quiet_until in codec/compressor.cpp for what this saved together.)
+// string that starts there, having grown the table or not: only the rare
+// new string that grows the table says so, so that the parse need not test
+// the table's generation after every new string.
 //
 // Or skip: the strings over the next cursor.skipped bytes are the caller's
-// (the frozen parse following the leading one's), and the parse goes on
-// with a string that starts after them, or stops there when that is past
-// the bytes it has at hand. (Stopping at every run of strings taken over,
-// and starting the parse again after it, cost the one-core run on
-// executables 1.7 instructions a byte more. The other parses are built
-// without the test, which cost the unbounded parse 0.9 instructions a byte
-// on zeros, where GCC laid out its probe loop otherwise.)
+// (the frozen parse following the unbounded parse's strings), and the parse
+// goes on with a string that starts after them, or stops there when that is
+// past the bytes it has at hand, rather than stop at every run of strings
+// taken over and start again after it. The other parses are built without
+// the test (may_skip): in them it made GCC lay out the probe loop worse.
 enum class AfterString { stop, go_on, go_on_regrown, skip };
 
 // Runs the cursor's string over the bytes from next to end (of one block).
@@ -219,11 +205,10 @@ enum class AfterString { stop, go_on, go_on_regrown, skip };
 // says how the parse goes on with a string that starts at `at`, or that it
 // stops there (the cursor is then the caller's: string_ended may have moved
 // it where it likes, if it is to go on). Returns where the parse
-// stopped: end when it ran through the block. (The next string starts in
-// the loop, on the cursor's parts held in registers: starting it in the
-// unbounded parse's out-of-line miss path, through the cursor in memory,
-// cost 2.2 instructions a byte more in the unbounded parse on random bytes,
-// and 4.2 in the frozen parse.)
+// stopped: end when it ran through the block. The next string starts in
+// the loop, on the cursor's parts held in registers, not in the unbounded
+// parse's out-of-line miss path, which would go through the cursor in
+// memory.
 //
 // While a string goes on, its code and the lookahead's hash are held in
 // locals that nothing outside the loop can reach, so that the compiler
@@ -261,31 +246,26 @@ parse_block_asking(Cursor& cursor, Table& dictionary, std::uint32_t limit, const
     AfterString after = AfterString::go_on;
     // Whether the dictionary has the string (of two bytes or more) with the
     // byte at i: then code becomes its code; else place is where it
-    // belongs. GCC inlines it as it is; forced (see short_step), it took 1.1
-    // more instructions a byte on text and 1.9 on random bytes.
+    // belongs. GCC inlines it as it is, and lays it out better than when
+    // forced (see short_step).
     auto extends = [&]() {
         // Probed from the home slot of the hash the lookahead worked out.
         // An entry whose key matches differs from the key's bits only in its
         // code, so one xor both tests the key and leaves the code, and a
-        // code below the limit is a hit with one more comparison: 2.5 fewer
-        // instructions a byte on text than testing the key and then masking
-        // out the code.
+        // code below the limit is a hit with one more comparison, where
+        // testing the key and then masking out the code takes more.
         std::uint64_t wanted = string_key(code, ahead.bytes[i]) << code_bits;
         // Probed by address, wrapping at the table's last slot: one
-        // instruction a probe fewer than by index (1.2 a byte in the
-        // unbounded parse on text, 1.3 on random bytes).
+        // instruction a probe fewer than by index.
         std::uint64_t* slot = &tables.slots[home_slot_of_hash(tables, ahead.hashes[i])];
         // The first probe, then the others in the loop, into which GCC
         // joins it. Here the instructions a byte and the time part ways, and
-        // the time decides. In A/Bs of the parse alone on 32 MiB, pinned to one
-        // processor, each of these took 2 to 4% more time on text and
-        // headers while it saved instructions: a loop entered only when the
-        // first probe finds another string (which GCC lays out straight
-        // through; 0.7 fewer instructions a byte on text, 0.9 on headers),
-        // and taking the ending string's code again from `wanted` on a miss,
-        // so that it need not stay in a register through the probes (1.9
-        // fewer on text, 1.7 on headers). The parse waits on memory; fewer
+        // the time decides: the parse waits on memory, and fewer
         // instructions only move where it waits.
+        // Tried and dropped, because each saved instructions but took more
+        // time: a loop entered only when the first probe finds another
+        // string, and taking the ending string's code again from `wanted` on
+        // a miss; see docs/performance.md.
         std::uint64_t entry = load_entry(*slot);
         std::uint64_t found = entry ^ wanted;
         while (found > code_mask && entry != 0) {
@@ -307,10 +287,9 @@ parse_block_asking(Cursor& cursor, Table& dictionary, std::uint32_t limit, const
     // ask for one. The lookahead of a string of `length` bytes stands at
     // index i + min(length - 1, levels_ahead), so that every step knows its
     // entries' places. A byte costs one test of where its string is.
-    // (A single loop tested the length for the requests ahead, the code for
-    // the pair table and the length again for the lookahead's depth: in the
-    // unbounded parse, 3.7 instructions a byte more on text and 3.5 on
-    // random bytes.)
+    // Tried and dropped: a single loop for every length, because it tests the
+    // length for the requests ahead, the code for the pair table and the
+    // length again for the lookahead's depth; see docs/performance.md.
     // The step of a string of two to four bytes, with the byte at i:
     // whether it goes on. Its lookahead stands at i + lookahead_at and
     // takes two levels; while the string is short (two or three bytes, and
@@ -318,8 +297,8 @@ parse_block_asking(Cursor& cursor, Table& dictionary, std::uint32_t limit, const
     // position ahead. Called with constants, so that
     // each step's places are fixed once it is inlined, which only the GNU
     // attribute in this place asks for: GCC takes [[gnu::always_inline]]
-    // here for an attribute of the lambda's type and ignores it, and called,
-    // the step took 12 more instructions a byte on text.
+    // here for an attribute of the lambda's type and ignores it, and a
+    // called step costs far more than an inlined one.
     auto short_step = [&](std::ptrdiff_t lookahead_at, bool ask_position)
         __attribute__((always_inline)) {
         if (ask_position) prefetch_position(tables, ahead.bytes + i);
