@@ -155,5 +155,22 @@ TEST(LibraryOutOfMemory, EveryCallUnderAnyAddressSpaceLimitReturnsAStatus) {
     EXPECT_EQ(outcomes.back(), every_call_succeeded);
 }
 
+TEST(LibraryOutOfMemory, FeedingMoreThanCanBeHeldIsOutOfMemory) {
+    std::uint8_t byte = 0x61;
+    const std::size_t sizes[] = {SIZE_MAX, SIZE_MAX / 2 + 1};
+    for (std::size_t size : sizes) {
+        tarnwel_compressor* compressor = nullptr;
+        ASSERT_EQ(tarnwel_compressor_create(TARNWEL_MAX_WIDTH, &compressor), TARNWEL_OK);
+        EXPECT_EQ(tarnwel_compressor_feed(compressor, &byte, 1), TARNWEL_OK);
+        EXPECT_EQ(tarnwel_compressor_feed(compressor, &byte, size), TARNWEL_OUT_OF_MEMORY) << size;
+        tarnwel_compressor_free(compressor);
+        tarnwel_expander* expander = nullptr;
+        ASSERT_EQ(tarnwel_expander_create(TARNWEL_MIN_WIDTH, &expander), TARNWEL_OK);
+        EXPECT_EQ(tarnwel_expander_feed(expander, &byte, 1), TARNWEL_OK);
+        EXPECT_EQ(tarnwel_expander_feed(expander, &byte, size), TARNWEL_OUT_OF_MEMORY) << size;
+        tarnwel_expander_free(expander);
+    }
+}
+
 } // namespace
 } // namespace tarnwel::test
