@@ -8,6 +8,16 @@
  * caller (tarnwel_compressor_width), and the caller hands it to the
  * expander. docs/format.md describes the stream; docs/library.md these calls.
  *
+ * Nor does a stream record its length, and its bytes may not hold all of
+ * its end code: the 0 to 7 bits of it that would begin a byte of their own
+ * are not written, and the expander takes them from what follows the stream,
+ * reading ones past the end of its input. So expand a stream alone. Bytes
+ * after it are ignored only where its end code is whole or they begin with
+ * as many one bits as it lacks; otherwise they turn the end code into
+ * another code and are read as codes: the stream is then refused as
+ * corrupt, or expands, with TARNWEL_OK, to the original followed by bytes
+ * that were never compressed.
+ *
  * Memory. The compressor chooses the width only once it has seen the whole
  * input, so it cannot hand out a byte before tarnwel_compressor_finish: it
  * keeps every byte fed to it, and at finish compresses them, holding the
@@ -131,7 +141,8 @@ typedef struct tarnwel_expander tarnwel_expander;
  * reach it. *expander is null on any status but TARNWEL_OK. */
 TARNWEL_API tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander);
 
-/* Adds size bytes of the stream. Bytes past the end code are ignored. */
+/* Adds size bytes of the stream; chunks of any size expand the same. Feed
+ * the stream and nothing after it (see the top of this file). */
 TARNWEL_API tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data,
                                                  size_t size);
 
