@@ -221,7 +221,9 @@ typedef struct tarnwel_compress_report {
 /* Compresses source into sink with widths up to max_width (12 to 25),
  * reading the source once, and fills *report. trial_started, when not
  * null, is called with trial_context as each trial of the width search
- * begins, with its width, on the calling thread. */
+ * begins, with its width, on the calling thread. On any status but
+ * TARNWEL_OK the sink holds no stream, only parts of one written ahead,
+ * for the caller to discard. */
 TARNWEL_API tarnwel_status
 tarnwel_compress_stream(const tarnwel_source* source, const tarnwel_sink* sink, int max_width,
                         void (*trial_started)(void* trial_context, int width), void* trial_context,
@@ -231,7 +233,9 @@ tarnwel_compress_stream(const tarnwel_source* source, const tarnwel_sink* sink, 
  * tables are made by tarnwel_expander_create, so running out of memory
  * shows there, before the caller opens its output). Sets *bytes_in and
  * *bytes_out, either of which may be null. The expander is then finished.
- * On TARNWEL_CORRUPT_STREAM the sink holds what was expanded before it. */
+ * On TARNWEL_CORRUPT_STREAM the sink holds what was expanded before it; on
+ * TARNWEL_READ_FAILED, what the codes read whole before the failure expand
+ * to, a front part of the original. */
 TARNWEL_API tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
                                                           const tarnwel_source* source,
                                                           const tarnwel_sink* sink,
