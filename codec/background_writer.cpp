@@ -14,13 +14,23 @@ void run_writer(BackgroundWriter* writer) {
         std::uint64_t position = writer->position;
         const std::uint8_t* data = writer->data;
         std::size_t count = writer->count;
-        bool failed_before = writer->error_number != 0;
+        bool failed_before = writer->error_number != 0 || writer->thrown != nullptr;
         held.unlock();
         int error_number = 0;
-        if (!failed_before && !writer->sink->write_at(position, data, count))
-            error_number = writer->sink->error();
+        std::exception_ptr thrown;
+        // A sink that grows in memory throws when memory runs out. Thrown
+        // here, it would end the process; it is kept for the owner instead.
+        try {
+            if (!failed_before && !writer->sink->write_at(position, data, count))
+                error_number = writer->sink->error();
+        } catch (...) {
+            thrown = std::current_exception();
+        }
         held.lock();
-        if (writer->error_number == 0) writer->error_number = error_number;
+        if (!failed_before) {
+            writer->error_number = error_number;
+            writer->thrown = thrown;
+        }
         writer->busy = false;
         writer->changed.notify_all();
     }
@@ -60,6 +70,7 @@ void hand_to_writer(BackgroundWriter& writer, std::uint64_t position, const std:
 int wait_for_writer(BackgroundWriter& writer) {
     std::unique_lock<std::mutex> held(writer.lock);
     writer.changed.wait(held, [&] { return !writer.busy; });
+    if (writer.thrown != nullptr) std::rethrow_exception(writer.thrown);
     return writer.error_number;
 }
 

@@ -4,13 +4,16 @@
 // core while the caller goes on producing the next one.
 //
 // The caller must leave a stretch it has handed over untouched until the
-// writer is idle again. The first failed write is kept; later stretches are
-// dropped, and the caller learns of it from wait_for_writer.
+// writer is idle again. The first failed write is kept, or what a write
+// threw (a sink in memory that could not grow); later stretches are
+// dropped, and the caller learns of it from wait_for_writer, on its own
+// thread.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -30,6 +33,7 @@ struct BackgroundWriter {
     bool busy = false;
     bool stopping = false;
     int error_number = 0;
+    std::exception_ptr thrown; // by the first write that failed so, if one did
     std::thread thread;
 
     BackgroundWriter() = default;
@@ -50,7 +54,7 @@ void hand_to_writer(BackgroundWriter& writer, std::uint64_t position, const std:
                     std::size_t count);
 
 // Waits until the writer is idle, and gives the error number of its first
-// failed write, or 0.
+// failed write, or 0; throws what that write threw, if it threw.
 int wait_for_writer(BackgroundWriter& writer);
 
 // Waits for the last stretch and ends the thread; the destructor does it too.

@@ -275,8 +275,9 @@ void search(Pass& pass, ByteSource& input) {
         choice.result.status = CodecStatus::out_of_memory;
         return;
     }
-    // The frozen stream's buffer comes from the heap: running out there
-    // fails the run like the tables do.
+    // The frozen stream's buffer comes from the heap, and a sink in memory
+    // grows as it is written, on either thread: running out there fails the
+    // run like the tables do.
     try {
         if (pass.frozen == nullptr)
             run_pass<false>(pass, reader);
@@ -287,7 +288,11 @@ void search(Pass& pass, ByteSource& input) {
     }
     if (pass.frozen != nullptr) {
         tell_codes(pass);
-        finish_frozen_worker(*pass.frozen);
+        try {
+            finish_frozen_worker(*pass.frozen);
+        } catch (const std::bad_alloc&) {
+            choice.result.status = CodecStatus::out_of_memory;
+        }
     }
     choice.result.bytes_in = reader.consumed;
     if (choice.result.status == CodecStatus::ok) settle(pass, reader);

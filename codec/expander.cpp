@@ -183,6 +183,19 @@ CodecResult finish(Expansion& e, CodecStatus status) {
     return result;
 }
 
+// How many of the codes read so far lie wholly in bytes the source gave.
+// Past a failed read the reader goes on with ones, as past the end of a
+// stream; but a stream cut short by a failure did not end there, and a
+// code partly made of those ones is not the stream's (it may well be a
+// valid code, whose string would go to the output as if it were).
+std::uint64_t whole_codes(const CodeReader& reader) {
+    return reader.bytes.consumed * 8 / static_cast<unsigned>(reader.bits);
+}
+
+bool source_failed(const CodeReader& reader) {
+    return reader.bytes.error_number != 0;
+}
+
 } // namespace
 
 bool allocate_expander(ExpanderTables& tables, int bits) {
@@ -235,9 +248,13 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     }
     std::size_t window_reached = 0;
 
-    // The first code is a byte or the end code.
+    // The first code is a byte or the end code. Once the source has failed,
+    // only the codes read whole are expanded.
     d.previous = get_code(e.reader);
+    std::uint64_t codes_read = 1;
     if (d.previous == d.end) return finish(e, CodecStatus::ok);
+    if (source_failed(e.reader) && whole_codes(e.reader) < codes_read)
+        return finish(e, CodecStatus::ok);
     if (d.previous > 255) return finish(e, CodecStatus::corrupt_stream);
     e.window.bytes[e.window.used++] = static_cast<std::uint8_t>(d.previous);
 
@@ -253,6 +270,12 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         std::size_t count = 0;
         while (count < code_batch && (count == 0 || batch[count - 1] != d.end))
             batch[count++] = get_code(e.reader);
+        const bool failed = source_failed(e.reader);
+        if (failed) {
+            std::uint64_t whole = whole_codes(e.reader);
+            count = whole > codes_read ? std::min<std::uint64_t>(count, whole - codes_read) : 0;
+        }
+        codes_read += count;
         for (std::size_t i = 0; i < record_ahead && i < count; ++i)
             if (batch[i] >= 256) prefetch_record(tables, batch[i]);
         // Expand it.
@@ -262,6 +285,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
             CodecStatus status = expand_code(e, d, batch[i]);
             if (status != CodecStatus::ok) return finish(e, status);
         }
+        if (failed) return finish(e, CodecStatus::ok); // which reports the failed read
     }
 }
 

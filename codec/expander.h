@@ -91,7 +91,9 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* string_end, std::ui
                  std::uint32_t length);
 
 // Expands the code stream from input into output until the end code,
-// writing output from front to back.
+// writing output from front to back. Running out of memory throws
+// std::bad_alloc here, whether on this thread or on the writer's (an
+// output in memory grows as it is written).
 CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output);
 
 } // namespace tarnwel

@@ -1,6 +1,7 @@
 #include "codec/frozen_parse.h"
 
 #include <cstring>
+#include <exception>
 #include <new>
 #include <system_error>
 
@@ -179,12 +180,12 @@ bool take_step(FrozenWorker& worker, std::uint32_t& restarts_seen, std::uint64_t
     return true;
 }
 
-void run_worker(FrozenWorker* worker) {
-    FrozenParse& parse = worker->parse;
+void parse_blocks(FrozenWorker& worker) {
+    FrozenParse& parse = worker.parse;
     std::uint32_t restarts_seen = 0;
     std::uint64_t next_block = 0;
     Step step;
-    while (take_step(*worker, restarts_seen, next_block, step)) {
+    while (take_step(worker, restarts_seen, next_block, step)) {
         const std::uint8_t* end = step.data + step.size;
         if (step.restarting)
             parse_from_restart(parse, step.view, step.restart, step.data, end);
@@ -192,10 +193,24 @@ void run_worker(FrozenWorker* worker) {
             parse_frozen(parse, step.view, step.data, end, step.scouted);
         ++next_block;
         if (stream_failed(parse)) {
-            std::lock_guard hold(worker->lock);
-            fail(*worker);
+            std::lock_guard hold(worker.lock);
+            fail(worker);
             return;
         }
+    }
+}
+
+// The second thread. A write of the stream throws when a sink in memory
+// cannot grow (in the parse, or packing ahead); the exception is kept for
+// the leading thread, which meets it in finish_frozen_worker, and the run
+// stops as after a failed write.
+void run_worker(FrozenWorker* worker) {
+    try {
+        parse_blocks(*worker);
+    } catch (...) {
+        std::lock_guard hold(worker->lock);
+        worker->thrown = std::current_exception();
+        fail(*worker);
     }
 }
 
@@ -217,8 +232,8 @@ FrozenWorker::~FrozenWorker() {
 bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
                          bool allow_thread) {
     worker.dictionary = &dictionary;
-    // The stream's buffer is made here: the second thread must not run out
-    // of memory, having no one to tell.
+    // The stream's buffer is made here, before any parse: running out of
+    // memory for it fails the run at once.
     try {
         open_frozen_stream(worker.parse.stream, output);
     } catch (const std::bad_alloc&) {
@@ -427,6 +442,7 @@ void finish_frozen_worker(FrozenWorker& worker) {
     worker.threaded = false;
     // The frozen parse probes no table now.
     release_old_tables(*worker.dictionary, worker.dictionary->generation);
+    if (worker.thrown != nullptr) std::rethrow_exception(worker.thrown);
 }
 
 } // namespace tarnwel

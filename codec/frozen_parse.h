@@ -62,6 +62,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -138,7 +139,8 @@ struct FrozenWorker {
     bool restart_likely = false;   // as the leading parse said with the latest block
     bool input_done = false;
     bool stopping = false;
-    bool failed = false; // its stream failed to write
+    bool failed = false;       // its stream failed to write
+    std::exception_ptr thrown; // by the second thread, which then failed
 
     FrozenWorker() = default;
     FrozenWorker(const FrozenWorker&) = delete;
@@ -175,7 +177,8 @@ void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared,
                     const std::uint32_t* shared_codes, std::size_t offset);
 
 // The input has ended: waits for the frozen parse to reach its end. After
-// this, worker.parse is the caller's.
+// this, worker.parse is the caller's. Throws what the frozen parse threw
+// (std::bad_alloc from a sink in memory), on either thread.
 void finish_frozen_worker(FrozenWorker& worker);
 
 } // namespace tarnwel

@@ -38,11 +38,23 @@ bool populate_some(Prefaulter& prefaulter) {
     return worked;
 }
 
+// The helpers' thread bodies. Prefaulting is only advice: should anything
+// in them throw, the helper stops and the owner meets its pages itself.
 void run_helper(Prefaulter* prefaulter) {
-    for (;;) {
-        std::uint32_t seen = prefaulter->news.load(std::memory_order_acquire);
-        if (prefaulter->stopping.load(std::memory_order_acquire)) return;
-        if (!populate_some(*prefaulter)) prefaulter->news.wait(seen, std::memory_order_acquire);
+    try {
+        for (;;) {
+            std::uint32_t seen = prefaulter->news.load(std::memory_order_acquire);
+            if (prefaulter->stopping.load(std::memory_order_acquire)) return;
+            if (!populate_some(*prefaulter)) prefaulter->news.wait(seen, std::memory_order_acquire);
+        }
+    } catch (...) {
+    }
+}
+
+void populate_helping(std::uint8_t* memory, std::size_t bytes) {
+    try {
+        populate(memory, bytes);
+    } catch (...) {
     }
 }
 
@@ -56,7 +68,7 @@ void populate_now(void* memory, std::size_t bytes) {
     auto* front = static_cast<std::uint8_t*>(memory);
     std::size_t half = bytes / 2 / page * page;
     try {
-        std::thread helper(populate, front + half, bytes - half);
+        std::thread helper(populate_helping, front + half, bytes - half);
         populate(front, half);
         helper.join();
     } catch (const std::exception&) {

@@ -8,6 +8,16 @@
  * caller (tarnwel_compressor_width), and the caller hands it to the
  * expander. docs/format.md describes the stream; docs/library.md these calls.
  *
+ * Nor does a stream record its length, and its bytes may not hold all of
+ * its end code: the 0 to 7 bits of it that would begin a byte of their own
+ * are not written, and the expander takes them from what follows the stream,
+ * reading ones past the end of its input. So expand a stream alone. Bytes
+ * after it are ignored only where its end code is whole or they begin with
+ * as many one bits as it lacks; otherwise they turn the end code into
+ * another code and are read as codes: the stream is then refused as
+ * corrupt, or expands, with TARNWEL_OK, to the original followed by bytes
+ * that were never compressed.
+ *
  * Memory. The compressor chooses the width only once it has seen the whole
  * input, so it cannot hand out a byte before tarnwel_compressor_finish: it
  * keeps every byte fed to it, and at finish compresses them, holding the
@@ -131,7 +141,8 @@ typedef struct tarnwel_expander tarnwel_expander;
  * reach it. *expander is null on any status but TARNWEL_OK. */
 TARNWEL_API tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander);
 
-/* Adds size bytes of the stream. Bytes past the end code are ignored. */
+/* Adds size bytes of the stream; chunks of any size expand the same. Feed
+ * the stream and nothing after it (see the top of this file). */
 TARNWEL_API tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data,
                                                  size_t size);
 
@@ -210,7 +221,9 @@ typedef struct tarnwel_compress_report {
 /* Compresses source into sink with widths up to max_width (12 to 25),
  * reading the source once, and fills *report. trial_started, when not
  * null, is called with trial_context as each trial of the width search
- * begins, with its width, on the calling thread. */
+ * begins, with its width, on the calling thread. On any status but
+ * TARNWEL_OK the sink holds no stream, only parts of one written ahead,
+ * for the caller to discard. */
 TARNWEL_API tarnwel_status
 tarnwel_compress_stream(const tarnwel_source* source, const tarnwel_sink* sink, int max_width,
                         void (*trial_started)(void* trial_context, int width), void* trial_context,
@@ -220,7 +233,9 @@ tarnwel_compress_stream(const tarnwel_source* source, const tarnwel_sink* sink, 
  * tables are made by tarnwel_expander_create, so running out of memory
  * shows there, before the caller opens its output). Sets *bytes_in and
  * *bytes_out, either of which may be null. The expander is then finished.
- * On TARNWEL_CORRUPT_STREAM the sink holds what was expanded before it. */
+ * On TARNWEL_CORRUPT_STREAM the sink holds what was expanded before it; on
+ * TARNWEL_READ_FAILED, what the codes read whole before the failure expand
+ * to, a front part of the original. */
 TARNWEL_API tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
                                                           const tarnwel_source* source,
                                                           const tarnwel_sink* sink,

@@ -139,6 +139,9 @@ bool width_allowed(int width) {
 tarnwel_status feed(Gathered& gathered, const void* data, std::size_t size) {
     if (data == nullptr && size != 0) return TARNWEL_BAD_ARGUMENT;
     if (gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    // More than a vector can hold, checked before any pointer past the
+    // caller's buffer is formed.
+    if (size > gathered.input.max_size() - gathered.input.size()) return TARNWEL_OUT_OF_MEMORY;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     if (size != 0) gathered.input.insert(gathered.input.end(), bytes, bytes + size);
     return TARNWEL_OK;

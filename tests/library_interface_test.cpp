@@ -371,5 +371,102 @@ TEST(LibraryInterface, StreamingThroughTheCallersFunctionsGivesTheSameStreamAndT
               TARNWEL_BAD_ARGUMENT);
 }
 
+// A source that hands over the bytes before `cut`, a few at a time, and
+// then fails; and a sink that keeps what the expander writes.
+struct CutSource {
+    const Bytes* stream = nullptr;
+    std::size_t cut = 0;
+    std::size_t at = 0;
+    Bytes written;
+};
+
+int read_until_cut(void* context, void* buffer, std::size_t capacity, std::size_t* got) {
+    auto& source = *static_cast<CutSource*>(context);
+    if (source.at == source.cut) return 0;
+    *got = std::min<std::size_t>({capacity, source.cut - source.at, 4093});
+    std::copy_n(source.stream->data() + source.at, *got, static_cast<std::uint8_t*>(buffer));
+    source.at += *got;
+    return 1;
+}
+
+int write_after_cut(void* context, unsigned long long position, const void* data,
+                    std::size_t size) {
+    auto& written = static_cast<CutSource*>(context)->written;
+    EXPECT_EQ(position, written.size()); // front to back
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    written.insert(written.end(), bytes, bytes + size);
+    return 1;
+}
+
+// How many bytes the codes of a stream have expanded to after each one
+// (the end code left out), by the lengths of the strings they name.
+std::vector<std::size_t> expanded_after_each_code(const Codes& codes, int width) {
+    std::vector<std::uint32_t> length(std::size_t{1} << width, 1);
+    std::vector<std::size_t> after;
+    std::uint32_t free_code = 256;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < codes.size() && codes[i] != end_code(width); ++i) {
+        std::uint32_t code = codes[i];
+        std::uint32_t here = code < free_code ? length[code] : length[codes[i - 1]] + 1;
+        if (i > 0 && free_code < end_code(width)) length[free_code++] = length[codes[i - 1]] + 1;
+        total += here;
+        after.push_back(total);
+    }
+    return after;
+}
+
+TEST(LibraryInterface, ASourceThatFailsLeavesInTheSinkWhatTheCodesBeforeItExpandTo) {
+    // The codes read whole before the failure expand to a front part of
+    // the input, and nothing more goes to the sink: a code whose last bits
+    // the source never gave is not expanded with ones in their place, as
+    // at the end of a stream. Wide widths hand the output to the writer
+    // thread.
+    struct Case {
+        int width;
+        Bytes input;
+    };
+    const Case cases[] = {
+        {11, text_like(20000, 61)},
+        {13, mixed_input(60000, 62)},
+        {18, text_like(1500000, 63)},
+        {25, mixed_input(300000, 64)},
+    };
+    for (const Case& c : cases) {
+        const Bytes stream = compress_bytes(c.input, c.width);
+        const std::vector<std::size_t> expanded_after =
+            expanded_after_each_code(reference_codes(c.input, c.width), c.width);
+        tarnwel_expander* expander = nullptr;
+        // Every cut over the first bytes, then cuts spread over the stream
+        // and its last bytes: each falls at a different place in a code.
+        std::vector<std::size_t> cuts;
+        for (std::size_t cut = 0; cut < 40; ++cut)
+            cuts.push_back(cut);
+        for (std::size_t cut = 40; cut < stream.size(); cut += stream.size() / 97 + 1)
+            cuts.push_back(cut);
+        for (std::size_t back = 8; back > 0; --back)
+            cuts.push_back(stream.size() - back);
+        for (std::size_t cut : cuts) {
+            SCOPED_TRACE(testing::Message() << "width " << c.width << ", cut at " << cut);
+            CutSource files;
+            files.stream = &stream;
+            files.cut = cut;
+            const tarnwel_source source{&files, read_until_cut, -1};
+            // The expander never cuts its output.
+            const tarnwel_sink sink{&files, write_after_cut,
+                                    [](void*, unsigned long long) { return 0; }, flush_caller};
+            ASSERT_EQ(tarnwel_expander_create(c.width, &expander), TARNWEL_OK);
+            unsigned long long bytes_out = 0;
+            EXPECT_EQ(tarnwel_expander_expand_stream(expander, &source, &sink, nullptr, &bytes_out),
+                      TARNWEL_READ_FAILED);
+            tarnwel_expander_free(expander);
+            std::size_t whole_codes = cut * 8 / c.width;
+            std::size_t expected = whole_codes == 0 ? 0 : expanded_after[whole_codes - 1];
+            ASSERT_EQ(files.written.size(), expected);
+            ASSERT_TRUE(std::equal(files.written.begin(), files.written.end(), c.input.begin()));
+            EXPECT_EQ(bytes_out, expected);
+        }
+    }
+}
+
 } // namespace
 } // namespace tarnwel::test
