@@ -16,7 +16,7 @@
 #                    in codec/compressor.cpp: the parse that grows the
 #                    dictionary, with reading the input
 #   frozen parse:    the functions of codec/frozen_parse.cpp and
-#                    codec/leading_strings.cpp: the parse at the chosen
+#                    codec/unbounded_strings.cpp: the parse at the chosen
 #                    width, its restarts, the code stream's packing inlined
 #                    into it, and following the unbounded parse's strings
 #   whole run:       every instruction of that one-core compression, the

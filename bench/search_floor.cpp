@@ -38,7 +38,7 @@ template <class Run> double median_seconds(int runs, Run run) {
     return seconds[seconds.size() / 2];
 }
 
-bool succeeded(const tarnwel::WidthChoice& choice) {
+bool succeeded(const tarnwel::CompressResult& choice) {
     return choice.result.status == tarnwel::CodecStatus::ok;
 }
 
@@ -88,14 +88,14 @@ int main(int argc, char** argv) {
             return 2;
         }
         bool ok = true;
-        int bits = 0;
+        int width = 0;
         double alone = median_seconds(runs, [&] {
             tarnwel::Dictionary dictionary;
             tarnwel::FileSource input_file(input);
             CodecSource source(input_file);
-            tarnwel::WidthChoice choice = tarnwel::search_width(source, dictionary);
+            tarnwel::CompressResult choice = tarnwel::search_width(source, dictionary);
             ok = ok && succeeded(choice);
-            bits = choice.bits;
+            width = choice.width;
         });
         auto compress = [&](bool second_thread) {
             return median_seconds(runs, [&] {
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: a run failed\n", argv[i]);
             return 2;
         }
-        std::printf("| %s | %d | %.3f | %.3f | %.3f |\n", argv[i], bits, alone, one_core,
+        std::printf("| %s | %d | %.3f | %.3f | %.3f |\n", argv[i], width, alone, one_core,
                     two_cores);
     }
     return 0;

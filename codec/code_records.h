@@ -41,8 +41,8 @@ constexpr std::uint32_t prefix_mask = (std::uint32_t{1} << length_bits) - 1;
 // words exactly, so no field's top spills into the next.
 static_assert(record_size == sizeof(std::uint64_t) + sizeof(std::uint32_t),
               "a record is an occurrence word and a link word");
-static_assert(max_bits <= length_bits, "every code fits the link's prefix field");
-static_assert((std::uint64_t{1} << max_bits) - 256 <= length_mask,
+static_assert(max_width <= length_bits, "every code fits the link's prefix field");
+static_assert((std::uint64_t{1} << max_width) - 256 <= length_mask,
               "the longest string a stream can carry fits the length field");
 static_assert(1 + length_bits + position_bits + 1 == 64,
               "form bit, length, position and the last byte's low bit fill the positional word");

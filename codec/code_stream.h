@@ -1,4 +1,4 @@
-// The compressed file: a bare sequence of BITS-bit codes, packed most
+// The compressed file: a bare sequence of codes of one width, packed most
 // significant bit first across byte boundaries, with no header. The last code
 // is the end code (all ones). Only whole bytes are written, so the 0 to 7 bits
 // of the end code that would start a new byte are dropped; the reader puts
@@ -18,24 +18,24 @@
 namespace tarnwel {
 
 // The writer keeps up to 7 bits and adds a code; the reader tops up to more
-// than 24 bits and takes a code: both need BITS + 7 <= 32.
-static_assert(max_bits + 7 <= 32, "codes must fit the 32-bit accumulators");
+// than 24 bits and takes a code: both need width + 7 <= 32.
+static_assert(max_width + 7 <= 32, "codes must fit the 32-bit accumulators");
 
 struct CodeWriter {
-    int bits = 12;
+    int width = 12;
     std::uint32_t write_buffer = 0;
     int write_count = 0; // pending bits at the top of write_buffer, 0..7 between calls
     ByteWriter bytes;
 };
 
 struct CodeReader {
-    int bits = 12;
+    int width = 12;
     std::uint32_t read_buffer = 0;
     int read_count = 0; // unread bits at the top of read_buffer
     ByteReader bytes;
 };
 
-CodeWriter make_code_writer(ByteSink& sink, int bits);
+CodeWriter make_code_writer(ByteSink& sink, int width);
 
 // Appends count codes, the same bytes as put_code for each: for a list of
 // codes packed at once (the shared codes in front of the frozen stream).
@@ -43,7 +43,7 @@ CodeWriter make_code_writer(ByteSink& sink, int bits);
 // time, with one wide store: put_code, code by code, kept its state in the
 // writer through its byte stores, and took three times the instructions.
 void put_codes(CodeWriter& writer, const std::uint32_t* codes, std::size_t count);
-CodeReader make_code_reader(ByteSource& source, int bits);
+CodeReader make_code_reader(ByteSource& source, int width);
 
 // Appends one code, no wider than the width. (How a stream ends, and the
 // empty input's stream, are in stream_ends.h.)
@@ -53,9 +53,9 @@ CodeReader make_code_reader(ByteSource& source, int bits);
 // next code): byte by byte, each with its own test of the buffer, packing
 // cost the frozen parse 5 more instructions a byte on random bytes.
 inline void put_code(CodeWriter& writer, std::uint32_t code) {
-    TARNWEL_INVARIANT(code <= end_code(writer.bits));
-    std::uint32_t pending = writer.write_buffer | code << (32 - writer.bits - writer.write_count);
-    int count = writer.write_count + writer.bits;
+    TARNWEL_INVARIANT(code <= end_code(writer.width));
+    std::uint32_t pending = writer.write_buffer | code << (32 - writer.width - writer.write_count);
+    int count = writer.write_count + writer.width;
     ByteWriter& bytes = writer.bytes;
     if (bytes.buffer.size() - bytes.used >= 4) {
         std::uint8_t* at = bytes.buffer.data() + bytes.used;
@@ -105,9 +105,9 @@ inline void top_up(CodeReader& reader) {
 
 inline std::uint32_t get_code(CodeReader& reader) {
     if (reader.read_count <= 24) top_up(reader);
-    std::uint32_t code = reader.read_buffer >> (32 - reader.bits);
-    reader.read_buffer <<= reader.bits;
-    reader.read_count -= reader.bits;
+    std::uint32_t code = reader.read_buffer >> (32 - reader.width);
+    reader.read_buffer <<= reader.width;
+    reader.read_count -= reader.width;
     return code;
 }
 

@@ -6,8 +6,8 @@
 
 #include "codec/byte_io.h"
 #include "codec/frozen_parse.h"
-#include "codec/huge_array.h"
 #include "codec/invariant.h"
+#include "codec/mapped_array.h"
 #include "codec/parse_step.h"
 #include "codec/width_rule.h"
 
@@ -15,16 +15,20 @@ namespace tarnwel {
 
 namespace {
 
-// One pass's state. The unbounded parse's fields are its thread's alone;
-// the frozen parse's are in FrozenWorker, which says who owns what.
+// One pass's state, written by the unbounded parse's thread alone. The
+// second thread reads two things of it, under the hand-over of blocks
+// (frozen_parse.h): the codes up to those of the blocks it has been handed,
+// to pack the shared codes ahead, and the dictionary entries stored before
+// its frozen parse began. The frozen parse's own fields are in FrozenWorker,
+// which says who owns what.
 struct Pass {
     Pass(Dictionary& dictionary, const CompressOptions& options)
         : dictionary(dictionary), options(options),
-          rule(options.bits != 0 ? fixed_rule(options.bits) : search_rule(options.cap)) {}
+          rule(options.width != 0 ? fixed_rule(options.width) : search_rule(options.cap)) {}
     Dictionary& dictionary;
     const CompressOptions& options;
     WidthRule rule;
-    WidthChoice choice;
+    CompressResult choice;
     std::uint32_t free_code = first_free_code;
     Cursor cursor; // the unbounded parse's current string
     // Compressing: the unbounded parse's codes, and the parse frozen at the
@@ -34,10 +38,10 @@ struct Pass {
     // met is at codes[c - first_free_code]. Mapped ahead for all the codes
     // the input can make (see reserve_codes), so that the parse only stores
     // and the codes never move.
-    HugeArray<std::uint32_t> codes;
+    MappedArray<std::uint32_t> codes;
     // What codes held before the input outgrew them, kept to the end (see
     // grow_codes).
-    HugeArray<std::uint32_t> outgrown_codes;
+    MappedArray<std::uint32_t> outgrown_codes;
     // Below this free code, a new string only takes the code and its place:
     // no width overflows, the table neither grows nor widens, and (when
     // compressing) codes has room. Worked out again after each new string
@@ -60,12 +64,12 @@ struct Pass {
 // how many codes the unbounded parse has written.
 bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_codes) {
     Overflow said = overflow(pass.rule);
-    if (said.restart_bits != 0 && pass.frozen != nullptr)
-        restart_frozen(*pass.frozen, said.restart_bits, shared_codes, pass.codes.data(),
+    if (said.restart_width != 0 && pass.frozen != nullptr)
+        restart_frozen(*pass.frozen, said.restart_width, shared_codes, pass.codes.data(),
                        static_cast<std::size_t>(at - pass.block));
-    if (said.trial_bits != 0) {
-        pass.choice.last_trial_bits = said.trial_bits;
-        if (pass.options.trial_started) pass.options.trial_started(said.trial_bits);
+    if (said.trial_width != 0) {
+        pass.choice.last_trial_width = said.trial_width;
+        if (pass.options.trial_started) pass.options.trial_started(said.trial_width);
     }
     return !said.capped;
 }
@@ -103,7 +107,7 @@ bool reserve_codes(Pass& pass) {
 // the list is mapped again for the most codes a run can make. The old one
 // is kept, whole, until the run ends.
 bool grow_codes(Pass& pass) {
-    HugeArray<std::uint32_t> codes;
+    MappedArray<std::uint32_t> codes;
     if (!allocate_zeroed(codes, most_codes(pass, 0), PageSize::small)) return false;
     std::copy_n(pass.codes.data(), pass.codes.size, codes.data());
     pass.outgrown_codes = std::move(pass.codes);
@@ -162,8 +166,8 @@ template <bool compressing>
 // What the frozen parse, when it runs on this thread, follows the unbounded
 // parse's strings by.
 void tell_codes(Pass& pass) {
-    tell_leading_codes(*pass.frozen, pass.codes.data(), pass.free_code - first_free_code,
-                       pass.codes.size);
+    tell_unbounded_codes(*pass.frozen, pass.codes.data(), pass.free_code - first_free_code,
+                         pass.codes.size);
 }
 
 // Foresees how many strings the table will hold by the end of the input,
@@ -238,7 +242,7 @@ template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
     }
 }
 
-WidthChoice failed(WidthChoice choice, CodecStatus status, int error_number = 0) {
+CompressResult failed(CompressResult choice, CodecStatus status, int error_number = 0) {
     choice.result.status = status;
     choice.result.error_number = error_number;
     return choice;
@@ -246,7 +250,7 @@ WidthChoice failed(WidthChoice choice, CodecStatus status, int error_number = 0)
 
 // Settles the choice once the input has ended.
 void settle(Pass& pass, const ByteReader& reader) {
-    WidthChoice& choice = pass.choice;
+    CompressResult& choice = pass.choice;
     int frozen_error = pass.frozen != nullptr ? frozen_stream_error(pass.frozen->parse.stream) : 0;
     if (reader.error_number != 0) {
         choice = failed(choice, CodecStatus::read_failed, reader.error_number);
@@ -256,17 +260,17 @@ void settle(Pass& pass, const ByteReader& reader) {
         choice = failed(choice, CodecStatus::write_failed, frozen_error);
         return;
     }
-    choice.bits = chosen_width(pass.rule);
+    choice.width = chosen_width(pass.rule);
     choice.last_trial_fit = last_trial_fit(pass.rule);
-    choice.last_trial_bits = pass.rule.fixed ? 0 : pass.rule.trial;
+    choice.last_trial_width = pass.rule.fixed ? 0 : pass.rule.trial;
     choice.width_known = true;
 }
 
 // Runs the pass over the input, with a dictionary freshly made, and settles
 // the choice.
 void search(Pass& pass, ByteSource& input) {
-    WidthChoice& choice = pass.choice;
-    choice.last_trial_bits = pass.rule.fixed ? 0 : pass.rule.trial;
+    CompressResult& choice = pass.choice;
+    choice.last_trial_width = pass.rule.fixed ? 0 : pass.rule.trial;
     // A pipe's size is not known ahead: the table then grows as it fills.
     pass.input_bytes = input.size().value_or(0);
     ByteReader reader = make_reader(input);
@@ -304,16 +308,16 @@ void search(Pass& pass, ByteSource& input) {
 // overflowed, which is the one chosen).
 void finish_stream(Pass& pass, ByteSink& output) {
     FrozenParse& frozen = pass.frozen->parse;
-    int bits = pass.choice.bits;
+    int width = pass.choice.width;
     // The unbounded parse's codes, all of them when no frozen stream
     // follows: the chosen width never overflowed, nor did the cap.
     std::span<const std::uint32_t> codes(
         pass.codes.data(), frozen.active ? frozen.stream.shared : pass.free_code - first_free_code);
-    TARNWEL_INVARIANT(!frozen.active || frozen.stream.bits == bits);
+    TARNWEL_INVARIANT(!frozen.active || frozen.stream.width == width);
     AssembledStream assembled =
         pass.choice.result.bytes_in == 0
-            ? write_empty_stream(output, bits)
-            : assemble_stream(output, bits, codes, frozen.active ? &frozen.stream : nullptr,
+            ? write_empty_stream(output, width)
+            : assemble_stream(output, width, codes, frozen.active ? &frozen.stream : nullptr,
                               frozen.active ? frozen.cursor.code : pass.cursor.code);
     if (assembled.error_number != 0)
         pass.choice = failed(pass.choice, CodecStatus::write_failed, assembled.error_number);
@@ -323,15 +327,15 @@ void finish_stream(Pass& pass, ByteSink& output) {
 
 } // namespace
 
-WidthChoice search_width(ByteSource& input, Dictionary& dictionary,
-                         const CompressOptions& options) {
+CompressResult search_width(ByteSource& input, Dictionary& dictionary,
+                            const CompressOptions& options) {
     Pass pass(dictionary, options);
     if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
     search(pass, input);
     return pass.choice;
 }
 
-WidthChoice compress(ByteSource& input, ByteSink& output, const CompressOptions& options) {
+CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptions& options) {
     Dictionary own_dictionary;
     Dictionary& dictionary = options.dictionary != nullptr ? *options.dictionary : own_dictionary;
     Pass pass(dictionary, options);

@@ -31,22 +31,22 @@
 namespace tarnwel {
 
 struct CompressOptions {
-    int cap = max_bits; // the widest width the search may choose, 12 to 25
-    int bits = 0;       // nonzero: compress at this width (11 to 25), with no search
+    int cap = max_width; // the widest width the search may choose, 12 to 25
+    int width = 0;       // nonzero: compress at this width (11 to 25), with no search
     // The frozen parse runs on a second thread where there is one, unless
     // this is false; the stream is the same.
     bool second_thread = true;
     // Told as each trial begins, with its width.
-    std::function<void(int bits)> trial_started;
+    std::function<void(int width)> trial_started;
     // The caller's dictionary, left as the pass leaves it; otherwise the
     // pass makes its own.
     Dictionary* dictionary = nullptr;
 };
 
-struct WidthChoice {
+struct CompressResult {
     CodecResult result;          // status, and the input and output sizes
-    int bits = default_bits;     // the width compressed at
-    int last_trial_bits = 0;     // width of the last trial made
+    int width = default_width;   // the width compressed at
+    int last_trial_width = 0;    // width of the last trial made
     bool last_trial_fit = false; // the last trial ended without overflowing
     // The search ended and bits is the width, whether or not the stream
     // was then written whole.
@@ -55,11 +55,11 @@ struct WidthChoice {
 
 // Compresses input into output, which must take positioned writes (see
 // byte_streams.h) and is cut to the stream's size at the end.
-WidthChoice compress(ByteSource& input, ByteSink& output, const CompressOptions& options = {});
+CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptions& options = {});
 
 // The width search alone, writing nothing: the parse that grows dictionary
 // (made afresh here).
-WidthChoice search_width(ByteSource& input, Dictionary& dictionary,
-                         const CompressOptions& options = {});
+CompressResult search_width(ByteSource& input, Dictionary& dictionary,
+                            const CompressOptions& options = {});
 
 } // namespace tarnwel

@@ -19,7 +19,7 @@ std::size_t placement_count(int slot_bits) {
 
 // Moves the placements to an array of count entries.
 bool resize_placements(Dictionary& dictionary, std::size_t count) {
-    HugeArray<std::uint32_t> placements;
+    MappedArray<std::uint32_t> placements;
     if (!allocate_zeroed(placements, count, PageSize::small)) return false;
     std::uint32_t* old = dictionary.placements.data();
     for (std::size_t code = 0; code < dictionary.placements.size && code < count; ++code)
@@ -60,13 +60,13 @@ bool make_room_for_code(Dictionary& dictionary, std::uint32_t code) {
 }
 
 bool grow_dictionary(Dictionary& dictionary) {
-    HugeArray<std::uint64_t> old = std::move(dictionary.slots);
+    MappedArray<std::uint64_t> old = std::move(dictionary.slots);
     std::size_t old_count = dictionary.mask + 1;
     // Straight to a size for the planned entries, but by at most 32 times at
     // once: early plans, made before the dictionary knows the input, run high.
     int slot_bits = 64 - dictionary.shift + 1;
-    const int most_bits = slot_bits + 4;
-    while (slot_bits < most_bits && dictionary.planned * 4 > (std::size_t{3} << slot_bits))
+    const int most_width = slot_bits + 4;
+    while (slot_bits < most_width && dictionary.planned * 4 > (std::size_t{3} << slot_bits))
         ++slot_bits;
     if (!allocate_slots(dictionary, slot_bits)) {
         // The run fails, but a frozen parse on another thread may still be

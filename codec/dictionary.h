@@ -31,7 +31,7 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/huge_array.h"
+#include "codec/mapped_array.h"
 #include "codec/prefetch.h"
 #include "codec/widths.h"
 
@@ -39,7 +39,7 @@ namespace tarnwel {
 
 // An entry is (prefix << 8 | byte) << code_bits | code; a code is never 0
 // (strings have codes from 256), so 0 marks an empty slot.
-inline constexpr int code_bits = max_bits;
+inline constexpr int code_bits = max_width;
 inline constexpr std::uint64_t code_mask = (std::uint64_t{1} << code_bits) - 1;
 inline constexpr std::uint32_t absent = 0;
 // A prefix is a code or a byte, so the key takes code_bits + 8 bits, and
@@ -47,12 +47,12 @@ inline constexpr std::uint32_t absent = 0;
 static_assert(code_bits + 8 + code_bits <= 64, "a dictionary entry packs key and code in 64 bits");
 
 struct Dictionary {
-    HugeArray<std::uint32_t> pair_codes; // [first byte << 8 | second byte] -> code, or absent
-    HugeArray<std::uint64_t> slots;      // strings of three bytes and more
-    HugeArray<std::uint32_t> placements; // by code: placement(hash), for growing
-    std::size_t mask = 0;                // slot count - 1, a power of two less one
-    int shift = 64;                      // 64 - log2(slot count), for the hash
-    std::size_t stored = 0;              // entries in slots
+    MappedArray<std::uint32_t> pair_codes; // [first byte << 8 | second byte] -> code, or absent
+    MappedArray<std::uint64_t> slots;      // strings of three bytes and more
+    MappedArray<std::uint32_t> placements; // by code: placement(hash), for growing
+    std::size_t mask = 0;                  // slot count - 1, a power of two less one
+    int shift = 64;                        // 64 - log2(slot count), for the hash
+    std::size_t stored = 0;                // entries in slots
     // Entries the table is expected to hold by the end of the input, as the
     // parse foresees them; growing goes straight to a size that holds them.
     std::size_t planned = 0;
@@ -62,7 +62,7 @@ struct Dictionary {
     // of being released; release_old_tables lets them go.
     bool keep_old_tables = false;
     struct OldTable {
-        HugeArray<std::uint64_t> slots;
+        MappedArray<std::uint64_t> slots;
         int replaced_by = 0;
     };
     std::vector<OldTable> old_tables;
@@ -170,8 +170,8 @@ inline std::size_t home_slot(const Table& dictionary, std::uint32_t placement) {
 // shift, where going through the placement takes a subtraction and a
 // truncation too, at every slot the parse places or asks for.
 // (Both take a table of fewer than 2^32 slots: one holds at most
-// 2^max_bits entries, and never fills past three quarters.)
-static_assert(max_bits + 2 < 32, "slot numbers fit a placement");
+// 2^max_width entries, and never fills past three quarters.)
+static_assert(max_width + 2 < 32, "slot numbers fit a placement");
 template <class Table>
 inline std::size_t home_slot_of_hash(const Table& dictionary, std::uint64_t hash) {
     return hash >> dictionary.shift;

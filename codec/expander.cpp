@@ -7,7 +7,7 @@
 // Then the next code is defined from the previous string.
 //
 // Tried and dropped: keeping the window's second half when it filled (a
-// 32 MiB move every 32 MiB of output at BITS 25, and only 1 to 2 times the
+// 32 MiB move every 32 MiB of output at width 25, and only 1 to 2 times the
 // longest string of history: laps hold nearly all of the window); spelling
 // every string from its prefix links (a cache miss a byte); two tables, an
 // occurrence and a link, instead of one record (two misses a step).
@@ -189,7 +189,7 @@ CodecResult finish(Expansion& e, CodecStatus status) {
 // code partly made of those ones is not the stream's (it may well be a
 // valid code, whose string would go to the output as if it were).
 std::uint64_t whole_codes(const CodeReader& reader) {
-    return reader.bytes.consumed * 8 / static_cast<unsigned>(reader.bits);
+    return reader.bytes.consumed * 8 / static_cast<unsigned>(reader.width);
 }
 
 bool source_failed(const CodeReader& reader) {
@@ -198,14 +198,14 @@ bool source_failed(const CodeReader& reader) {
 
 } // namespace
 
-bool allocate_expander(ExpanderTables& tables, int bits) {
-    std::size_t codes = std::size_t{1} << bits;
+bool allocate_expander(ExpanderTables& tables, int width) {
+    std::size_t codes = std::size_t{1} << width;
     if (!allocate_zeroed(tables.records, codes * record_size) ||
-        !allocate_zeroed(tables.window, window_size(bits) + copy_slack)) {
+        !allocate_zeroed(tables.window, window_size(width) + copy_slack)) {
         tables = ExpanderTables{};
         return false;
     }
-    tables.bits = bits;
+    tables.width = width;
     return true;
 }
 
@@ -232,9 +232,9 @@ bool unwind_code(const ExpanderTables& tables, std::uint8_t* string_end, std::ui
 }
 
 CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output) {
-    Expansion e{tables, make_code_reader(input, tables.bits),
-                make_window(tables.window.data(), tables.bits, output), make_pending()};
-    Decoder d{end_code(tables.bits), last_code(tables.bits)};
+    Expansion e{tables, make_code_reader(input, tables.width),
+                make_window(tables.window.data(), tables.width, output), make_pending()};
+    Decoder d{end_code(tables.width), last_code(tables.width)};
     // The tables and the window fill from the front: their fresh pages are
     // faulted in on the other core, ahead of the codes that fill them.
     enum : std::size_t { records_track, window_track };
@@ -242,7 +242,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     add_prefault_track(prefaulter, tables.records.data(), tables.records.size);
     add_prefault_track(prefaulter, tables.window.data(), tables.window.size);
     BackgroundWriter background;
-    if (tables.bits >= helper_bits) {
+    if (tables.width >= helper_bits) {
         start_prefault(prefaulter, prefault_ahead);
         if (start_writer(background, output)) use_background_writer(e.window, background);
     }

@@ -25,21 +25,21 @@
 #include "codec/byte_io.h"
 #include "codec/code_records.h"
 #include "codec/codec_result.h"
-#include "codec/huge_array.h"
+#include "codec/mapped_array.h"
 #include "codec/prefetch.h"
 
 namespace tarnwel {
 
 struct ExpanderTables {
-    int bits = 0;
+    int width = 0;
     // Per code, record_size bytes (see code_records.h): where its string last
     // appeared, or the string itself, and its link to its prefix. Set before
     // it is read.
-    HugeArray<std::uint8_t> records;
+    MappedArray<std::uint8_t> records;
     // The window of recent output, filled in laps (see window.h): four and
     // a half times the longest string a stream of this width can carry
-    // (2^BITS - 256 bytes), so the previous string and the next always fit.
-    HugeArray<std::uint8_t> window;
+    // (2^width - 256 bytes), so the previous string and the next always fit.
+    MappedArray<std::uint8_t> window;
 };
 
 inline std::uint8_t* record_of(ExpanderTables& tables, std::uint32_t code) {
@@ -82,7 +82,7 @@ inline void set_occurrence(ExpanderTables& tables, std::uint32_t code, std::uint
 }
 
 // Sizes the tables for a width from 11 to 25. False when memory runs out.
-bool allocate_expander(ExpanderTables& tables, int bits);
+bool allocate_expander(ExpanderTables& tables, int width);
 
 // Spells the string of code backwards so that its last byte lands at
 // string_end, following the prefix links. False for a chain that does not

@@ -13,17 +13,17 @@ namespace tarnwel {
 
 namespace {
 
-// Blocks the leading parse may run ahead of the frozen one: enough to ride
+// Blocks the unbounded parse may run ahead of the frozen one: enough to ride
 // out the moments when one of them is slowed (a table growing, a write),
 // small beside the tables. The ring starts with this many and, with a
 // second thread, keeps them (see most_ring_blocks).
 constexpr std::size_t ring_blocks = 64;
 // How far the second thread's frozen parse stays behind while the leading
 // parse expects to overflow another width: its parse of those blocks would
-// be thrown away at the restart. Half the ring, so that the leading parse
+// be thrown away at the restart. Half the ring, so that the unbounded parse
 // seldom waits for a slot (28 of 32 slots made it wait on headers).
 constexpr std::uint64_t lag_blocks = ring_blocks / 2;
-// Without a second thread, while the leading parse expects another width to
+// Without a second thread, while the unbounded parse expects another width to
 // overflow, the ring grows up to this many blocks (16 MiB) rather than have
 // the frozen parse take its oldest block, whose parse the restart would
 // throw away. On 32 MiB inputs, one processor, the frozen parse at widths
@@ -32,7 +32,7 @@ constexpr std::uint64_t lag_blocks = ring_blocks / 2;
 // random bytes, and takes none now: 0.87 of the time on executables, 0.88
 // on text, 0.92 on headers and 0.97 on random bytes, for 3.5 to 5 MiB more
 // memory at the peak. (With a second thread the frozen parse, once its
-// width is kept, must catch up with the leading parse before the input
+// width is kept, must catch up with the unbounded parse before the input
 // ends: it stays lag_blocks behind at most.)
 constexpr std::size_t most_ring_blocks = 256;
 
@@ -71,7 +71,7 @@ void parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* nex
 }
 
 // Parses a block as the frozen parse would if a string started at its
-// first byte. Runs on the leading parse's thread, over a dictionary that no
+// first byte. Runs on the unbounded parse's thread, over a dictionary that no
 // longer changes.
 void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t limit,
                  const std::uint8_t* data, std::size_t size) {
@@ -91,8 +91,8 @@ void scout_block(ScoutedBlock& scouted, Dictionary& dictionary, std::uint32_t li
 // Begins the frozen parse again at the restart's width, with its stream.
 void begin_frozen_parse(FrozenParse& parse, const FrozenRestart& restart) {
     parse.active = true;
-    parse.limit = end_code(restart.bits);
-    begin_frozen_stream(parse.stream, restart.bits, restart.shared, restart.shared_codes);
+    parse.limit = end_code(restart.width);
+    begin_frozen_stream(parse.stream, restart.width, restart.shared, restart.shared_codes);
 }
 
 // Begins the frozen parse again at the byte at `at`; parses the rest of the
@@ -110,7 +110,7 @@ bool stream_failed(const FrozenParse& parse) {
     return frozen_stream_error(parse.stream) != 0;
 }
 
-// What the second thread takes from the leading parse for its next step.
+// What the second thread takes from the unbounded parse for its next step.
 struct Step {
     bool restarting = false;
     FrozenRestart restart;
@@ -120,7 +120,7 @@ struct Step {
     const ScoutedBlock* scouted = nullptr; // when the block was scouted
 };
 
-// The frozen stream failed to write: the leading parse stops at its next
+// The frozen stream failed to write: the unbounded parse stops at its next
 // block. Under the lock; false, for take_step.
 bool fail(FrozenWorker& worker) {
     worker.failed = true;
@@ -262,16 +262,16 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
 namespace {
 
 // Without a second thread: the frozen parse over a block from data to end,
-// taking over the leading parse's strings where they are its own (see
-// leading_strings.h). From `string_start` when a string starts there, else
+// taking over the unbounded parse's strings where they are its own (see
+// unbounded_strings.h). From `string_start` when a string starts there, else
 // with the cursor's string going on at data.
 void parse_frozen_following(FrozenWorker& worker, const std::uint8_t* data, const std::uint8_t* end,
                             const std::uint8_t* string_start) {
     FrozenParse& parse = worker.parse;
-    LeadingStrings& leading = worker.leading;
+    UnboundedStrings& leading = worker.leading;
     const std::int64_t size = end - data;
     std::uint32_t length = 0; // of the string takes found
-    // Whether the leading parse's string that starts at `at`, if one does,
+    // Whether the unbounded parse's string that starts at `at`, if one does,
     // is the frozen parse's next string, and ends in the block before its
     // last byte (so that the frozen parse can start its own string after it).
     auto takes = [&](std::int64_t at) {
@@ -398,20 +398,20 @@ bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t
     return true;
 }
 
-void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared,
+void restart_frozen(FrozenWorker& worker, int width, std::size_t shared,
                     const std::uint32_t* shared_codes, std::size_t offset) {
     if (!worker.threaded) {
         // The blocks before this one are passed over: their parse would be
         // at a width now dropped.
         worker.parsed = worker.handed_over - 1;
-        worker.restart = {bits, shared, shared_codes, worker.parsed, offset};
+        worker.restart = {width, shared, shared_codes, worker.parsed, offset};
         worker.restart_pending = true;
         return;
     }
     {
         std::lock_guard hold(worker.lock);
         std::uint64_t block = worker.handed_over - 1;
-        worker.restart = {bits, shared, shared_codes, block, offset};
+        worker.restart = {width, shared, shared_codes, block, offset};
         ++worker.restarts;
         // Until the frozen parse takes the restart, this block must stay.
         if (worker.holds_none || worker.holding > block) worker.holding = block;
@@ -422,9 +422,9 @@ void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared,
     worker.changed.notify_all();
 }
 
-void tell_leading_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
-                        std::size_t capacity) {
-    if (!worker.threaded) note_leading_codes(worker.leading, codes, made, capacity);
+void tell_unbounded_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
+                          std::size_t capacity) {
+    if (!worker.threaded) note_unbounded_codes(worker.leading, codes, made, capacity);
 }
 
 void finish_frozen_worker(FrozenWorker& worker) {

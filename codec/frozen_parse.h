@@ -2,7 +2,7 @@
 // that grows the dictionary, on a second thread where there is one.
 //
 // While the width is still being chosen, the parse that grows the dictionary
-// without bound (the leading parse) reads the input, and at the widest width
+// without bound (the unbounded parse) reads the input, and at the widest width
 // that has overflowed so far a second parse goes on with that width's frozen
 // dictionary, writing its stream. When a wider width overflows, the frozen
 // parse begins again from that byte. It needs only entries below its width's
@@ -10,18 +10,18 @@
 // parse's tables while they fill (dictionary.h says why that is safe).
 //
 // Hand-off with a second thread, block by block:
-// - The leading parse copies each block into a ring of blocks before
+// - The unbounded parse copies each block into a ring of blocks before
 //   parsing it, and waits while the ring is full.
-// - A restart names a block and an offset in it. The leading parse is in
+// - A restart names a block and an offset in it. The unbounded parse is in
 //   that block when it posts the restart, and the frozen parse never runs
 //   past the blocks handed over, so the block is still in the ring.
 // - Growing the dictionary makes a new table; the old one is kept until the
 //   frozen parse has taken a view of a newer generation (it takes one with
 //   each block and each restart).
 // - The frozen parse stops, and says so, when its stream fails to write; the
-//   leading parse stops at its next block.
+//   unbounded parse stops at its next block.
 // - Once the trial at the widest width allowed has overflowed, the
-//   dictionary never changes again and the leading parse has nothing left
+//   dictionary never changes again and the unbounded parse has nothing left
 //   to do but hand blocks over. It then parses every other block itself,
 //   from the block's first byte as if a string started there, before
 //   handing it over with the codes and string starts it found (scouting).
@@ -35,27 +35,27 @@
 //   in front of its stream (stream_assembly.h), which the end of the run
 //   would otherwise wait for.
 // Without a second thread the frozen parse runs over each block a ring's
-// length of blocks after the leading parse is done with it: the same
+// length of blocks after the unbounded parse is done with it: the same
 // restarts, the same stream, but no parse at a width that a restart drops
-// before the parse reaches it. While the leading parse expects another width
+// before the parse reaches it. While the unbounded parse expects another width
 // to overflow, the ring grows (to 16 MiB) instead, so that the parse at the
 // width about to be dropped is not made at all.
 //
-// And there the frozen parse takes over the leading parse's strings where
-// they are its own. The frozen dictionary is the leading one's strings with
+// And there the frozen parse takes over the unbounded parse's strings where
+// they are its own. The frozen dictionary is the unbounded one's strings with
 // codes below the limit, and a string's code is above its prefixes', so
-// where one of the leading parse's strings starts where the frozen parse's
+// where one of the unbounded parse's strings starts where the frozen parse's
 // next one does, with a code below the limit, it is the frozen parse's
 // string too: its code is written without a probe, and the parse goes on
-// after it. The lengths that place the leading parse's strings are worked
-// out behind it, from its codes (leading_strings.h). On 32 MiB inputs, one
+// after it. The lengths that place the unbounded parse's strings are worked
+// out behind it, from its codes (unbounded_strings.h). On 32 MiB inputs, one
 // processor, against parsing every block: 0.94 of the time on executables,
 // 0.96 on random bytes, 0.97 on headers and 0.98 on text. (Following on a
 // second thread too, the codes handed over with each block, took 0.98 of
 // the processor time on executables and random bytes but no less wall
 // time, 1.01 to 1.02 of it, for 4 to 14 MiB more at the peak.)
 //
-// Tried and dropped there: the leading parse keeping each string's length
+// Tried and dropped there: the unbounded parse keeping each string's length
 // itself, a byte a string, or marking where its strings end. That cost it
 // 12 and 4 instructions a string (2.4 and 0.6 a byte on text), and the
 // marks took 4 to 15 MiB more at the peak.
@@ -68,9 +68,9 @@
 #include <vector>
 
 #include "codec/dictionary.h"
-#include "codec/leading_strings.h"
 #include "codec/parse_step.h"
 #include "codec/stream_assembly.h"
+#include "codec/unbounded_strings.h"
 
 namespace tarnwel {
 
@@ -82,14 +82,14 @@ struct FrozenParse {
 };
 
 struct FrozenRestart {
-    int bits = 0;
-    std::size_t shared = 0; // codes of the leading parse in front of this stream
+    int width = 0;
+    std::size_t shared = 0; // codes of the unbounded parse in front of this stream
     const std::uint32_t* shared_codes = nullptr; // and those codes, which stay as they are
     std::uint64_t block = 0;                     // in the order handed over, from 0
     std::size_t offset = 0;                      // of the first byte in that block
 };
 
-// A block the leading parse scouted: the codes of the strings that end in
+// A block the unbounded parse scouted: the codes of the strings that end in
 // it, the offset where each string starts (one more than the codes: the
 // string still open at the block's end has no code yet), and that string.
 struct ScoutedBlock {
@@ -115,16 +115,16 @@ struct FrozenWorker {
     // done with; restart is pending in the block it names.
     std::uint64_t parsed = 0;
     bool restart_pending = false;
-    LeadingStrings leading; // the leading parse's strings, followed by the frozen parse
+    UnboundedStrings leading; // the unbounded parse's strings, followed by the frozen parse
 
     std::mutex lock;
     std::condition_variable changed;
     // The ring of blocks (a fixed number of them with a second thread) is not
     // under the lock: by the hand-over protocol, a slot from handed_over on
-    // belongs to the leading parse, which fills it (and scouts it) before it
+    // belongs to the unbounded parse, which fills it (and scouts it) before it
     // counts it as handed over; a slot from holding up to handed_over belongs
     // to the frozen parse, which only reads it. So the frozen parse may run
-    // up to the ring's length of blocks behind the leading one.
+    // up to the ring's length of blocks behind the unbounded one.
     std::vector<std::vector<std::uint8_t>> ring;
     std::vector<std::size_t> ring_sizes;
     std::vector<ScoutedBlock> scouted; // by ring slot, owned like the slot
@@ -136,7 +136,7 @@ struct FrozenWorker {
     std::uint32_t restarts = 0;    // posted so far
     DictionaryView view;           // the newest tables, as of the latest hand-off or restart
     int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
-    bool restart_likely = false;   // as the leading parse said with the latest block
+    bool restart_likely = false;   // as the unbounded parse said with the latest block
     bool input_done = false;
     bool stopping = false;
     bool failed = false;       // its stream failed to write
@@ -154,7 +154,7 @@ struct FrozenWorker {
 bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
                          bool allow_thread);
 
-// The leading parse hands over each block before parsing it. False when the
+// The unbounded parse hands over each block before parsing it. False when the
 // frozen stream has failed: the run is over. restart_likely says the leading
 // parse expects another width to overflow before the input ends, so that
 // the frozen parse may as well stay behind. A nonzero scout_limit says the
@@ -163,17 +163,17 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
 bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
                      bool restart_likely = false, std::uint32_t scout_limit = 0);
 
-// Without a second thread, the leading parse tells the frozen parse about
+// Without a second thread, the unbounded parse tells the frozen parse about
 // its codes before each block it hands over and before the input ends: it
 // has written `made` of them, in a list with room for capacity.
-void tell_leading_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
-                        std::size_t capacity);
+void tell_unbounded_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
+                          std::size_t capacity);
 
 // The frozen parse begins again at bits from the byte at offset of the block
 // handed over last, after the shared codes, which must stay as they are
 // until the run ends: the second thread may pack them ahead while it waits
 // for blocks.
-void restart_frozen(FrozenWorker& worker, int bits, std::size_t shared,
+void restart_frozen(FrozenWorker& worker, int width, std::size_t shared,
                     const std::uint32_t* shared_codes, std::size_t offset);
 
 // The input has ended: waits for the frozen parse to reach its end. After

@@ -31,25 +31,25 @@ AssembledStream finish_output(ByteSink& output, CodeWriter& writer, std::uint64_
 } // namespace
 
 void open_frozen_stream(FrozenStream& stream, ByteSink& output) {
-    stream.writer = make_code_writer(output, min_bits);
-    stream.front = make_code_writer(output, min_bits);
+    stream.writer = make_code_writer(output, min_width);
+    stream.front = make_code_writer(output, min_width);
 }
 
-void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
+void begin_frozen_stream(FrozenStream& stream, int width, std::size_t shared,
                          const std::uint32_t* shared_codes) {
     stream.shared_codes = shared_codes;
     stream.packed = 0;
     // The front packs from the output's start, at this width.
-    stream.front.bits = bits;
+    stream.front.width = width;
     stream.front.write_buffer = 0;
     stream.front.write_count = 0;
     stream.front.bytes.used = stream.front.bytes.written = 0;
     ByteWriter& bytes = stream.writer.bytes;
     bytes.used = 0; // an earlier stream is abandoned: its bytes are dropped
     bytes.written = 0;
-    stream.bits = stream.writer.bits = bits;
+    stream.width = stream.writer.width = width;
     stream.shared = shared;
-    std::uint64_t start_bit = std::uint64_t{shared} * static_cast<unsigned>(bits);
+    std::uint64_t start_bit = std::uint64_t{shared} * static_cast<unsigned>(width);
     bytes.start = start_bit / 8;
     stream.first_known = false;
     // The bits in front belong to the last shared code; they are ORed in when
@@ -68,14 +68,14 @@ void pack_shared_ahead(FrozenStream& stream, std::size_t count) {
     stream.packed = end;
 }
 
-AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
+AssembledStream assemble_stream(ByteSink& output, int width, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last) {
     if (frozen != nullptr && !close_frozen(*frozen, last)) return {frozen_stream_error(*frozen), 0};
-    CodeWriter writer = make_code_writer(output, bits);
+    CodeWriter writer = make_code_writer(output, width);
     std::size_t shared = frozen != nullptr ? frozen->shared : codes.size();
     // Packed ahead: whole bytes, the codes after them start on a byte.
     std::size_t packed = frozen != nullptr ? frozen->packed : 0;
-    writer.bytes.start = std::uint64_t{packed} * static_cast<unsigned>(bits) / 8;
+    writer.bytes.start = std::uint64_t{packed} * static_cast<unsigned>(width) / 8;
     put_codes(writer, codes.data() + packed, shared - packed);
     if (frozen == nullptr) {
         put_stream_end(writer, last);
@@ -89,8 +89,8 @@ AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std:
     return finish_output(output, writer, frozen_bytes.start + frozen_bytes.written);
 }
 
-AssembledStream write_empty_stream(ByteSink& output, int bits) {
-    CodeWriter writer = make_code_writer(output, bits);
+AssembledStream write_empty_stream(ByteSink& output, int width) {
+    CodeWriter writer = make_code_writer(output, width);
     put_empty_stream(writer);
     return finish_output(output, writer, writer.bytes.written);
 }

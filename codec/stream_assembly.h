@@ -19,7 +19,7 @@
 namespace tarnwel {
 
 struct FrozenStream {
-    int bits = 0;
+    int width = 0;
     std::size_t shared = 0; // the codes in front of this stream
     // That first byte, kept so that the shared codes' last bits can be ORed
     // into it without reading the output back.
@@ -40,7 +40,7 @@ void open_frozen_stream(FrozenStream& stream, ByteSink& output);
 // earlier one wrote. A failure is kept in stream.writer. Given the shared
 // codes, which must then stay as they are until the stream is assembled,
 // pack_shared_ahead may pack them.
-void begin_frozen_stream(FrozenStream& stream, int bits, std::size_t shared,
+void begin_frozen_stream(FrozenStream& stream, int width, std::size_t shared,
                          const std::uint32_t* shared_codes = nullptr);
 
 // The error number of the stream's first failed write, packing ahead
@@ -88,10 +88,10 @@ struct AssembledStream {
 // with last and the end code after them. Without a frozen stream (frozen null), all of codes, then
 // last and the end code. The output is cut to the stream's size, since an abandoned stream of a
 // narrower width may have run further.
-AssembledStream assemble_stream(ByteSink& output, int bits, std::span<const std::uint32_t> codes,
+AssembledStream assemble_stream(ByteSink& output, int width, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last);
 
 // The empty input's stream at bits.
-AssembledStream write_empty_stream(ByteSink& output, int bits);
+AssembledStream write_empty_stream(ByteSink& output, int width);
 
 } // namespace tarnwel

@@ -17,12 +17,12 @@ namespace tarnwel {
 
 inline void put_stream_end(CodeWriter& writer, std::uint32_t last) {
     put_code(writer, last);
-    put_code(writer, end_code(writer.bits));
+    put_code(writer, end_code(writer.width));
 }
 
 inline void put_empty_stream(CodeWriter& writer) {
-    put_code(writer, end_code(writer.bits));
-    put_code(writer, end_code(writer.bits));
+    put_code(writer, end_code(writer.width));
+    put_code(writer, end_code(writer.width));
 }
 
 } // namespace tarnwel

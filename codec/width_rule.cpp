@@ -8,9 +8,9 @@ WidthRule search_rule(int cap) {
     return rule;
 }
 
-WidthRule fixed_rule(int bits) {
+WidthRule fixed_rule(int width) {
     WidthRule rule;
-    rule.cap = bits;
+    rule.cap = width;
     rule.fixed = true;
     return rule;
 }
@@ -20,17 +20,17 @@ Overflow overflow(WidthRule& rule) {
     int width = ++rule.overflowed;
     rule.overflow_code = end_code(width + 1);
     if (rule.fixed) {
-        if (width == rule.cap) said.restart_bits = width;
+        if (width == rule.cap) said.restart_width = width;
         rule.capped = said.capped = width >= rule.cap;
         return said;
     }
-    said.restart_bits = width;
-    if (width < default_bits) return said; // no trial was made at 11
+    said.restart_width = width;
+    if (width < default_width) return said; // no trial was made at 11
     if (width >= rule.cap) {
         rule.capped = said.capped = true;
         return said;
     }
-    rule.trial = said.trial_bits = width + 1;
+    rule.trial = said.trial_width = width + 1;
     return said;
 }
 

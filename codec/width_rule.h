@@ -25,24 +25,24 @@
 namespace tarnwel {
 
 struct WidthRule {
-    int cap = max_bits;            // the widest width allowed; the given width when fixed
-    bool fixed = false;            // the width is given: no trials
-    int overflowed = min_bits - 1; // the widest width whose dictionary has overflowed
+    int cap = max_width;            // the widest width allowed; the given width when fixed
+    bool fixed = false;             // the width is given: no trials
+    int overflowed = min_width - 1; // the widest width whose dictionary has overflowed
     // The code whose new string overflows the next width: end_code(overflowed + 1).
-    std::uint32_t overflow_code = end_code(min_bits);
-    int trial = default_bits; // the last trial begun
-    bool capped = false;      // the widest width allowed has overflowed
+    std::uint32_t overflow_code = end_code(min_width);
+    int trial = default_width; // the last trial begun
+    bool capped = false;       // the widest width allowed has overflowed
 };
 
 WidthRule search_rule(int cap);
-WidthRule fixed_rule(int bits);
+WidthRule fixed_rule(int width);
 
 // What the new string with code rule.overflow_code means: each field is 0
 // (or false) when it means nothing of the kind.
 struct Overflow {
-    int restart_bits = 0; // the frozen parse begins again at this width
-    int trial_bits = 0;   // the trial at this width begins
-    bool capped = false;  // the dictionary is final: the unbounded parse is over
+    int restart_width = 0; // the frozen parse begins again at this width
+    int trial_width = 0;   // the trial at this width begins
+    bool capped = false;   // the dictionary is final: the unbounded parse is over
 };
 Overflow overflow(WidthRule& rule);
 

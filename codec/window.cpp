@@ -13,19 +13,19 @@ void note_background_error(Window& window) {
 
 } // namespace
 
-// Four and a half times the longest string (2^BITS - 256 bytes; two must
+// Four and a half times the longest string (2^width - 256 bytes; two must
 // fit). With the records that makes 16.5 bytes a code, just within one and a
 // half times the tables of the straightforward implementation in tests/reference (9 bytes a
 // slot, 1.25 slots a code): history reaches as far back as the memory allows.
-std::size_t window_size(int bits) {
-    return std::size_t{9} << (bits - 1);
+std::size_t window_size(int width) {
+    return std::size_t{9} << (width - 1);
 }
 
-Window make_window(std::uint8_t* bytes, int bits, ByteSink& output) {
+Window make_window(std::uint8_t* bytes, int width, ByteSink& output) {
     Window window;
     window.bytes = bytes;
-    window.capacity = window_size(bits);
-    window.lap_length = std::min(window.capacity, std::size_t{2} << bits);
+    window.capacity = window_size(width);
+    window.lap_length = std::min(window.capacity, std::size_t{2} << width);
     window.file = make_writer(output, 0);
     return window;
 }

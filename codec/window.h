@@ -48,7 +48,7 @@ inline constexpr std::size_t copy_slack = 16;
 inline constexpr std::size_t no_spot = static_cast<std::size_t>(-1);
 
 // The window's size at a width, without the slack.
-std::size_t window_size(int bits);
+std::size_t window_size(int width);
 
 struct Window {
     std::uint8_t* bytes = nullptr;
@@ -64,7 +64,7 @@ struct Window {
 };
 
 // A window over bytes (window_size(bits) + copy_slack of them) writing to output.
-Window make_window(std::uint8_t* bytes, int bits, ByteSink& output);
+Window make_window(std::uint8_t* bytes, int width, ByteSink& output);
 
 // From here on the window hands its settled bytes to writer, a stretch at a time.
 void use_background_writer(Window& window, BackgroundWriter& writer);

@@ -12,21 +12,21 @@ void clear_console() {
     if (output_is_terminal()) std::fputs("\033[H\033[2J", stdout);
 }
 
-void announce_trial(int bits) {
-    std::printf("Testing for BITS = %d\n", bits);
+void announce_trial(int width) {
+    std::printf("Testing for BITS = %d\n", width);
     std::fflush(stdout);
 }
 
-void announce_last_trial_fit(int last_trial_bits) {
-    int bits = last_trial_bits;
-    std::printf("\nDictionary Table is not full for BITS = %d\n", bits);
-    std::printf("Tarnwel BITS = %d if last filled value is used\n", bits - 1);
-    std::printf("Tarnwel BITS = %d if first not filled value is used\n", bits);
-    std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", bits - 1);
+void announce_last_trial_fit(int last_trial_width) {
+    int width = last_trial_width;
+    std::printf("\nDictionary Table is not full for BITS = %d\n", width);
+    std::printf("Tarnwel BITS = %d if last filled value is used\n", width - 1);
+    std::printf("Tarnwel BITS = %d if first not filled value is used\n", width);
+    std::printf("This program uses the first approach so the Tarnwel BITS = %d \n", width - 1);
 }
 
-void announce_compressing(int bits) {
-    std::printf("\nCompressing with BITS = %d ...  \n", bits);
+void announce_compressing(int width) {
+    std::printf("\nCompressing with BITS = %d ...  \n", width);
     std::fflush(stdout);
 }
 
@@ -45,8 +45,8 @@ void announce_expanding() {
     std::fflush(stdout);
 }
 
-void report_out_of_memory(int bits) {
-    std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", bits);
+void report_out_of_memory(int width) {
+    std::printf("tarnwel: not enough memory for the tables at BITS = %d\n", width);
 }
 
 void report_corrupt_stream() {

@@ -16,9 +16,9 @@ void clear_console();
 // A compressing run: each trial as it begins; when the last trial fit, the
 // four lines that say so; the width chosen; and the report with both sizes,
 // the seconds since the run began, and the ratio.
-void announce_trial(int bits);
-void announce_last_trial_fit(int last_trial_bits);
-void announce_compressing(int bits);
+void announce_trial(int width);
+void announce_last_trial_fit(int last_trial_width);
+void announce_compressing(int width);
 void print_run_report(const char* input_path, std::uint64_t bytes_in, const char* output_path,
                       std::uint64_t bytes_out, double seconds);
 
@@ -26,7 +26,7 @@ void print_run_report(const char* input_path, std::uint64_t bytes_in, const char
 void announce_expanding();
 
 // The tables for a width could not be allocated.
-void report_out_of_memory(int bits);
+void report_out_of_memory(int width);
 // A stream that no compressor makes.
 void report_corrupt_stream();
 

@@ -58,11 +58,11 @@ struct RunState {
     OutputFile output;
     std::optional<std::uint64_t> input_size; // a regular input's size at the start
     ProgressLine progress;
-    StagedWidth width;
+    StagedWidth width_file;
     int width_guard = -1;
     int width_file_error = 0;
-    int bits = 12; // the width read from the width file (12 without a number), or the trial
-                   // in progress
+    int width = 12; // the width read from the width file (12 without a number), or the trial
+                    // in progress
     tarnwel_expander* expander = nullptr; // made before an expanding run opens its output
 };
 
@@ -73,7 +73,7 @@ bool finish_output(RunState& state) {
     return error == 0;
 }
 
-int report_codec_failure(const RunState& state, const PassOutcome& result, int bits) {
+int report_codec_failure(const RunState& state, const PassOutcome& result, int width) {
     switch (result.status) {
     case TARNWEL_READ_FAILED:
         report_file_error("cannot read input", state.input_path, result.error_number);
@@ -82,7 +82,7 @@ int report_codec_failure(const RunState& state, const PassOutcome& result, int b
         report_file_error("cannot write output", state.output_path, result.error_number);
         break;
     case TARNWEL_OUT_OF_MEMORY:
-        report_out_of_memory(bits);
+        report_out_of_memory(width);
         break;
     case TARNWEL_CORRUPT_STREAM:
         report_corrupt_stream();
@@ -103,12 +103,12 @@ PassOutcome outcome_of(tarnwel_status status, const FileSource& input, const Fil
     return outcome;
 }
 
-void trial_started(RunState& state, int bits) {
-    state.bits = bits;
+void trial_started(RunState& state, int width) {
+    state.width = width;
     auto& progress = state.progress;
     erase_progress(progress);
-    announce_trial(bits);
-    start_phase(progress, "Testing BITS = " + std::to_string(bits));
+    announce_trial(width);
+    start_phase(progress, "Testing BITS = " + std::to_string(width));
 }
 
 std::function<void(std::uint64_t)> progress_hook(RunState& state) {
@@ -127,7 +127,7 @@ bool width_chosen(RunState& state, const tarnwel_compress_report& choice) {
     if (choice.last_trial_fit) announce_last_trial_fit(choice.last_trial_width);
     // Without the width file the stream cannot be expanded: failing to write
     // it fails the run.
-    state.width_file_error = write_staged_width(state.width, choice.width);
+    state.width_file_error = write_staged_width(state.width_file, choice.width);
     if (state.width_file_error != 0) {
         report_file_error("cannot write width file", width_file_name, state.width_file_error);
         return false;
@@ -138,12 +138,12 @@ bool width_chosen(RunState& state, const tarnwel_compress_report& choice) {
 
 // A failure to write the staging file, when the output is staged, or the codec's.
 int report_compress_failure(const RunState& state, const StreamOutput& stream,
-                            const PassOutcome& result, int bits) {
+                            const PassOutcome& result, int width) {
     if (stream.staged && result.status == TARNWEL_WRITE_FAILED) {
         report_staging_error(stream.staging_path.c_str(), state.output_path, result.error_number);
         return exit_failure;
     }
-    return report_codec_failure(state, result, bits);
+    return report_codec_failure(state, result, width);
 }
 
 // A regular input that is now shorter than at the start, or that ended
@@ -193,14 +193,14 @@ int compress_mode(RunState& state) {
     tarnwel_compress_report choice;
     tarnwel_status status = tarnwel_compress_stream(
         &source, &sink, TARNWEL_MAX_WIDTH,
-        [](void* context, int bits) { trial_started(*static_cast<RunState*>(context), bits); },
+        [](void* context, int width) { trial_started(*static_cast<RunState*>(context), width); },
         &state, &choice);
     PassOutcome result = outcome_of(status, input, *stream.sink, choice.bytes_in, choice.bytes_out);
     erase_progress(state.progress);
     bool go_on = !choice.width_known || width_chosen(state, choice);
     if (go_on && result.status != TARNWEL_OK) {
         close_stream_output(stream);
-        return report_compress_failure(state, stream, result, state.bits);
+        return report_compress_failure(state, stream, result, state.width);
     }
     if (!go_on || input_shrank(state, result.bytes_in) || !deliver_stream(state, stream)) {
         close_stream_output(stream);
@@ -212,7 +212,7 @@ int compress_mode(RunState& state) {
         // helper thread is alive to take a signal meanwhile).
         SignalsHeld held;
         if (!keep_output(state)) return exit_failure;
-        int error = commit_width_file(state.width);
+        int error = commit_width_file(state.width_file);
         if (error != 0) {
             report_file_error("cannot write width file", width_file_name, error);
             return exit_failure;
@@ -227,7 +227,7 @@ int compress_mode(RunState& state) {
 // Everything an expanding run needs before its output is opened: a run that
 // fails here leaves every file as it was.
 bool prepare_expanding(RunState& state) {
-    WidthFileResult width = read_width_file(width_file_name, state.bits);
+    WidthFileResult width = read_width_file(width_file_name, state.width);
     if (width.status == WidthFileStatus::unreadable) {
         report_file_error("cannot read width file", width_file_name, width.error_number);
         return false;
@@ -236,9 +236,9 @@ bool prepare_expanding(RunState& state) {
         report_no_width(width_file_name);
         return false;
     }
-    tarnwel_status made = tarnwel_expander_create(state.bits, &state.expander);
+    tarnwel_status made = tarnwel_expander_create(state.width, &state.expander);
     if (made != TARNWEL_OK) {
-        report_codec_failure(state, PassOutcome{made}, state.bits);
+        report_codec_failure(state, PassOutcome{made}, state.width);
         return false;
     }
     return true;
@@ -267,7 +267,7 @@ int decompress_mode(RunState& state) {
         if (!keep_output(state)) return exit_failure;
         stop_ending_on_signals();
     }
-    return report_codec_failure(state, result, state.bits);
+    return report_codec_failure(state, result, state.width);
 }
 
 // Refuses runs that would destroy a file they still need: the output
@@ -299,12 +299,12 @@ bool open_output(RunState& state) {
 // be written) fails the run before the input is read or the output touched.
 bool reserve_width(RunState& state) {
     SignalsHeld held; // the reserved file is removed by whatever ends the run
-    int error = reserve_width_file(width_file_name, state.width);
+    int error = reserve_width_file(width_file_name, state.width_file);
     if (error != 0) {
         report_file_error("cannot write width file", width_file_name, error);
         return false;
     }
-    state.width_guard = guard_new_version(state.width.replacement, state.width.file);
+    state.width_guard = guard_new_version(state.width_file.replacement, state.width_file.file);
     return true;
 }
 
@@ -356,7 +356,7 @@ int run(int argc, char** argv) {
         return exit_usage;
     }
     if (!room_to_start()) {
-        report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.bits);
+        report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.width);
         return exit_failure;
     }
     int status = exit_failure;
@@ -372,7 +372,7 @@ int run(int argc, char** argv) {
             status = compressing ? compress_mode(state) : decompress_mode(state);
     } catch (const std::bad_alloc&) {
         erase_progress(state.progress);
-        report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.bits);
+        report_codec_failure(state, PassOutcome{TARNWEL_OUT_OF_MEMORY}, state.width);
         status = exit_failure;
     }
     tarnwel_expander_free(state.expander);
@@ -382,7 +382,7 @@ int run(int argc, char** argv) {
     remove_guarded_files();
     if (state.input != nullptr) std::fclose(state.input);
     release_output_file(state.output);
-    discard_width_file(state.width);
+    discard_width_file(state.width_file);
     std::fflush(stdout);
     return status;
 }

@@ -15,19 +15,19 @@ namespace {
 
 using namespace tarnwel;
 
-void check_compressor(const std::uint8_t* data, std::size_t size, int bits) {
+void check_compressor(const std::uint8_t* data, std::size_t size, int width) {
     static reference::Dictionary references[26];
-    if (references[bits].slot_count == 0 && !reference::allocate_tables(references[bits], bits))
+    if (references[width].slot_count == 0 && !reference::allocate_tables(references[width], width))
         std::abort();
     SpanSource input(data, size);
     VectorSink fast;
     CompressOptions options;
-    options.bits = bits;
+    options.width = width;
     options.second_thread = size % 2 == 0;
     if (compress(input, fast, options).result.status != CodecStatus::ok) std::abort();
     SpanSource again(data, size);
     VectorSink straight;
-    reference::compress_stream(references[bits], again, straight);
+    reference::compress_stream(references[width], again, straight);
     if (fast.bytes != straight.bytes) std::abort();
 }
 
@@ -38,34 +38,34 @@ void check_search(const std::uint8_t* data, std::size_t size, int cap) {
     options.cap = cap;
     // The frozen parse on a second thread, or after each block on this one.
     options.second_thread = size % 2 == 0;
-    WidthChoice one_pass = compress(input, fast, options);
-    WidthChoice trials = reference::search_width(data, size, {}, cap);
+    CompressResult one_pass = compress(input, fast, options);
+    CompressResult trials = reference::search_width(data, size, {}, cap);
     reference::Dictionary dictionary;
-    if (!reference::allocate_tables(dictionary, trials.bits)) std::abort();
+    if (!reference::allocate_tables(dictionary, trials.width)) std::abort();
     SpanSource again(data, size);
     VectorSink straight;
     reference::compress_stream(dictionary, again, straight);
-    if (one_pass.result.status != CodecStatus::ok || one_pass.bits != trials.bits ||
-        one_pass.last_trial_bits != trials.last_trial_bits ||
+    if (one_pass.result.status != CodecStatus::ok || one_pass.width != trials.width ||
+        one_pass.last_trial_width != trials.last_trial_width ||
         one_pass.last_trial_fit != trials.last_trial_fit || fast.bytes != straight.bytes)
         std::abort();
 }
 
-void check_expander(const std::uint8_t* data, std::size_t size, int bits) {
+void check_expander(const std::uint8_t* data, std::size_t size, int width) {
     static ExpanderTables fast_tables[26];
     static reference::ExpanderTables straight_tables[26];
-    if (fast_tables[bits].records.empty() && !allocate_expander(fast_tables[bits], bits))
+    if (fast_tables[width].records.empty() && !allocate_expander(fast_tables[width], width))
         std::abort();
-    if (straight_tables[bits].unwind_stack.empty() &&
-        !reference::allocate_expander(straight_tables[bits], bits))
+    if (straight_tables[width].unwind_stack.empty() &&
+        !reference::allocate_expander(straight_tables[width], width))
         std::abort();
     SpanSource input(data, size);
     VectorSink fast;
-    CodecStatus fast_status = expand_stream(fast_tables[bits], input, fast).status;
+    CodecStatus fast_status = expand_stream(fast_tables[width], input, fast).status;
     SpanSource again(data, size);
     VectorSink straight;
     CodecStatus straight_status =
-        reference::expand_stream(straight_tables[bits], again, straight).status;
+        reference::expand_stream(straight_tables[width], again, straight).status;
     if (fast_status != straight_status || fast.bytes != straight.bytes) std::abort();
 }
 
@@ -73,11 +73,11 @@ void check_expander(const std::uint8_t* data, std::size_t size, int bits) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    int bits = fuzz::width_from(data[0]);
+    int width = fuzz::width_from(data[0]);
     // Caps from 12 to 14 make the search stop early on small inputs too.
     int cap = 12 + data[1] % 3;
-    check_compressor(data + 2, size - 2, bits);
+    check_compressor(data + 2, size - 2, width);
     check_search(data + 2, size - 2, cap);
-    check_expander(data + 2, size - 2, bits);
+    check_expander(data + 2, size - 2, width);
     return 0;
 }

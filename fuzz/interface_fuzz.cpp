@@ -72,9 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tarnwel::VectorSink direct;
     tarnwel::CompressOptions options;
     options.cap = cap;
-    tarnwel::WidthChoice choice = tarnwel::compress(source, direct, options);
+    tarnwel::CompressResult choice = tarnwel::compress(source, direct, options);
     check(choice.result.status == tarnwel::CodecStatus::ok);
-    check(stream == direct.bytes && width == choice.bits);
+    check(stream == direct.bytes && width == choice.width);
 
     // The one-shot call.
     Bytes one_shot(tarnwel_compress_bound(input.size()));

@@ -33,7 +33,7 @@ struct Gathered {
 
 struct tarnwel_compressor {
     Gathered gathered;
-    int max_width = tarnwel::max_bits;
+    int max_width = tarnwel::max_width;
     int width = 0; // the stream's, once finished
 };
 
@@ -129,11 +129,11 @@ bool sink_usable(const tarnwel_sink* sink) {
 }
 
 bool cap_allowed(int max_width) {
-    return max_width >= 12 && max_width <= tarnwel::max_bits;
+    return max_width >= 12 && max_width <= tarnwel::max_width;
 }
 
 bool width_allowed(int width) {
-    return width >= tarnwel::min_bits && width <= tarnwel::max_bits;
+    return width >= tarnwel::min_width && width <= tarnwel::max_width;
 }
 
 tarnwel_status feed(Gathered& gathered, const void* data, std::size_t size) {
@@ -159,8 +159,8 @@ tarnwel_status take(Gathered& gathered, void* output, std::size_t capacity, std:
 
 // The codec's compressor with widths up to cap: what every compressing call
 // runs.
-tarnwel::WidthChoice compress_capped(tarnwel::ByteSource& input, tarnwel::ByteSink& output, int cap,
-                                     std::function<void(int)> trial_started = {}) {
+tarnwel::CompressResult compress_capped(tarnwel::ByteSource& input, tarnwel::ByteSink& output,
+                                        int cap, std::function<void(int)> trial_started = {}) {
     tarnwel::CompressOptions options;
     options.cap = cap;
     options.trial_started = std::move(trial_started);
@@ -173,14 +173,14 @@ tarnwel_status compress_gathered(tarnwel_compressor& compressor) {
     Gathered& gathered = compressor.gathered;
     gathered.finished = true;
     tarnwel::SpanSource source(gathered.input.data(), gathered.input.size());
-    tarnwel::WidthChoice choice = compress_capped(source, gathered.output, compressor.max_width);
+    tarnwel::CompressResult choice = compress_capped(source, gathered.output, compressor.max_width);
     // The input is no longer needed: give its memory back now.
     std::vector<std::uint8_t>().swap(gathered.input);
     if (choice.result.status != tarnwel::CodecStatus::ok) {
         gathered.output.bytes.clear();
         return status_of(choice.result.status);
     }
-    compressor.width = choice.bits;
+    compressor.width = choice.width;
     return TARNWEL_OK;
 }
 
@@ -316,9 +316,9 @@ void tarnwel_expander_free(tarnwel_expander* expander) {
 size_t tarnwel_compress_bound(size_t input_size) {
     // At most one code per input byte, then the last string's code and the
     // end code (an empty input has two end codes), each at most 25 bits.
-    constexpr std::size_t most = SIZE_MAX / tarnwel::max_bits - 2;
+    constexpr std::size_t most = SIZE_MAX / tarnwel::max_width - 2;
     if (input_size > most) return 0;
-    return ((input_size + 2) * tarnwel::max_bits + 7) / 8;
+    return ((input_size + 2) * tarnwel::max_width + 7) / 8;
 }
 
 tarnwel_status tarnwel_compress(const void* input, size_t input_size, void* output, size_t capacity,
@@ -332,11 +332,11 @@ tarnwel_status tarnwel_compress(const void* input, size_t input_size, void* outp
     return guarded([&] {
         tarnwel::SpanSource source(static_cast<const std::uint8_t*>(input), input_size);
         tarnwel::VectorSink sink;
-        tarnwel::WidthChoice choice = compress_capped(source, sink, max_width);
+        tarnwel::CompressResult choice = compress_capped(source, sink, max_width);
         if (choice.result.status != tarnwel::CodecStatus::ok)
             return status_of(choice.result.status);
         tarnwel_status status = copy_out(sink.bytes, output, capacity, output_size);
-        if (status == TARNWEL_OK) *width = choice.bits;
+        if (status == TARNWEL_OK) *width = choice.width;
         return status;
     });
 }
@@ -372,13 +372,14 @@ tarnwel_status tarnwel_compress_stream(const tarnwel_source* source, const tarnw
         CallerSink output(*sink);
         std::function<void(int)> trial;
         if (trial_started != nullptr)
-            trial = [trial_started, trial_context](int bits) {
-                trial_started(trial_context, bits);
+            trial = [trial_started, trial_context](int width) {
+                trial_started(trial_context, width);
             };
-        tarnwel::WidthChoice choice = compress_capped(input, output, max_width, std::move(trial));
-        report->width = choice.bits;
+        tarnwel::CompressResult choice =
+            compress_capped(input, output, max_width, std::move(trial));
+        report->width = choice.width;
         report->width_known = choice.width_known;
-        report->last_trial_width = choice.last_trial_bits;
+        report->last_trial_width = choice.last_trial_width;
         report->last_trial_fit = choice.last_trial_fit;
         report->bytes_in = choice.result.bytes_in;
         report->bytes_out = choice.result.bytes_out;

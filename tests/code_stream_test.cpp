@@ -9,9 +9,9 @@
 namespace tarnwel::test {
 namespace {
 
-Bytes pack(const Codes& codes, int bits) {
+Bytes pack(const Codes& codes, int width) {
     VectorSink sink;
-    CodeWriter writer = make_code_writer(sink, bits);
+    CodeWriter writer = make_code_writer(sink, width);
     for (std::uint32_t code : codes)
         put_code(writer, code);
     EXPECT_TRUE(flush(writer.bytes));
@@ -21,10 +21,10 @@ Bytes pack(const Codes& codes, int bits) {
 // Packs the codes in runs of put_codes of sizes that come round again,
 // between single put_codes, into a buffer of buffer_size bytes (so that the
 // runs meet its end at every point).
-Bytes pack_in_runs(const Codes& codes, int bits, std::size_t buffer_size) {
+Bytes pack_in_runs(const Codes& codes, int width, std::size_t buffer_size) {
     VectorSink sink;
     CodeWriter writer;
-    writer.bits = bits;
+    writer.width = width;
     writer.bytes = make_writer(sink, buffer_size);
     const std::size_t runs[] = {1, 0, 7, 1000, 33, 2, 8};
     std::size_t at = 0;
@@ -38,17 +38,17 @@ Bytes pack_in_runs(const Codes& codes, int bits, std::size_t buffer_size) {
     return sink.bytes;
 }
 
-Bytes pack_empty_stream(int bits) {
+Bytes pack_empty_stream(int width) {
     VectorSink sink;
-    CodeWriter writer = make_code_writer(sink, bits);
+    CodeWriter writer = make_code_writer(sink, width);
     put_empty_stream(writer);
     EXPECT_TRUE(flush(writer.bytes));
     return sink.bytes;
 }
 
-Codes unpack(const Bytes& bytes, int bits, std::size_t count) {
+Codes unpack(const Bytes& bytes, int width, std::size_t count) {
     SpanSource source(bytes.data(), bytes.size());
-    CodeReader reader = make_code_reader(source, bits);
+    CodeReader reader = make_code_reader(source, width);
     Codes codes;
     for (std::size_t i = 0; i < count; ++i)
         codes.push_back(get_code(reader));
@@ -77,21 +77,21 @@ TEST(CodeStream, EndCodeWrittenWholeWhenCodesFillWholeBytes) {
 }
 
 TEST(CodeStream, PackingMatchesBitByBitReferenceAtEveryWidth) {
-    for (int bits = 9; bits <= 25; ++bits) {
+    for (int width = 9; width <= 25; ++width) {
         Codes codes;
         std::uint32_t state = 12345;
         for (int i = 0; i < 30001; ++i) { // past one 64 KiB read block
             state = state * 1103515245u + 12345u;
-            codes.push_back(state >> (32 - bits));
+            codes.push_back(state >> (32 - width));
         }
-        codes.push_back((1u << bits) - 1);
-        Bytes bytes = pack(codes, bits);
-        ASSERT_EQ(bytes, reference_pack(codes, bits)) << "BITS " << bits;
+        codes.push_back((1u << width) - 1);
+        Bytes bytes = pack(codes, width);
+        ASSERT_EQ(bytes, reference_pack(codes, width)) << "BITS " << width;
         for (std::size_t buffer_size : {std::size_t{100}, io_block_size})
-            ASSERT_EQ(pack_in_runs(codes, bits, buffer_size), bytes)
-                << "BITS " << bits << ", runs into " << buffer_size << " bytes";
+            ASSERT_EQ(pack_in_runs(codes, width, buffer_size), bytes)
+                << "BITS " << width << ", runs into " << buffer_size << " bytes";
         // Reading back returns every code, the end code completed by the ones fill.
-        EXPECT_EQ(unpack(bytes, bits, codes.size()), codes) << "BITS " << bits;
+        EXPECT_EQ(unpack(bytes, width, codes.size()), codes) << "BITS " << width;
     }
 }
 

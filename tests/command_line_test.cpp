@@ -30,13 +30,13 @@ std::string without_seconds(std::string output) {
     return output.substr(0, start) + '?' + output.substr(end);
 }
 
-std::string closing_messages(int bits) {
-    return "\nDictionary Table is not full for BITS = " + std::to_string(bits) +
-           "\nTarnwel BITS = " + std::to_string(bits - 1) +
-           " if last filled value is used\nTarnwel BITS = " + std::to_string(bits) +
+std::string closing_messages(int width) {
+    return "\nDictionary Table is not full for BITS = " + std::to_string(width) +
+           "\nTarnwel BITS = " + std::to_string(width - 1) +
+           " if last filled value is used\nTarnwel BITS = " + std::to_string(width) +
            " if first not filled value is used\nThis program uses the first approach so the "
            "Tarnwel BITS = " +
-           std::to_string(bits - 1) + " \n";
+           std::to_string(width - 1) + " \n";
 }
 
 std::string report(const std::string& in, std::size_t in_size, const std::string& out,
@@ -110,8 +110,8 @@ TEST(CommandLine, SearchEndingAtEachWidthWritesItsStreamWidthFileAndMessages) {
         RunOutcome outcome = run_tarnwel(folder.path, {"c", "in", "out"});
         ASSERT_EQ(outcome.status, 0);
         std::string expected;
-        for (int bits = 12; bits <= c.chosen + 1; ++bits)
-            expected += "Testing for BITS = " + std::to_string(bits) + "\n";
+        for (int width = 12; width <= c.chosen + 1; ++width)
+            expected += "Testing for BITS = " + std::to_string(width) + "\n";
         Bytes stream = compress_bytes(c.input, c.chosen);
         expected += closing_messages(c.chosen + 1) +
                     "\nCompressing with BITS = " + std::to_string(c.chosen) + " ...  \n" +
@@ -292,7 +292,7 @@ TEST(CommandLine, RoundTripsAtWidthsElevenTwelveSixteenAndTwentyFive) {
     Bytes source = random_bytes(40000, 41);
     struct Case {
         Bytes input;
-        int bits;
+        int width;
         bool searched;
     };
     const Case cases[] = {
@@ -304,17 +304,17 @@ TEST(CommandLine, RoundTripsAtWidthsElevenTwelveSixteenAndTwentyFive) {
     for (const Case& c : cases) {
         ScratchFolder folder;
         write_file(folder.path / "in", c.input);
-        Bytes stream = compress_bytes(c.input, c.bits);
+        Bytes stream = compress_bytes(c.input, c.width);
         if (c.searched) {
             ASSERT_EQ(run_tarnwel(folder.path, {"c", "in", "in.z"}).status, 0);
-            EXPECT_EQ(read_file(folder.path / "bits.txt"), bytes_of(std::to_string(c.bits)));
-            EXPECT_TRUE(read_file(folder.path / "in.z") == stream) << c.bits;
+            EXPECT_EQ(read_file(folder.path / "bits.txt"), bytes_of(std::to_string(c.width)));
+            EXPECT_TRUE(read_file(folder.path / "in.z") == stream) << c.width;
         } else {
             write_file(folder.path / "in.z", stream);
-            write_file(folder.path / "bits.txt", bytes_of(std::to_string(c.bits)));
+            write_file(folder.path / "bits.txt", bytes_of(std::to_string(c.width)));
         }
-        ASSERT_EQ(run_tarnwel(folder.path, {"d", "in.z", "back"}).status, 0) << c.bits;
-        EXPECT_TRUE(read_file(folder.path / "back") == c.input) << c.bits;
+        ASSERT_EQ(run_tarnwel(folder.path, {"d", "in.z", "back"}).status, 0) << c.width;
+        EXPECT_TRUE(read_file(folder.path / "back") == c.input) << c.width;
     }
 }
 

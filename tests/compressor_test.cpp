@@ -17,11 +17,11 @@ TEST(Compressor, OneByteIsItsValueThenTheEndCode) {
 }
 
 // Compresses input at bits with a fresh dictionary, which it hands back.
-CodecResult compress_into(Dictionary& dictionary, const Bytes& input, int bits) {
+CodecResult compress_into(Dictionary& dictionary, const Bytes& input, int width) {
     SpanSource in(input.data(), input.size());
     VectorSink out;
     CompressOptions options;
-    options.bits = bits;
+    options.width = width;
     options.dictionary = &dictionary;
     return compress(in, out, options).result;
 }
@@ -48,7 +48,7 @@ TEST(Compressor, FourEqualBytesStoreTwoStrings) {
 }
 
 TEST(Compressor, FrozenDictionaryNoLongerChangesButKeepsWritingKnownPrefixes) {
-    Bytes input = random_bytes(20000, 7); // far more new strings than BITS 11 holds
+    Bytes input = random_bytes(20000, 7); // far more new strings than width 11 holds
     Dictionary dictionary;
     ASSERT_EQ(compress_into(dictionary, input, 11).status, CodecStatus::ok);
     EXPECT_EQ(strings_stored(dictionary), last_code(11) + 1 - 256);
@@ -60,11 +60,11 @@ TEST(Compressor, StreamMatchesReferenceCoderAtEveryWidth) {
     // reader's block boundary, and end with a partial byte at some widths.
     const Bytes inputs[] = {text_like(70001, 1), random_bytes(140003, 2), Bytes(100000, 0),
                             bytes_of("abababababababababab")};
-    for (int bits = min_bits; bits <= max_bits; ++bits) {
+    for (int width = min_width; width <= max_width; ++width) {
         for (const Bytes& input : inputs) {
-            ASSERT_EQ(compress_bytes(input, bits),
-                      reference_pack(reference_codes(input, bits), bits))
-                << "BITS " << bits << ", input of " << input.size() << " bytes";
+            ASSERT_EQ(compress_bytes(input, width),
+                      reference_pack(reference_codes(input, width), width))
+                << "BITS " << width << ", input of " << input.size() << " bytes";
         }
     }
 }
@@ -84,11 +84,11 @@ TEST(Compressor, InputLongerThanItsSizeSaidGivesTheSameStream) {
         VectorSink out;
         CompressOptions options;
         options.second_thread = second_thread;
-        WidthChoice choice = compress(in, out, options);
+        CompressResult choice = compress(in, out, options);
         ASSERT_EQ(choice.result.status, CodecStatus::ok);
-        EXPECT_EQ(out.bytes, reference_compress_bytes(input, choice.bits))
+        EXPECT_EQ(out.bytes, reference_compress_bytes(input, choice.width))
             << (second_thread ? "two threads" : "one thread");
-        EXPECT_EQ(choice.bits, search_and_compress_bytes(input).choice.bits);
+        EXPECT_EQ(choice.width, search_and_compress_bytes(input).choice.width);
     }
 }
 

@@ -19,18 +19,18 @@ bool is_prime(std::int64_t n) {
 }
 
 TEST(ReferenceDictionary, TableSizesAreTheLargestPrimesUnderFiveQuartersOfTheCodeSpace) {
-    for (int bits = 8; bits <= 25; ++bits) {
-        std::int64_t limit = 5 * (std::int64_t{1} << bits) / 4;
+    for (int width = 8; width <= 25; ++width) {
+        std::int64_t limit = 5 * (std::int64_t{1} << width) / 4;
         std::int64_t expected = limit;
         while (!is_prime(expected))
             --expected;
-        EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(bits)], expected) << "BITS " << bits;
+        EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(width)], expected) << "BITS " << width;
         // The expander indexes by code, so every code must fit.
-        EXPECT_GT(TABLESIZE[static_cast<std::size_t>(bits)],
-                  static_cast<std::int64_t>(last_code(bits)));
+        EXPECT_GT(TABLESIZE[static_cast<std::size_t>(width)],
+                  static_cast<std::int64_t>(last_code(width)));
     }
-    for (int bits = 0; bits < 8; ++bits)
-        EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(bits)], 317);
+    for (int width = 0; width < 8; ++width)
+        EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(width)], 317);
 }
 
 TEST(ReferenceDictionary, PrefixZeroByteZeroStartsAtSlotZeroAndStepsByOne) {
@@ -173,7 +173,7 @@ TEST(Dictionary, StringsSharingAHashAreToldApartByTheirPair) {
 TEST(Dictionary, WidestCodesAndPrefixesPackIntoOneEntry) {
     Dictionary dictionary;
     ASSERT_TRUE(init_dictionary(dictionary));
-    const std::uint32_t widest = (1u << max_bits) - 2;
+    const std::uint32_t widest = (1u << max_width) - 2;
     ASSERT_TRUE(add(dictionary, widest, 0xFF, widest));
     EXPECT_EQ(code_at(place_of(dictionary, widest, 0xFF)), widest);
     EXPECT_EQ(code_at(place_of(dictionary, widest, 0xFE)), absent);

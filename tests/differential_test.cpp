@@ -46,8 +46,8 @@ std::vector<Bytes> generated_inputs() {
 std::vector<Bytes> boundary_inputs() {
     Bytes source = random_bytes(100000, 71);
     std::vector<Bytes> inputs;
-    for (int bits = 11; bits <= 15; ++bits) {
-        std::uint64_t full = (std::uint64_t{1} << bits) - 257;
+    for (int width = 11; width <= 15; ++width) {
+        std::uint64_t full = (std::uint64_t{1} << width) - 257;
         inputs.push_back(prefix_with_new_strings(source, full));
         inputs.push_back(prefix_with_new_strings(source, full + 1));
         // The same, followed by bytes that only extend known strings.
@@ -60,10 +60,10 @@ std::vector<Bytes> boundary_inputs() {
 
 TEST(Differential, CompressorMatchesTheStraightforwardOneAtEveryWidth) {
     std::vector<Bytes> inputs = generated_inputs();
-    for (int bits = min_bits; bits <= max_bits; ++bits)
+    for (int width = min_width; width <= max_width; ++width)
         for (const Bytes& input : inputs)
-            ASSERT_EQ(compress_bytes(input, bits), reference_compress_bytes(input, bits))
-                << "BITS " << bits << ", " << input.size() << " bytes";
+            ASSERT_EQ(compress_bytes(input, width), reference_compress_bytes(input, width))
+                << "BITS " << width << ", " << input.size() << " bytes";
 }
 
 void expect_same_search(const Bytes& input, int cap) {
@@ -72,8 +72,8 @@ void expect_same_search(const Bytes& input, int cap) {
     std::string what = std::to_string(input.size()) + " bytes, cap " + std::to_string(cap);
     ASSERT_EQ(fast.choice.result.status, CodecStatus::ok) << what;
     EXPECT_EQ(fast.trials, straight.trials) << what;
-    EXPECT_EQ(fast.choice.bits, straight.choice.bits) << what;
-    EXPECT_EQ(fast.choice.last_trial_bits, straight.choice.last_trial_bits) << what;
+    EXPECT_EQ(fast.choice.width, straight.choice.width) << what;
+    EXPECT_EQ(fast.choice.last_trial_width, straight.choice.last_trial_width) << what;
     EXPECT_EQ(fast.choice.last_trial_fit, straight.choice.last_trial_fit) << what;
     EXPECT_EQ(fast.choice.result.bytes_in, input.size()) << what;
     EXPECT_EQ(fast.choice.result.bytes_out, fast.stream.size()) << what;
@@ -84,9 +84,9 @@ void expect_same_search(const Bytes& input, int cap) {
 
 TEST(Differential, OnePassSearchAndCompressionMatchSeparateTrials) {
     for (const Bytes& input : generated_inputs())
-        expect_same_search(input, max_bits);
+        expect_same_search(input, max_width);
     for (std::uint32_t seed = 0; seed < 6; ++seed)
-        expect_same_search(mixed_input(300000 + seed * 50000, 200 + seed), max_bits);
+        expect_same_search(mixed_input(300000 + seed * 50000, 200 + seed), max_width);
 }
 
 TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameStream) {
@@ -94,7 +94,7 @@ TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameSt
     // behind, with restarts both within a ring's length of each other and
     // further apart.
     for (const Bytes& input : {mixed_input(6 << 20, 17), random_bytes(5 << 20, 18)}) {
-        Searched one_core = search_and_compress_bytes(input, max_bits, false);
+        Searched one_core = search_and_compress_bytes(input, max_width, false);
         ASSERT_EQ(one_core.choice.result.status, CodecStatus::ok);
         ASSERT_GE(one_core.trials.size(), 9u);
         ASSERT_TRUE(one_core.stream == search_and_compress_bytes(input).stream);
@@ -108,8 +108,8 @@ TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameSt
     runs.resize(runs.size() + 34000, 0);
     Bytes tail = random_bytes(15000, 20);
     runs.insert(runs.end(), tail.begin(), tail.end());
-    Searched one_core = search_and_compress_bytes(runs, max_bits, false);
-    EXPECT_EQ(one_core.choice.bits, 14);
+    Searched one_core = search_and_compress_bytes(runs, max_width, false);
+    EXPECT_EQ(one_core.choice.width, 14);
     EXPECT_TRUE(one_core.stream == reference_search_and_compress(runs).stream);
 }
 
@@ -151,7 +151,7 @@ TEST(Differential, InputInTinyBlocksGivesTheSameStream) {
 
 TEST(Differential, SearchBoundariesMatchSeparateTrials) {
     for (const Bytes& input : boundary_inputs())
-        expect_same_search(input, max_bits);
+        expect_same_search(input, max_width);
 }
 
 TEST(Differential, SearchStoppedAtACapMatchesSeparateTrials) {
@@ -165,12 +165,12 @@ TEST(Differential, SearchStoppedAtACapMatchesSeparateTrials) {
 TEST(Differential, ExpanderMatchesTheStraightforwardOneOnGoodAndBadStreams) {
     std::mt19937 generator(91);
     std::vector<Bytes> inputs = generated_inputs();
-    for (int bits = min_bits; bits <= max_bits; bits += (bits < 14 ? 1 : 3)) {
+    for (int width = min_width; width <= max_width; width += (width < 14 ? 1 : 3)) {
         for (const Bytes& input : inputs) {
-            Bytes stream = compress_bytes(input, bits);
-            Expanded fast = expand_bytes(stream, bits);
+            Bytes stream = compress_bytes(input, width);
+            Expanded fast = expand_bytes(stream, width);
             ASSERT_EQ(fast.status, CodecStatus::ok);
-            ASSERT_TRUE(fast.bytes == input) << "BITS " << bits;
+            ASSERT_TRUE(fast.bytes == input) << "BITS " << width;
             // Damaged: a flipped bit, a cut, and noise where the stream was.
             std::vector<Bytes> damaged;
             if (!stream.empty()) {
@@ -184,10 +184,10 @@ TEST(Differential, ExpanderMatchesTheStraightforwardOneOnGoodAndBadStreams) {
             }
             damaged.push_back(random_bytes(stream.size(), static_cast<std::uint32_t>(generator())));
             for (const Bytes& bad : damaged) {
-                Expanded quick = expand_bytes(bad, bits);
-                Expanded straight = reference_expand_bytes(bad, bits);
-                ASSERT_EQ(quick.status, straight.status) << "BITS " << bits;
-                ASSERT_TRUE(quick.bytes == straight.bytes) << "BITS " << bits;
+                Expanded quick = expand_bytes(bad, width);
+                Expanded straight = reference_expand_bytes(bad, width);
+                ASSERT_EQ(quick.status, straight.status) << "BITS " << width;
+                ASSERT_TRUE(quick.bytes == straight.bytes) << "BITS " << width;
             }
         }
     }
@@ -205,7 +205,7 @@ TEST(Differential, OutputThatIsNotARegularFileGetsTheSameStream) {
     ASSERT_TRUE(open_stream_output(staged, out));
     EXPECT_TRUE(staged.staged);
     CodecSinkOver sink(*staged.sink);
-    WidthChoice choice = compress(in, sink);
+    CompressResult choice = compress(in, sink);
     EXPECT_EQ(finish_stream_output(staged), 0);
     std::fclose(out);
     ASSERT_EQ(choice.result.status, CodecStatus::ok);

@@ -8,11 +8,11 @@
 namespace tarnwel::test {
 namespace {
 
-void expect_round_trip(const Bytes& input, int bits) {
-    Expanded expanded = expand_bytes(compress_bytes(input, bits), bits);
-    ASSERT_EQ(expanded.status, CodecStatus::ok) << "BITS " << bits;
-    ASSERT_TRUE(expanded.bytes == input) << "BITS " << bits << ": " << input.size() << " bytes in, "
-                                         << expanded.bytes.size() << " out";
+void expect_round_trip(const Bytes& input, int width) {
+    Expanded expanded = expand_bytes(compress_bytes(input, width), width);
+    ASSERT_EQ(expanded.status, CodecStatus::ok) << "BITS " << width;
+    ASSERT_TRUE(expanded.bytes == input) << "BITS " << width << ": " << input.size()
+                                         << " bytes in, " << expanded.bytes.size() << " out";
 }
 
 TEST(Expander, KnownStreams) {
@@ -25,19 +25,19 @@ TEST(Expander, KnownStreams) {
 }
 
 TEST(Expander, EmptyAndOneByteInputsRoundTripAtEveryWidth) {
-    for (int bits = min_bits; bits <= max_bits; ++bits) {
-        expect_round_trip({}, bits);
-        expect_round_trip({0x00}, bits);
-        expect_round_trip({0xFF}, bits);
+    for (int width = min_width; width <= max_width; ++width) {
+        expect_round_trip({}, width);
+        expect_round_trip({0x00}, width);
+        expect_round_trip({0xFF}, width);
     }
 }
 
 TEST(Expander, MixedInputsRoundTripAtEveryWidth) {
     const Bytes inputs[] = {text_like(300000, 21), random_bytes(200000, 22),
                             bytes_of("abababababababababab")};
-    for (int bits = min_bits; bits <= max_bits; ++bits)
+    for (int width = min_width; width <= max_width; ++width)
         for (const Bytes& input : inputs)
-            expect_round_trip(input, bits);
+            expect_round_trip(input, width);
 }
 
 TEST(Expander, FrozenDictionaryKeepsExpanding) {
@@ -45,20 +45,20 @@ TEST(Expander, FrozenDictionaryKeepsExpanding) {
     Bytes input = random_bytes(50000, 23);
     Bytes text = text_like(50000, 24);
     input.insert(input.end(), text.begin(), text.end());
-    for (int bits : {11, 12, 13})
-        expect_round_trip(input, bits);
+    for (int width : {11, 12, 13})
+        expect_round_trip(input, width);
 }
 
 TEST(Expander, StringsLongerThanFourThousandBytes) {
     // A run of n equal bytes gives strings up to about sqrt(2n) bytes: 8.1 MB
     // reaches past 4000 at every width that does not fill before then.
     Bytes run(8100000, 0);
-    for (int bits : {13, 14, 16, 20, 25})
-        expect_round_trip(run, bits);
+    for (int width : {13, 14, 16, 20, 25})
+        expect_round_trip(run, width);
 }
 
 TEST(Expander, LongestStringAtThirteenBits) {
-    // 32 MiB of one byte fills BITS 13, so the stream carries code 8190,
+    // 32 MiB of one byte fills width 13, so the stream carries code 8190,
     // whose string is 2^13 - 256 = 7936 bytes, the longest possible.
     expect_round_trip(Bytes(32u << 20, 'x'), 13);
 }
@@ -100,7 +100,7 @@ TEST(Expander, ChainsThatDoNotEndInAByteAtTheirLengthAreCorrupt) {
 }
 
 TEST(Expander, StringsOutsideTheWindowAreUnwound) {
-    // At BITS 16 the window holds 288 KiB of history: strings first met in a
+    // At width 16 the window holds 288 KiB of history: strings first met in a
     // long-gone prefix of the output are spelled from the prefix links.
     Bytes input = text_like(20000, 27);
     Bytes noise = random_bytes(400000, 28);
@@ -120,8 +120,8 @@ TEST(Expander, RepeatsLongerThanTheWindowComeBack) {
     Bytes input;
     for (int i = 0; i < 6; ++i)
         input.insert(input.end(), period.begin(), period.end());
-    for (int bits : {11, 12, 13, 14})
-        expect_round_trip(input, bits);
+    for (int width : {11, 12, 13, 14})
+        expect_round_trip(input, width);
     // At 18 the window holds 1.1 MiB, and settled output goes to a writer
     // thread while places before it still wait to be spelled.
     Bytes long_period = text_like(1300000, 32);
@@ -135,36 +135,36 @@ TEST(Expander, RepeatsAboutAsLongAsTheWindowAreCopiedFromTheLapBefore) {
     // The window (9 KiB at 11, 18 KiB at 12) is filled in laps: a period a
     // little shorter than it is copied from the lap before, right up to the
     // bytes the current lap has overwritten; a little longer, it is gone.
-    for (int bits : {11, 12}) {
-        const std::size_t window = std::size_t{9} << (bits - 1);
+    for (int width : {11, 12}) {
+        const std::size_t window = std::size_t{9} << (width - 1);
         for (std::size_t period = window - 600; period <= window + 100; period += 50) {
             Bytes unit = text_like(period, static_cast<std::uint32_t>(period));
             Bytes input;
             for (int i = 0; i < 7; ++i)
                 input.insert(input.end(), unit.begin(), unit.end());
-            expect_round_trip(input, bits);
+            expect_round_trip(input, width);
         }
     }
 }
 
 TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {
     Bytes input = text_like(3000, 25);
-    for (int bits : {11, 12, 16, 25}) {
-        Codes codes = reference_codes(input, bits);
-        Bytes stream = compress_bytes(input, bits);
+    for (int width : {11, 12, 16, 25}) {
+        Codes codes = reference_codes(input, width);
+        Bytes stream = compress_bytes(input, width);
         ExpanderTables tables;
-        ASSERT_TRUE(allocate_expander(tables, bits));
+        ASSERT_TRUE(allocate_expander(tables, width));
         for (std::size_t length = 0; length < stream.size(); ++length) {
             Expanded cut = expand_bytes(Bytes(stream.begin(), stream.begin() + length), tables);
             ASSERT_TRUE(cut.status == CodecStatus::ok || cut.status == CodecStatus::corrupt_stream);
             // The codes wholly inside the cut expand exactly as they did.
             std::size_t whole =
-                std::min(length * 8 / static_cast<std::size_t>(bits), codes.size() - 1);
+                std::min(length * 8 / static_cast<std::size_t>(width), codes.size() - 1);
             Codes kept(codes.begin(), codes.begin() + static_cast<long>(whole));
-            kept.push_back((1u << bits) - 1);
-            Bytes expected = expand_bytes(reference_pack(kept, bits), tables).bytes;
+            kept.push_back((1u << width) - 1);
+            Bytes expected = expand_bytes(reference_pack(kept, width), tables).bytes;
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(), input.begin()));
-            ASSERT_GE(cut.bytes.size(), expected.size()) << "BITS " << bits << " cut " << length;
+            ASSERT_GE(cut.bytes.size(), expected.size()) << "BITS " << width << " cut " << length;
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(), cut.bytes.begin()));
         }
     }
@@ -172,9 +172,9 @@ TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {
 
 TEST(Expander, WrongWidthEndsCleanlyOrAsCorrupt) {
     Bytes input = text_like(20000, 26);
-    for (int written = min_bits; written <= max_bits; written += 3) {
+    for (int written = min_width; written <= max_width; written += 3) {
         Bytes stream = compress_bytes(input, written);
-        for (int read = min_bits; read <= max_bits; ++read) {
+        for (int read = min_width; read <= max_width; ++read) {
             if (read == written) continue;
             CodecStatus status = expand_bytes(stream, read).status;
             EXPECT_TRUE(status == CodecStatus::ok || status == CodecStatus::corrupt_stream);

@@ -26,15 +26,15 @@ void expect_clean_or_fatal(const RunOutcome& outcome, const std::string& what) {
 TEST(Faults, TruncatedStreamsEndCleanlyOrWithTheFatalMessage) {
     ScratchFolder folder;
     Bytes input = text_like(700, 51);
-    for (int bits : {11, 13, 16, 25}) {
-        write_file(folder.path / "bits.txt", bytes_of(std::to_string(bits)));
-        Bytes stream = compress_bytes(input, bits);
+    for (int width : {11, 13, 16, 25}) {
+        write_file(folder.path / "bits.txt", bytes_of(std::to_string(width)));
+        Bytes stream = compress_bytes(input, width);
         // Every length at the narrowest width; wide tables cost more to set up.
-        std::size_t stride = bits == 11 ? 1 : bits == 13 ? 5 : 17;
+        std::size_t stride = width == 11 ? 1 : width == 13 ? 5 : 17;
         for (std::size_t length = 0; length < stream.size(); length += stride) {
             write_file(folder.path / "cut.z", Bytes(stream.begin(), stream.begin() + length));
             expect_clean_or_fatal(run_tarnwel(folder.path, {"d", "cut.z", "out"}),
-                                  "BITS " + std::to_string(bits) + " cut at " +
+                                  "BITS " + std::to_string(width) + " cut at " +
                                       std::to_string(length));
         }
     }
@@ -44,16 +44,16 @@ TEST(Faults, FlippedBitsEndCleanlyOrWithTheFatalMessage) {
     ScratchFolder folder;
     Bytes input = text_like(5000, 52);
     std::mt19937 generator(53);
-    for (int bits : {11, 12, 17, 25}) {
-        write_file(folder.path / "bits.txt", bytes_of(std::to_string(bits)));
-        Bytes stream = compress_bytes(input, bits);
+    for (int width : {11, 12, 17, 25}) {
+        write_file(folder.path / "bits.txt", bytes_of(std::to_string(width)));
+        Bytes stream = compress_bytes(input, width);
         for (int trial = 0; trial < 40; ++trial) {
             Bytes damaged = stream;
             std::size_t bit = generator() % (damaged.size() * 8);
             damaged[bit / 8] ^= static_cast<std::uint8_t>(0x80u >> (bit % 8));
             write_file(folder.path / "flipped.z", damaged);
             expect_clean_or_fatal(run_tarnwel(folder.path, {"d", "flipped.z", "out"}),
-                                  "BITS " + std::to_string(bits) + " bit " + std::to_string(bit));
+                                  "BITS " + std::to_string(width) + " bit " + std::to_string(bit));
         }
     }
 }
@@ -61,11 +61,11 @@ TEST(Faults, FlippedBitsEndCleanlyOrWithTheFatalMessage) {
 TEST(Faults, StreamReadAtTheWrongWidthNeverCrashes) {
     ScratchFolder folder;
     write_file(folder.path / "in.z", compress_bytes(text_like(20000, 54), 14));
-    for (int bits = min_bits; bits <= max_bits; ++bits) {
-        if (bits == 14) continue;
-        write_file(folder.path / "bits.txt", bytes_of(std::to_string(bits)));
+    for (int width = min_width; width <= max_width; ++width) {
+        if (width == 14) continue;
+        write_file(folder.path / "bits.txt", bytes_of(std::to_string(width)));
         expect_clean_or_fatal(run_tarnwel(folder.path, {"d", "in.z", "out"}),
-                              "read at " + std::to_string(bits));
+                              "read at " + std::to_string(width));
     }
 }
 
@@ -166,11 +166,11 @@ TEST(Faults, UnderAnyAddressSpaceLimitARunSucceedsOrFailsCleanly) {
             ASSERT_EQ(text_of(".errors"), "") << what;
             if (status == 0) continue;
             ASSERT_EQ(status, 2) << what << said;
-            int bits = 0;
+            int width = 0;
             auto at = said.find("tarnwel: not enough memory for the tables at BITS = ");
             ASSERT_NE(at, std::string::npos) << what << said;
-            std::sscanf(said.c_str() + said.find("= ", at) + 2, "%d", &bits);
-            EXPECT_TRUE(bits >= min_bits && bits <= max_bits) << what << said;
+            std::sscanf(said.c_str() + said.find("= ", at) + 2, "%d", &width);
+            EXPECT_TRUE(width >= min_width && width <= max_width) << what << said;
             ASSERT_FALSE(fs::exists(folder.path / "out")) << what;
         }
         fs::remove(folder.path / "out");

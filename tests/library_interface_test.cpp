@@ -90,7 +90,7 @@ TEST(LibraryInterface, ChunksOfAnySizeGiveTheCompressorsStreamAndExpandBack) {
             SCOPED_TRACE(testing::Message() << c.name << ", chunks of " << chunk);
             Compressed compressed = compress_in_chunks(c.input, c.cap, chunk);
             ASSERT_EQ(compressed.status, TARNWEL_OK);
-            EXPECT_EQ(compressed.width, expected.choice.bits);
+            EXPECT_EQ(compressed.width, expected.choice.width);
             EXPECT_EQ(compressed.stream, expected.stream);
             ExpandedHere expanded = expand_in_chunks(compressed.stream, compressed.width, chunk);
             EXPECT_EQ(expanded.status, TARNWEL_OK);
@@ -106,7 +106,7 @@ TEST(LibraryInterface, ChunksOfAnySizeGiveTheCompressorsStreamAndExpandBack) {
             << c.name;
         stream.resize(stream_size);
         EXPECT_EQ(stream, expected.stream) << c.name;
-        EXPECT_EQ(width, expected.choice.bits) << c.name;
+        EXPECT_EQ(width, expected.choice.width) << c.name;
         Bytes back(c.input.size());
         std::size_t back_size = 99;
         EXPECT_EQ(tarnwel_expand(stream.data(), stream.size(), width, back.data(), back.size(),
@@ -340,7 +340,7 @@ TEST(LibraryInterface, StreamingThroughTheCallersFunctionsGivesTheSameStreamAndT
             EXPECT_EQ(status, c.status);
             if (status != TARNWEL_OK) continue;
             EXPECT_EQ(files.output, expected.stream);
-            EXPECT_EQ(report.width, expected.choice.bits);
+            EXPECT_EQ(report.width, expected.choice.width);
             EXPECT_EQ(report.bytes_in, input.size());
             EXPECT_EQ(report.bytes_out, expected.stream.size());
             EXPECT_EQ(trials, expected.trials);

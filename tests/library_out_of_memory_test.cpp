@@ -127,7 +127,7 @@ TEST(LibraryOutOfMemory, EveryCallUnderAnyAddressSpaceLimitReturnsAStatus) {
     Searched searched = reference_search_and_compress(work.input, TARNWEL_MAX_WIDTH);
     ASSERT_EQ(searched.choice.result.status, CodecStatus::ok);
     work.stream = searched.stream;
-    work.width = searched.choice.bits;
+    work.width = searched.choice.width;
     work.wide_width = 18;
     work.wide_stream = reference_compress_bytes(work.input, work.wide_width);
     work.output.resize(tarnwel_compress_bound(work.input.size()));

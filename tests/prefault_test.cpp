@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec/huge_array.h"
+#include "codec/mapped_array.h"
 
 namespace tarnwel::test {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t mib = std::size_t{1} << 20;
 
 // Pages of [from, to) of the array that are in memory.
-std::size_t resident_pages(HugeArray<std::uint8_t>& array, std::size_t from, std::size_t to) {
+std::size_t resident_pages(MappedArray<std::uint8_t>& array, std::size_t from, std::size_t to) {
     const std::size_t page = 4096;
     std::vector<unsigned char> flags((to - from) / page);
     if (mincore(array.data() + from, to - from, flags.data()) != 0) return 0;
@@ -27,7 +27,7 @@ std::size_t resident_pages(HugeArray<std::uint8_t>& array, std::size_t from, std
 
 bool kernel_populates() {
 #ifdef MADV_POPULATE_WRITE
-    HugeArray<std::uint8_t> probe;
+    MappedArray<std::uint8_t> probe;
     return allocate_zeroed(probe, 4096) && madvise(probe.data(), 4096, MADV_POPULATE_WRITE) == 0;
 #else
     return false;
@@ -42,7 +42,7 @@ bool eventually(const auto& condition) {
 
 TEST(Prefault, PagesAheadOfTheOwnerComeInButNoFurtherAndDataStays) {
     if (!kernel_populates()) GTEST_SKIP() << "the kernel does not populate on request";
-    HugeArray<std::uint8_t> array;
+    MappedArray<std::uint8_t> array;
     ASSERT_TRUE(allocate_zeroed(array, 64 * mib));
     {
         Prefaulter prefaulter;
@@ -73,7 +73,7 @@ TEST(Prefault, PagesAheadOfTheOwnerComeInButNoFurtherAndDataStays) {
 }
 
 TEST(Prefault, AHelperNeverStartedOrIdleStopsAtOnce) {
-    HugeArray<std::uint8_t> array;
+    MappedArray<std::uint8_t> array;
     ASSERT_TRUE(allocate_zeroed(array, 4 * mib));
     { Prefaulter unused; }
     Prefaulter idle;
@@ -86,7 +86,7 @@ TEST(Prefault, AHelperNeverStartedOrIdleStopsAtOnce) {
 
 TEST(Prefault, PopulatingARegionNowKeepsItZeroed) {
     if (!kernel_populates()) GTEST_SKIP() << "the kernel does not populate on request";
-    HugeArray<std::uint8_t> array;
+    MappedArray<std::uint8_t> array;
     ASSERT_TRUE(allocate_zeroed(array, 10 * mib + 4096));
     populate_now(array.data(), array.size);
     std::size_t pages = array.size / 4096;

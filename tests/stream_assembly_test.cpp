@@ -47,30 +47,30 @@ struct Output {
 // byte, and with none, some or all of them packed ahead.
 TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
     std::mt19937 generator(3);
-    for (int bits = min_bits; bits <= max_bits; ++bits) {
+    for (int width = min_width; width <= max_width; ++width) {
         for (std::size_t shared : {0, 1, 3, 5, 8, 13, 21}) {
             for (auto [in_file, ahead] :
                  {std::pair{true, 0}, {true, 1000}, {false, 0}, {false, 8}, {false, 1000}}) {
                 Codes codes(shared + 40);
                 for (std::uint32_t& code : codes)
-                    code = generator() % end_code(bits);
+                    code = generator() % end_code(width);
                 Output output(in_file);
                 FrozenStream frozen;
                 open_frozen_stream(frozen, output.sink());
                 // A stream of a narrower width that ran further, then was dropped.
-                begin_frozen_stream(frozen, bits - 1, 0);
+                begin_frozen_stream(frozen, width - 1, 0);
                 for (int i = 0; i < 60000; ++i) // past one buffer: some reach the file
                     put_frozen_code(frozen, 1);
-                begin_frozen_stream(frozen, bits, shared, codes.data());
+                begin_frozen_stream(frozen, width, shared, codes.data());
                 pack_shared_ahead(frozen, ahead);
                 for (std::size_t i = shared; i + 1 < codes.size(); ++i)
                     put_frozen_code(frozen, codes[i]);
                 AssembledStream assembled =
-                    assemble_stream(output.sink(), bits, codes, &frozen, codes.back());
+                    assemble_stream(output.sink(), width, codes, &frozen, codes.back());
                 Codes all = codes;
-                all.push_back(end_code(bits));
-                Bytes expected = reference_pack(all, bits);
-                std::string what = "BITS " + std::to_string(bits) + ", " + std::to_string(shared) +
+                all.push_back(end_code(width));
+                Bytes expected = reference_pack(all, width);
+                std::string what = "BITS " + std::to_string(width) + ", " + std::to_string(shared) +
                                    " shared, " + std::to_string(ahead) + " ahead" +
                                    (in_file ? ", in a file" : "");
                 EXPECT_EQ(assembled.error_number, 0) << what;
@@ -79,7 +79,7 @@ TEST(StreamAssembly, SharedCodesAndFrozenStreamJoinAsOneStream) {
                 // Without a frozen stream, all the codes come from the list.
                 Output whole(in_file);
                 Codes list(codes.begin(), codes.end() - 1);
-                assemble_stream(whole.sink(), bits, list, nullptr, codes.back());
+                assemble_stream(whole.sink(), width, list, nullptr, codes.back());
                 EXPECT_EQ(whole.bytes(), expected) << what;
             }
         }

@@ -81,16 +81,16 @@ template <class Pass> Bytes through_files(const Bytes& input, Pass pass) {
 }
 
 std::function<void(int)> recording_trials(std::vector<int>& trials) {
-    return [&trials](int bits) { trials.push_back(bits); };
+    return [&trials](int width) { trials.push_back(width); };
 }
 
 } // namespace
 
-Bytes compress_bytes(const Bytes& input, int bits) {
+Bytes compress_bytes(const Bytes& input, int width) {
     CodecResult result;
     Bytes stream = through_files(input, [&](ByteSource& in, ByteSink& out) {
         CompressOptions options;
-        options.bits = bits;
+        options.width = width;
         result = compress(in, out, options).result;
     });
     if (result.status != CodecStatus::ok) throw std::runtime_error("compress failed");
@@ -117,17 +117,17 @@ Searched reference_search_and_compress(const Bytes& input, int cap) {
         reference::search_width(input.data(), input.size(), recording_trials(searched.trials), cap);
     searched.stream = through_files(input, [&](ByteSource& in, ByteSink& out) {
         reference::Dictionary dictionary;
-        if (!reference::allocate_tables(dictionary, searched.choice.bits))
+        if (!reference::allocate_tables(dictionary, searched.choice.width))
             throw std::runtime_error("no memory");
         searched.choice.result = reference::compress_stream(dictionary, in, out);
     });
     return searched;
 }
 
-Bytes reference_compress_bytes(const Bytes& input, int bits) {
+Bytes reference_compress_bytes(const Bytes& input, int width) {
     return through_files(input, [&](ByteSource& in, ByteSink& out) {
         reference::Dictionary dictionary;
-        if (!reference::allocate_tables(dictionary, bits)) throw std::runtime_error("no memory");
+        if (!reference::allocate_tables(dictionary, width)) throw std::runtime_error("no memory");
         reference::compress_stream(dictionary, in, out);
     });
 }
@@ -170,19 +170,19 @@ Bytes mixed_input(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
-Expanded reference_expand_bytes(const Bytes& stream, int bits) {
+Expanded reference_expand_bytes(const Bytes& stream, int width) {
     Expanded expanded;
     expanded.bytes = through_files(stream, [&](ByteSource& in, ByteSink& out) {
         reference::ExpanderTables tables;
-        if (!reference::allocate_expander(tables, bits)) throw std::runtime_error("no memory");
+        if (!reference::allocate_expander(tables, width)) throw std::runtime_error("no memory");
         expanded.status = reference::expand_stream(tables, in, out).status;
     });
     return expanded;
 }
 
-Expanded expand_bytes(const Bytes& stream, int bits) {
+Expanded expand_bytes(const Bytes& stream, int width) {
     ExpanderTables tables;
-    if (!allocate_expander(tables, bits)) throw std::runtime_error("no memory");
+    if (!allocate_expander(tables, width)) throw std::runtime_error("no memory");
     return expand_bytes(stream, tables);
 }
 
@@ -194,8 +194,8 @@ Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables) {
     return expanded;
 }
 
-Codes reference_codes(const Bytes& input, int bits) {
-    const std::uint32_t end = (1u << bits) - 1;
+Codes reference_codes(const Bytes& input, int width) {
+    const std::uint32_t end = (1u << width) - 1;
     Codes codes;
     if (input.empty()) return {end, end};
     std::map<std::pair<std::uint32_t, std::uint8_t>, std::uint32_t> strings;
@@ -233,10 +233,10 @@ std::uint64_t reference_new_strings(const Bytes& input) {
     return count;
 }
 
-Bytes reference_pack(const Codes& codes, int bits) {
+Bytes reference_pack(const Codes& codes, int width) {
     std::vector<bool> stream;
     for (std::uint32_t code : codes)
-        for (int bit = bits - 1; bit >= 0; --bit)
+        for (int bit = width - 1; bit >= 0; --bit)
             stream.push_back((code >> bit) & 1u);
     Bytes bytes(stream.size() / 8, 0);
     for (std::size_t i = 0; i < bytes.size() * 8; ++i)

@@ -22,35 +22,35 @@ using Codes = std::vector<std::uint32_t>;
 Bytes bytes_of(const std::string& text);
 
 // The library's compressor and expander at a given width, through temporary files.
-Bytes compress_bytes(const Bytes& input, int bits);
+Bytes compress_bytes(const Bytes& input, int width);
 struct Expanded {
     CodecStatus status = CodecStatus::ok;
     Bytes bytes;
 };
-Expanded expand_bytes(const Bytes& stream, int bits);
+Expanded expand_bytes(const Bytes& stream, int width);
 // Reuses tables from an earlier stream: entries left over must never be read.
 Expanded expand_bytes(const Bytes& stream, ExpanderTables& tables);
 
 // The one-pass search and compression, and the straightforward separate
 // trials followed by a compress pass, with the trials each one reported.
 struct Searched {
-    WidthChoice choice;
+    CompressResult choice;
     std::vector<int> trials;
     Bytes stream;
 };
-Searched search_and_compress_bytes(const Bytes& input, int cap = max_bits,
+Searched search_and_compress_bytes(const Bytes& input, int cap = max_width,
                                    bool second_thread = true);
-Searched reference_search_and_compress(const Bytes& input, int cap = max_bits);
-Expanded reference_expand_bytes(const Bytes& stream, int bits);
-Bytes reference_compress_bytes(const Bytes& input, int bits);
+Searched reference_search_and_compress(const Bytes& input, int cap = max_width);
+Expanded reference_expand_bytes(const Bytes& stream, int width);
+Bytes reference_compress_bytes(const Bytes& input, int width);
 
 // Reference LZW over a std::map: the codes the compressor must write at
 // bits, the end code included.
-Codes reference_codes(const Bytes& input, int bits);
+Codes reference_codes(const Bytes& input, int width);
 // How many new strings an unbounded parse of input meets.
 std::uint64_t reference_new_strings(const Bytes& input);
 // Packs codes MSB first bit by bit, dropping the bits that do not fill a byte.
-Bytes reference_pack(const Codes& codes, int bits);
+Bytes reference_pack(const Codes& codes, int width);
 
 // Inputs.
 Bytes random_bytes(std::size_t size, std::uint32_t seed);

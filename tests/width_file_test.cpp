@@ -9,10 +9,10 @@
 namespace tarnwel::test {
 namespace {
 
-WidthFileResult read_text(const std::string& text, int& bits) {
+WidthFileResult read_text(const std::string& text, int& width) {
     ScratchFolder folder;
     write_file(folder.path / "bits.txt", bytes_of(text));
-    return read_width_file((folder.path / "bits.txt").c_str(), bits);
+    return read_width_file((folder.path / "bits.txt").c_str(), width);
 }
 
 TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
@@ -36,7 +36,7 @@ TEST(WidthFile, StagedWidthTakesThePlaceOfTheOldOnlyWhenCommitted) {
 TEST(WidthFile, ReadsWidthsLikeScanfDecimal) {
     struct Case {
         std::string text;
-        int bits;
+        int width;
     };
     // However much white space comes first, the number after it is read.
     const Case cases[] = {{"13", 13},
@@ -45,17 +45,17 @@ TEST(WidthFile, ReadsWidthsLikeScanfDecimal) {
                           {std::string(4095, ' ') + "15", 15},
                           {std::string(100'000, '\n') + "16\n", 16}};
     for (const Case& c : cases) {
-        int bits = 12;
-        EXPECT_EQ(read_text(c.text, bits).status, WidthFileStatus::ok) << c.text.size();
-        EXPECT_EQ(bits, c.bits) << c.text.size();
+        int width = 12;
+        EXPECT_EQ(read_text(c.text, width).status, WidthFileStatus::ok) << c.text.size();
+        EXPECT_EQ(width, c.width) << c.text.size();
     }
 }
 
 TEST(WidthFile, TextThatIsNotANumberLeavesTheWidthAlone) {
     for (const char* text : {"", "abc", "-", " x13"}) {
-        int bits = 12;
-        EXPECT_EQ(read_text(text, bits).status, WidthFileStatus::not_a_number) << text;
-        EXPECT_EQ(bits, 12);
+        int width = 12;
+        EXPECT_EQ(read_text(text, width).status, WidthFileStatus::not_a_number) << text;
+        EXPECT_EQ(width, 12);
     }
 }
 
@@ -64,20 +64,20 @@ TEST(WidthFile, NumbersOutsideElevenToTwentyFiveAreRefused) {
     for (const std::string& text : {std::string("10"), std::string("26"), std::string("0"),
                                     std::string("-13"), std::string("99999999999999999999999"),
                                     std::string("4294967309"), std::string(4094, ' ') + "125"}) {
-        int bits = 12;
-        EXPECT_EQ(read_text(text, bits).status, WidthFileStatus::out_of_range) << text;
-        EXPECT_EQ(bits, 12);
+        int width = 12;
+        EXPECT_EQ(read_text(text, width).status, WidthFileStatus::out_of_range) << text;
+        EXPECT_EQ(width, 12);
     }
 }
 
 TEST(WidthFile, MissingOrFolderIsUnreadableWithTheReason) {
     ScratchFolder folder;
-    int bits = 12;
-    WidthFileResult missing = read_width_file((folder.path / "bits.txt").c_str(), bits);
+    int width = 12;
+    WidthFileResult missing = read_width_file((folder.path / "bits.txt").c_str(), width);
     EXPECT_EQ(missing.status, WidthFileStatus::unreadable);
     EXPECT_EQ(missing.error_number, ENOENT);
     std::filesystem::create_directory(folder.path / "bits.txt");
-    WidthFileResult folder_in_the_way = read_width_file((folder.path / "bits.txt").c_str(), bits);
+    WidthFileResult folder_in_the_way = read_width_file((folder.path / "bits.txt").c_str(), width);
     EXPECT_EQ(folder_in_the_way.status, WidthFileStatus::unreadable);
     EXPECT_EQ(folder_in_the_way.error_number, EISDIR);
     StagedWidth staged;

@@ -8,8 +8,8 @@ namespace tarnwel::test {
 namespace {
 
 struct Said {
-    int restart_bits;
-    int trial_bits;
+    int restart_width;
+    int trial_width;
     bool capped;
     bool operator==(const Said&) const = default;
 };
@@ -22,7 +22,7 @@ std::vector<Said> overflows_until_capped(WidthRule rule) {
         int width = rule.overflowed + 1;
         EXPECT_EQ(rule.overflow_code, end_code(width)) << "before width " << width << " overflows";
         Overflow o = overflow(rule);
-        said.push_back({o.restart_bits, o.trial_bits, o.capped});
+        said.push_back({o.restart_width, o.trial_width, o.capped});
     }
     return said;
 }
@@ -47,11 +47,11 @@ TEST(WidthRule, TheWidthChosenIsOneBelowTheTrialThatFitOrTheCap) {
         bool fit;
     };
     const Case cases[] = {
-        {search_rule(max_bits), 0, 11, true},   // 12 fits without a trial at 11
-        {search_rule(max_bits), 1, 11, true},   // 11 overflowed: still the trial at 12
-        {search_rule(max_bits), 2, 12, true},   // the trial at 13 fits
-        {search_rule(max_bits), 15, 25, false}, // 25 overflowed: the cap as it is
-        {search_rule(13), 3, 13, false},        {fixed_rule(16), 0, 16, false},
+        {search_rule(max_width), 0, 11, true},   // 12 fits without a trial at 11
+        {search_rule(max_width), 1, 11, true},   // 11 overflowed: still the trial at 12
+        {search_rule(max_width), 2, 12, true},   // the trial at 13 fits
+        {search_rule(max_width), 15, 25, false}, // 25 overflowed: the cap as it is
+        {search_rule(13), 3, 13, false},         {fixed_rule(16), 0, 16, false},
         {fixed_rule(16), 6, 16, false},
     };
     for (Case c : cases) {

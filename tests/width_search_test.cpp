@@ -11,18 +11,18 @@ namespace tarnwel::test {
 namespace {
 
 struct Search {
-    WidthChoice choice;
+    CompressResult choice;
     std::vector<int> trials;
 };
 
-Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
+Search search(const Bytes& input, int cap = max_width, long start_at = 0) {
     std::FILE* file = std::tmpfile();
     if (!input.empty()) std::fwrite(input.data(), 1, input.size(), file);
     std::fseek(file, start_at, SEEK_SET);
     Search result;
     CompressOptions options;
     options.cap = cap;
-    options.trial_started = [&result](int bits) { result.trials.push_back(bits); };
+    options.trial_started = [&result](int width) { result.trials.push_back(width); };
     Dictionary dictionary;
     {
         FileSource file_source(file);
@@ -34,8 +34,8 @@ Search search(const Bytes& input, int cap = max_bits, long start_at = 0) {
 }
 
 // New strings that overflow a trial at bits: one more than its codes 256..last_code.
-std::uint64_t overflow_at(int bits) {
-    return (std::uint64_t{1} << bits) - 256;
+std::uint64_t overflow_at(int width) {
+    return (std::uint64_t{1} << width) - 256;
 }
 
 TEST(WidthSearch, ShortOrEmptyInputMakesOneTrialAndChoosesEleven) {
@@ -43,33 +43,33 @@ TEST(WidthSearch, ShortOrEmptyInputMakesOneTrialAndChoosesEleven) {
         Search result = search(input);
         EXPECT_EQ(result.choice.result.status, CodecStatus::ok);
         EXPECT_EQ(result.trials, (std::vector<int>{12}));
-        EXPECT_EQ(result.choice.bits, 11);
+        EXPECT_EQ(result.choice.width, 11);
         EXPECT_TRUE(result.choice.last_trial_fit);
-        EXPECT_EQ(result.choice.last_trial_bits, 12);
+        EXPECT_EQ(result.choice.last_trial_width, 12);
     }
 }
 
 TEST(WidthSearch, DictionaryExactlyFullIsNotAnOverflow) {
     Bytes source = random_bytes(60000, 11);
-    for (int bits : {12, 13}) {
+    for (int width : {12, 13}) {
         // Every code up to last_code given out, and no further new string.
-        Search full = search(prefix_with_new_strings(source, overflow_at(bits) - 1));
-        EXPECT_EQ(full.trials.back(), bits);
+        Search full = search(prefix_with_new_strings(source, overflow_at(width) - 1));
+        EXPECT_EQ(full.trials.back(), width);
         EXPECT_TRUE(full.choice.last_trial_fit);
-        EXPECT_EQ(full.choice.bits, bits - 1);
+        EXPECT_EQ(full.choice.width, width - 1);
         // One new string more overflows, and the next width is tried.
-        Search over = search(prefix_with_new_strings(source, overflow_at(bits)));
-        EXPECT_EQ(over.trials.back(), bits + 1);
-        EXPECT_EQ(over.choice.bits, bits);
+        Search over = search(prefix_with_new_strings(source, overflow_at(width)));
+        EXPECT_EQ(over.trials.back(), width + 1);
+        EXPECT_EQ(over.choice.width, width);
     }
 }
 
 TEST(WidthSearch, TrialsClimbUntilOneFitsAndTheWidthBeforeItIsChosen) {
     Search result = search(random_bytes(15000, 3)); // overflows 12 and 13, fits 14
     EXPECT_EQ(result.trials, (std::vector<int>{12, 13, 14}));
-    EXPECT_EQ(result.choice.bits, 13);
+    EXPECT_EQ(result.choice.width, 13);
     EXPECT_TRUE(result.choice.last_trial_fit);
-    EXPECT_EQ(result.choice.last_trial_bits, 14);
+    EXPECT_EQ(result.choice.last_trial_width, 14);
 }
 
 TEST(WidthSearch, ChoiceFollowsTheNewStringCountOfAnUnboundedParse) {
@@ -81,7 +81,7 @@ TEST(WidthSearch, ChoiceFollowsTheNewStringCountOfAnUnboundedParse) {
         while (strings >= overflow_at(expected))
             ++expected;
         Search result = search(input);
-        EXPECT_EQ(result.choice.bits, expected - 1) << input.size() << " bytes";
+        EXPECT_EQ(result.choice.width, expected - 1) << input.size() << " bytes";
         EXPECT_EQ(result.trials.back(), expected);
     }
 }
@@ -89,15 +89,15 @@ TEST(WidthSearch, ChoiceFollowsTheNewStringCountOfAnUnboundedParse) {
 TEST(WidthSearch, EveryTrialStartsFromTheFirstByte) {
     Bytes input = random_bytes(15000, 3);
     // Left part-way through by its opener, and by the trials that stop early.
-    Search result = search(input, max_bits, 14000);
+    Search result = search(input, max_width, 14000);
     EXPECT_EQ(result.trials, (std::vector<int>{12, 13, 14}));
-    EXPECT_EQ(result.choice.bits, 13);
+    EXPECT_EQ(result.choice.width, 13);
 }
 
 TEST(WidthSearch, StopsAtTheCapWhenTheLastTrialStillOverflows) {
     Search result = search(random_bytes(15000, 3), 13);
     EXPECT_EQ(result.trials, (std::vector<int>{12, 13}));
-    EXPECT_EQ(result.choice.bits, 13);
+    EXPECT_EQ(result.choice.width, 13);
     EXPECT_FALSE(result.choice.last_trial_fit);
 }
 
@@ -111,11 +111,11 @@ TEST(WidthSearch, PipeIsSearchedLikeTheSameBytesInAFile) {
     Dictionary dictionary;
     FileSource pipe_source(reading);
     CodecSourceOver source(pipe_source);
-    WidthChoice choice = search_width(source, dictionary);
+    CompressResult choice = search_width(source, dictionary);
     std::fclose(reading);
     EXPECT_EQ(choice.result.status, CodecStatus::ok);
     EXPECT_EQ(choice.result.bytes_in, input.size());
-    EXPECT_EQ(choice.bits, search(input).choice.bits);
+    EXPECT_EQ(choice.width, search(input).choice.width);
 }
 
 } // namespace

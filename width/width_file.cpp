@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "codec/widths.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
-#include "codec/widths.h"
 
 namespace tarnwel {
 
@@ -17,7 +17,7 @@ namespace {
 // Reads the number as "%d" reads it from a stream: to its end, after any
 // amount of white space, a character at a time from stdio's buffer, so
 // that neither a cap on the length nor the whole file in memory is needed.
-WidthFileResult parse_width(std::FILE* file, int& bits) {
+WidthFileResult parse_width(std::FILE* file, int& width) {
     errno = 0;
     int c = std::getc(file);
     while (c != EOF && std::isspace(c) != 0)
@@ -28,14 +28,14 @@ WidthFileResult parse_width(std::FILE* file, int& bits) {
     std::int64_t value = 0;
     for (; c != EOF && std::isdigit(c) != 0; c = std::getc(file)) {
         // Any number past the widest width is refused, however many digits it has.
-        value = std::min<std::int64_t>(value * 10 + (c - '0'), max_bits + 1);
+        value = std::min<std::int64_t>(value * 10 + (c - '0'), max_width + 1);
     }
     // A read that failed before the number ended leaves it unknown.
     if (c == EOF && std::ferror(file) != 0) return {WidthFileStatus::unreadable, last_error_or()};
     if (!digits) return {WidthFileStatus::not_a_number, 0};
-    if (negative || value < min_bits || value > max_bits)
+    if (negative || value < min_width || value > max_width)
         return {WidthFileStatus::out_of_range, 0};
-    bits = static_cast<int>(value);
+    width = static_cast<int>(value);
     return {};
 }
 
@@ -46,11 +46,11 @@ int reserve_width_file(const char* path, StagedWidth& staged) {
     return open_new_version(path, false, staged.replacement, staged.file);
 }
 
-int write_staged_width(StagedWidth& staged, int bits) {
+int write_staged_width(StagedWidth& staged, int width) {
     std::FILE* file = staged.file;
     staged.file = nullptr;
     errno = 0;
-    int error = std::fprintf(file, "%d", bits) > 0 && std::fflush(file) == 0 ? 0 : last_error_or();
+    int error = std::fprintf(file, "%d", width) > 0 && std::fflush(file) == 0 ? 0 : last_error_or();
     carry_over_attributes(staged.replacement, file);
     errno = 0;
     if (std::fclose(file) != 0 && error == 0) error = last_error_or();
@@ -69,11 +69,11 @@ void discard_width_file(StagedWidth& staged) {
     discard_new_version(staged.replacement);
 }
 
-WidthFileResult read_width_file(const char* path, int& bits) {
+WidthFileResult read_width_file(const char* path, int& width) {
     int open_error = 0;
     std::FILE* file = open_regular_file(path, open_error);
     if (file == nullptr) return {WidthFileStatus::unreadable, open_error};
-    WidthFileResult result = parse_width(file, bits);
+    WidthFileResult result = parse_width(file, width);
     std::fclose(file);
     return result;
 }

@@ -1,4 +1,4 @@
-// The width file carries BITS from a compressing run to an expanding one: the
+// The width file carries the width from a compressing run to an expanding one: the
 // compressed stream itself does not record it. It holds the width in decimal
 // and nothing else, not even a line break.
 //
@@ -32,7 +32,7 @@ int reserve_width_file(const char* path, StagedWidth& staged);
 
 // Writes bits to the reserved file and closes it, with the old width
 // file's permissions. Returns 0, or the error number.
-int write_staged_width(StagedWidth& staged, int bits);
+int write_staged_width(StagedWidth& staged, int width);
 
 // Puts the staged width in place of the old one (or, on a failure, removes
 // it). Returns 0, or the errno.
@@ -56,6 +56,6 @@ struct WidthFileResult {
 // Reads a decimal width the way "%d" would: any amount of white space, an
 // optional sign, digits. Anything after the digits is ignored. The file is
 // opened once and never waited on: a FIFO or a device is refused, not read.
-WidthFileResult read_width_file(const char* path, int& bits);
+WidthFileResult read_width_file(const char* path, int& width);
 
 } // namespace tarnwel

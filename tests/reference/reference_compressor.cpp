@@ -7,7 +7,7 @@ namespace tarnwel::reference {
 CodecResult compress_stream(Dictionary& dictionary, ByteSource& input, ByteSink& output) {
     clear_dictionary(dictionary);
     ByteReader reader = make_reader(input);
-    CodeWriter writer = make_code_writer(output, dictionary.bits);
+    CodeWriter writer = make_code_writer(output, dictionary.width);
 
     // An empty input leaves this at -1, which stands for an all-ones code.
     std::int32_t current = read_byte(reader);
@@ -31,8 +31,8 @@ CodecResult compress_stream(Dictionary& dictionary, ByteSource& input, ByteSink&
     }
     if (writer.bytes.error_number == 0 && reader.error_number == 0) {
         put_code(writer,
-                 current < 0 ? end_code(dictionary.bits) : static_cast<std::uint32_t>(current));
-        put_code(writer, end_code(dictionary.bits));
+                 current < 0 ? end_code(dictionary.width) : static_cast<std::uint32_t>(current));
+        put_code(writer, end_code(dictionary.width));
     }
     return pass_result(reader, writer.bytes);
 }

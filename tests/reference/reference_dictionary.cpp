@@ -4,8 +4,8 @@
 
 namespace tarnwel::reference {
 
-bool allocate_tables(Dictionary& dictionary, int bits) {
-    std::size_t slots = static_cast<std::size_t>(TABLESIZE[static_cast<std::size_t>(bits)]);
+bool allocate_tables(Dictionary& dictionary, int width) {
+    std::size_t slots = static_cast<std::size_t>(TABLESIZE[static_cast<std::size_t>(width)]);
     dictionary.slot_count = 0;
     if (!allocate_zeroed(dictionary.code_table, slots) ||
         !allocate_zeroed(dictionary.prefix_table, slots) ||
@@ -13,7 +13,7 @@ bool allocate_tables(Dictionary& dictionary, int bits) {
         dictionary = Dictionary{};
         return false;
     }
-    dictionary.bits = bits;
+    dictionary.width = width;
     dictionary.slot_count = static_cast<std::int32_t>(slots);
     return true;
 }

@@ -5,21 +5,21 @@
 
 namespace tarnwel::reference {
 
-bool allocate_expander(ExpanderTables& tables, int bits) {
-    std::size_t codes = std::size_t{1} << bits;
+bool allocate_expander(ExpanderTables& tables, int width) {
+    std::size_t codes = std::size_t{1} << width;
     if (!allocate_zeroed(tables.prefix_table, codes) ||
         !allocate_zeroed(tables.byte_table, codes) ||
         !allocate_zeroed(tables.unwind_stack, codes - first_free_code)) {
         tables = ExpanderTables{};
         return false;
     }
-    tables.bits = bits;
+    tables.width = width;
     return true;
 }
 
 std::int64_t unwind_code(ExpanderTables& tables, std::size_t position, std::uint32_t code) {
     std::uint32_t steps = 0;
-    const std::uint32_t last = last_code(tables.bits);
+    const std::uint32_t last = last_code(tables.width);
     while (code > 255) {
         if (position >= tables.unwind_stack.size || steps >= last) return -1;
         tables.unwind_stack[position++] = tables.byte_table[code];
@@ -53,10 +53,10 @@ CodecResult finish(CodeReader& reader, ByteWriter& writer, CodecStatus status) {
 } // namespace
 
 CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output) {
-    CodeReader reader = make_code_reader(input, tables.bits);
+    CodeReader reader = make_code_reader(input, tables.width);
     ByteWriter writer = make_writer(output);
-    const std::uint32_t end = end_code(tables.bits);
-    const std::uint32_t last = last_code(tables.bits);
+    const std::uint32_t end = end_code(tables.width);
+    const std::uint32_t last = last_code(tables.width);
     std::uint32_t free_code = first_free_code;
 
     std::uint32_t previous = get_code(reader);

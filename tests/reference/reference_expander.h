@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "codec/huge_array.h"
+#include "codec/mapped_array.h"
 
 #include "codec/byte_io.h"
 #include "codec/codec_result.h"
@@ -22,17 +22,17 @@
 namespace tarnwel::reference {
 
 struct ExpanderTables {
-    int bits = 12;
-    HugeArray<std::int32_t> prefix_table; // indexed by code; set before it is read
-    HugeArray<std::uint8_t> byte_table;   // indexed by code; set before it is read
+    int width = 12;
+    MappedArray<std::int32_t> prefix_table; // indexed by code; set before it is read
+    MappedArray<std::uint8_t> byte_table;   // indexed by code; set before it is read
     // Holds one string spelled backwards. The longest string a valid stream
-    // carries at BITS is 2^BITS - 256 bytes (the code one below last_code,
+    // carries at a width is 2^width - 256 bytes (the code one below last_code,
     // extended by its own first byte), so this never has to grow.
-    HugeArray<std::uint8_t> unwind_stack;
+    MappedArray<std::uint8_t> unwind_stack;
 };
 
 // Sizes the tables for a width from 9 to 25. False when memory runs out.
-bool allocate_expander(ExpanderTables& tables, int bits);
+bool allocate_expander(ExpanderTables& tables, int width);
 
 // Spells the string of code into unwind_stack from position upwards, last
 // byte first, and returns the position of its first byte. Returns -1 for a

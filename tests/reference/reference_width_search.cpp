@@ -26,20 +26,20 @@ bool trial_fills(Dictionary& dictionary, ByteReader& reader) {
     return false;
 }
 
-WidthChoice search_width(const std::uint8_t* input, std::size_t size,
-                         const std::function<void(int bits)>& trial_started, int cap) {
-    WidthChoice choice;
+CompressResult search_width(const std::uint8_t* input, std::size_t size,
+                            const std::function<void(int width)>& trial_started, int cap) {
+    CompressResult choice;
     Dictionary dictionary;
-    for (int bits = default_bits;; ++bits) {
-        if (!allocate_tables(dictionary, bits)) {
+    for (int width = default_width;; ++width) {
+        if (!allocate_tables(dictionary, width)) {
             choice.result.status = CodecStatus::out_of_memory;
             return choice;
         }
         SpanSource source(input, size);
         ByteReader reader = make_reader(source);
-        if (trial_started) trial_started(bits);
+        if (trial_started) trial_started(width);
         bool overflowed = trial_fills(dictionary, reader);
-        choice.last_trial_bits = bits;
+        choice.last_trial_width = width;
         if (reader.error_number != 0) {
             choice.result.status = CodecStatus::read_failed;
             choice.result.error_number = reader.error_number;
@@ -47,11 +47,11 @@ WidthChoice search_width(const std::uint8_t* input, std::size_t size,
         }
         if (!overflowed) {
             choice.last_trial_fit = true;
-            choice.bits = bits - 1;
+            choice.width = width - 1;
             return choice;
         }
-        if (bits >= cap) {
-            choice.bits = cap;
+        if (width >= cap) {
+            choice.width = cap;
             return choice;
         }
     }

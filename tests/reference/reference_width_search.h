@@ -8,8 +8,8 @@
 // every code up to last_code has been given out (a dictionary that only just
 // fills does not count). Trials run at 12, 13, ... until one does not
 // overflow; the input is then compressed one bit narrower, at the last width
-// that overflowed, or at 11 when 12 already sufficed. No width past max_bits
-// is tried: if that trial still overflows, max_bits is used as it is.
+// that overflowed, or at 11 when 12 already sufficed. No width past max_width
+// is tried: if that trial still overflows, max_width is used as it is.
 #pragma once
 
 #include <functional>
@@ -26,8 +26,8 @@ namespace tarnwel::reference {
 bool trial_fills(Dictionary& dictionary, ByteReader& reader);
 
 // Runs the trials over the size bytes at input, each from the first byte.
-WidthChoice search_width(const std::uint8_t* input, std::size_t size,
-                         const std::function<void(int bits)>& trial_started = {},
-                         int cap = max_bits);
+CompressResult search_width(const std::uint8_t* input, std::size_t size,
+                            const std::function<void(int width)>& trial_started = {},
+                            int cap = max_width);
 
 } // namespace tarnwel::reference

@@ -1,6 +1,6 @@
 // Zero-filled arrays for the large tables, mapped straight from the system:
 // a fresh table needs no clearing, costs nothing until its pages are used
-// (a short input at BITS 25 starts at once), and is backed by 2 MiB pages
+// (a short input at width 25 starts at once), and is backed by 2 MiB pages
 // where the system offers them. A probe lands anywhere in hundreds of
 // megabytes, and with small pages nearly every probe would also miss the TLB.
 //
@@ -19,29 +19,29 @@
 
 namespace tarnwel {
 
-struct HugeBlock {
+struct MappedBlock {
     void* memory = nullptr;
     std::size_t bytes = 0;
 };
 
 // Maps bytes of zeroed memory; memory is nullptr when the system refuses.
-HugeBlock map_huge(std::size_t bytes, PageSize size);
-void unmap_huge(HugeBlock& block);
+MappedBlock map_block(std::size_t bytes, PageSize size);
+void unmap_block(MappedBlock& block);
 
-template <class T> struct HugeArray {
-    HugeBlock block;
+template <class T> struct MappedArray {
+    MappedBlock block;
     std::size_t size = 0;
 
-    HugeArray() = default;
-    HugeArray(const HugeArray&) = delete;
-    HugeArray& operator=(const HugeArray&) = delete;
-    HugeArray(HugeArray&& other) noexcept { *this = std::move(other); }
-    HugeArray& operator=(HugeArray&& other) noexcept {
+    MappedArray() = default;
+    MappedArray(const MappedArray&) = delete;
+    MappedArray& operator=(const MappedArray&) = delete;
+    MappedArray(MappedArray&& other) noexcept { *this = std::move(other); }
+    MappedArray& operator=(MappedArray&& other) noexcept {
         std::swap(block, other.block);
         std::swap(size, other.size);
         return *this;
     }
-    ~HugeArray() { unmap_huge(block); }
+    ~MappedArray() { unmap_block(block); }
 
     bool empty() const { return size == 0; }
     T* data() { return static_cast<T*>(block.memory); }
@@ -53,10 +53,10 @@ template <class T> struct HugeArray {
 // Replaces the array with count zeroed entries. False, and the array left
 // empty, when memory runs out.
 template <class T>
-bool allocate_zeroed(HugeArray<T>& array, std::size_t count, PageSize size = PageSize::large) {
-    unmap_huge(array.block);
+bool allocate_zeroed(MappedArray<T>& array, std::size_t count, PageSize size = PageSize::large) {
+    unmap_block(array.block);
     array.size = 0;
-    array.block = map_huge(count * sizeof(T), size);
+    array.block = map_block(count * sizeof(T), size);
     if (array.block.memory == nullptr) return false;
     array.size = count;
     return true;

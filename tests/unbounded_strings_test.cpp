@@ -1,4 +1,4 @@
-#include "codec/leading_strings.h"
+#include "codec/unbounded_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ struct Parsed {
 
 Parsed parse_unbounded(const Bytes& input) {
     Parsed parsed;
-    parsed.codes = reference_codes(input, max_bits);
+    parsed.codes = reference_codes(input, max_width);
     parsed.codes.resize(parsed.codes.size() - 2);
     std::vector<std::string> strings;
     for (int byte = 0; byte < 256; ++byte)
@@ -34,7 +34,7 @@ Parsed parse_unbounded(const Bytes& input) {
     return parsed;
 }
 
-TEST(LeadingStrings, LengthsWorkedOutFromTheCodesAreTheStringsLengths) {
+TEST(UnboundedStrings, LengthsWorkedOutFromTheCodesAreTheStringsLengths) {
     // Random bytes, then a run of zeros whose strings pass 255 bytes, then
     // text that meets those long strings' prefixes again.
     Bytes input = random_bytes(3000, 1);
@@ -47,22 +47,22 @@ TEST(LeadingStrings, LengthsWorkedOutFromTheCodesAreTheStringsLengths) {
 
     // The lengths are worked out a block at a time, the list's room growing
     // between (a file that grew while it was read).
-    LeadingStrings leading;
-    note_leading_codes(leading, parsed.codes.data(), half, half);
-    work_out_lengths(leading);
-    note_leading_codes(leading, parsed.codes.data(), count, count);
-    work_out_lengths(leading);
-    ASSERT_FALSE(leading.off);
+    UnboundedStrings strings;
+    note_unbounded_codes(strings, parsed.codes.data(), half, half);
+    work_out_lengths(strings);
+    note_unbounded_codes(strings, parsed.codes.data(), count, count);
+    work_out_lengths(strings);
+    ASSERT_FALSE(strings.off);
     std::size_t long_ones = 0;
     std::int64_t start = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        ASSERT_EQ(string_length(leading, k), parsed.lengths[k]) << "string " << k;
+        ASSERT_EQ(string_length(strings, k), parsed.lengths[k]) << "string " << k;
         long_ones += parsed.lengths[k] >= long_length;
         // Following finds every string's start, and no place within one.
-        ASSERT_TRUE(follow_to(leading, start)) << "string " << k;
-        EXPECT_EQ(leading.next, k);
+        ASSERT_TRUE(follow_to(strings, start)) << "string " << k;
+        EXPECT_EQ(strings.next, k);
         if (parsed.lengths[k] > 1) {
-            EXPECT_FALSE(follow_to(leading, start + 1));
+            EXPECT_FALSE(follow_to(strings, start + 1));
         }
         start += parsed.lengths[k];
     }
@@ -70,10 +70,10 @@ TEST(LeadingStrings, LengthsWorkedOutFromTheCodesAreTheStringsLengths) {
 
     // A restart past the strings there is room for (the list outgrew its
     // room within a block) turns following off for the rest of the run.
-    LeadingStrings outgrown;
-    note_leading_codes(outgrown, parsed.codes.data(), half, half);
+    UnboundedStrings outgrown;
+    note_unbounded_codes(outgrown, parsed.codes.data(), half, half);
     restart_following(outgrown, parsed.codes.data(), half + 10, 0);
-    note_leading_codes(outgrown, parsed.codes.data(), count, count);
+    note_unbounded_codes(outgrown, parsed.codes.data(), count, count);
     work_out_lengths(outgrown);
     EXPECT_FALSE(follow_to(outgrown, 0));
 }
