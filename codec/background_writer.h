@@ -1,5 +1,5 @@
 // Writing a large output costs the kernel a copy into fresh page-cache
-// pages, a good part of expanding (a fifth of a 1 GiB run). A background
+// pages, a good part of expanding (docs/performance.md). A background
 // writer takes one stretch of bytes at a time and writes it on the other
 // core while the caller goes on producing the next one.
 //

@@ -40,8 +40,8 @@ CodeWriter make_code_writer(ByteSink& sink, int width);
 // Appends count codes, the same bytes as put_code for each: for a list of
 // codes packed at once (the shared codes in front of the frozen stream).
 // The pending bits stay in a register and go to the buffer four bytes at a
-// time, with one wide store: put_code, code by code, kept its state in the
-// writer through its byte stores, and took three times the instructions.
+// time, with one wide store: put_code, code by code, keeps its state in the
+// writer through its byte stores, which a list of codes need not.
 void put_codes(CodeWriter& writer, const std::uint32_t* codes, std::size_t count);
 CodeReader make_code_reader(ByteSource& source, int width);
 
@@ -50,8 +50,8 @@ CodeReader make_code_reader(ByteSource& source, int width);
 //
 // The whole bytes, one to four of them, go to the buffer with one store of
 // all four where it has room (the ones past them are written over by the
-// next code): byte by byte, each with its own test of the buffer, packing
-// cost the frozen parse 5 more instructions a byte on random bytes.
+// next code), rather than byte by byte, each with its own test of the
+// buffer, in the frozen parse's loop.
 inline void put_code(CodeWriter& writer, std::uint32_t code) {
     TARNWEL_INVARIANT(code <= end_code(writer.width));
     std::uint32_t pending = writer.write_buffer | code << (32 - writer.width - writer.write_count);

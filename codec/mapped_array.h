@@ -4,11 +4,10 @@
 // where the system offers them. A probe lands anywhere in hundreds of
 // megabytes, and with small pages nearly every probe would also miss the TLB.
 //
-// Arrays written and read in order take small pages: on the machines this
-// project runs on, a large page the system hands out for the first time
-// costs about four times as much to fault in as the small pages it replaces
-// (128 MiB took 150 to 190 ms against 40), and in order the TLB has no misses
-// to save.
+// Arrays written and read in order take small pages: a large page the
+// system hands out for the first time costs several times as much to fault
+// in as the small pages it replaces (docs/performance.md), and in order the
+// TLB has no misses to save.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Fresh memory is not free at first touch: the kernel zeroes every page on
-// its first write, and on these machines that costs as much as a good part
-// of a pass (a third of expanding random data). Tables that fill from the
+// its first write, and that costs as much as a good part of a pass
+// (docs/performance.md). Tables that fill from the
 // front, like the expander's, can have their pages faulted in on the second
 // core, a little ahead of the code that fills them.
 //
