@@ -88,4 +88,46 @@ void report_staging_error(const char* staging_path, const char* output_path, int
                 output_path, error_text(error_number));
 }
 
+std::string trial_phase(int width) {
+    return "Testing BITS = " + std::to_string(width);
+}
+
+std::string expanding_phase() {
+    return "Expanding";
+}
+
+namespace {
+
+std::string format(const char* pattern, double a, double b = 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a, b);
+    return text;
+}
+
+} // namespace
+
+std::string progress_text(const std::string& phase, std::uint64_t done, std::uint64_t total,
+                          double elapsed) {
+    double megabytes = static_cast<double>(done) / 1e6;
+    double rate = elapsed > 0 ? megabytes / elapsed : 0;
+    std::string text = phase;
+    if (total == 0) return text + format(": %.1f MB, %.1f MB/s", megabytes, rate);
+    double share = static_cast<double>(done) / static_cast<double>(total);
+    text += format(": %3.0f%%, %.1f MB/s", 100 * share, rate);
+    // Below a second or a percent the rate is still too rough to predict from.
+    if (elapsed >= 1 && share >= 0.01 && share < 1)
+        text += format(", about %.0f s left", elapsed * (1 - share) / share);
+    return text;
+}
+
+std::string fit_progress_text(std::string text, std::size_t width) {
+    while (text.size() > width) {
+        std::size_t last_part = text.rfind(", ");
+        if (last_part == std::string::npos) break;
+        text.resize(last_part);
+    }
+    if (text.size() > width) text.resize(width);
+    return text;
+}
+
 } // namespace tarnwel

@@ -1,10 +1,12 @@
 // The messages the driver shows a person, all on standard output, byte for
 // byte as users and scripts know them: the screen clearing, the progress of
-// a compressing or expanding run, its report, and its failures. (The
+// a compressing or expanding run (the progress line's texts too), its
+// report, and its failures. (The
 // platform's console.h only says whether standard output is a terminal.)
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tarnwel {
 
@@ -43,11 +45,33 @@ void report_no_width(const char* width_path);
 // A regular input that was cut while the run read it.
 void report_input_changed(const char* input_path);
 
+// What a run was doing with a file when the system failed it: the <what>
+// of report_file_error.
+inline constexpr const char* cannot_open_input = "cannot open input";
+inline constexpr const char* cannot_read_input = "cannot read input";
+inline constexpr const char* cannot_create_output = "cannot create output";
+inline constexpr const char* cannot_write_output = "cannot write output";
+inline constexpr const char* cannot_read_width_file = "cannot read width file";
+inline constexpr const char* cannot_write_width_file = "cannot write width file";
+
 // "tarnwel: <what> <path>: <reason>" for a failure of the system's making.
 void report_file_error(const char* what, const char* path, int error_number);
 
 // "tarnwel: cannot write staging file <staging> for output <output>: <reason>",
 // for an output that cannot seek, whose stream is staged in a file.
 void report_staging_error(const char* staging_path, const char* output_path, int error_number);
+
+// The progress line's phases: a trial, and expanding.
+std::string trial_phase(int width);
+std::string expanding_phase();
+
+// The text shown for a phase that has read done bytes in elapsed seconds.
+std::string progress_text(const std::string& phase, std::uint64_t done, std::uint64_t total,
+                          double elapsed);
+
+// text shortened to at most width characters: whole parts go first, from
+// the end (the time left, then the speed; parts are separated by ", ",
+// which no phase name holds), then what is still too long is cut.
+std::string fit_progress_text(std::string text, std::size_t width);
 
 } // namespace tarnwel

@@ -1,9 +1,8 @@
 // A one-line progress display for terminals: phase, share of the input
-// done, speed and time left, redrawn in place with a carriage return. It
-// appears only once a phase has run for half a second, is redrawn at most
-// ten times a second, and is erased before the next message, so the
-// messages read exactly as they do without it. When standard output is not
-// a terminal it writes nothing at all.
+// done, speed and time left (its texts are in messages.h), redrawn in place with a carriage return.
+// It appears only once a phase has run for half a second, is redrawn at most ten times a second,
+// and is erased before the next message, so the messages read exactly as they do without it. When
+// standard output is not a terminal it writes nothing at all.
 //
 // The line never wraps: a carriage return goes back to the start of the
 // last row only, and the rows above would stay on screen. It is shortened
@@ -37,14 +36,5 @@ void report_progress(ProgressLine& line, std::uint64_t bytes_done);
 
 // Clears the line, so that the next message starts at the left margin.
 void erase_progress(ProgressLine& line);
-
-// The text shown for a phase that has read done bytes in elapsed seconds.
-std::string progress_text(const std::string& phase, std::uint64_t done, std::uint64_t total,
-                          double elapsed);
-
-// text shortened to at most width characters: whole parts go first, from
-// the end (the time left, then the speed; parts are separated by ", ",
-// which no phase name holds), then what is still too long is cut.
-std::string fit_progress_text(std::string text, std::size_t width);
 
 } // namespace tarnwel

@@ -69,17 +69,17 @@ struct RunState {
 // Finishes the output, where a full disk may show itself only now.
 bool finish_output(RunState& state) {
     int error = finish_output_file(state.output);
-    if (error != 0) report_file_error("cannot write output", state.output_path, error);
+    if (error != 0) report_file_error(cannot_write_output, state.output_path, error);
     return error == 0;
 }
 
 int report_codec_failure(const RunState& state, const PassOutcome& result, int width) {
     switch (result.status) {
     case TARNWEL_READ_FAILED:
-        report_file_error("cannot read input", state.input_path, result.error_number);
+        report_file_error(cannot_read_input, state.input_path, result.error_number);
         break;
     case TARNWEL_WRITE_FAILED:
-        report_file_error("cannot write output", state.output_path, result.error_number);
+        report_file_error(cannot_write_output, state.output_path, result.error_number);
         break;
     case TARNWEL_OUT_OF_MEMORY:
         report_out_of_memory(width);
@@ -108,7 +108,7 @@ void trial_started(RunState& state, int width) {
     auto& progress = state.progress;
     erase_progress(progress);
     announce_trial(width);
-    start_phase(progress, "Testing BITS = " + std::to_string(width));
+    start_phase(progress, trial_phase(width));
 }
 
 std::function<void(std::uint64_t)> progress_hook(RunState& state) {
@@ -129,7 +129,7 @@ bool width_chosen(RunState& state, const tarnwel_compress_report& choice) {
     // it fails the run.
     state.width_file_error = write_staged_width(state.width_file, choice.width);
     if (state.width_file_error != 0) {
-        report_file_error("cannot write width file", width_file_name, state.width_file_error);
+        report_file_error(cannot_write_width_file, width_file_name, state.width_file_error);
         return false;
     }
     announce_compressing(choice.width);
@@ -165,7 +165,7 @@ bool input_shrank(const RunState& state, std::optional<std::uint64_t> bytes_read
 // new file cannot take the output's name.
 bool keep_output(RunState& state) {
     int error = keep_output_file(state.output);
-    if (error != 0) report_file_error("cannot write output", state.output_path, error);
+    if (error != 0) report_file_error(cannot_write_output, state.output_path, error);
     return error == 0;
 }
 
@@ -176,7 +176,7 @@ bool deliver_stream(const RunState& state, StreamOutput& stream) {
     if (stream.staging_error != 0)
         report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
     else if (error != 0)
-        report_file_error("cannot write output", state.output_path, error);
+        report_file_error(cannot_write_output, state.output_path, error);
     return stream.staging_error == 0 && error == 0;
 }
 
@@ -214,7 +214,7 @@ int compress_mode(RunState& state) {
         if (!keep_output(state)) return exit_failure;
         int error = commit_width_file(state.width_file);
         if (error != 0) {
-            report_file_error("cannot write width file", width_file_name, error);
+            report_file_error(cannot_write_width_file, width_file_name, error);
             return exit_failure;
         }
         release_guard(state.width_guard);
@@ -229,7 +229,7 @@ int compress_mode(RunState& state) {
 bool prepare_expanding(RunState& state) {
     WidthFileResult width = read_width_file(width_file_name, state.width);
     if (width.status == WidthFileStatus::unreadable) {
-        report_file_error("cannot read width file", width_file_name, width.error_number);
+        report_file_error(cannot_read_width_file, width_file_name, width.error_number);
         return false;
     }
     if (width.status == WidthFileStatus::out_of_range) {
@@ -246,7 +246,7 @@ bool prepare_expanding(RunState& state) {
 
 int decompress_mode(RunState& state) {
     announce_expanding();
-    start_phase(state.progress, "Expanding");
+    start_phase(state.progress, expanding_phase());
     FileSource input(state.input, progress_hook(state));
     FileSink output(state.output.file);
     const tarnwel_source source = source_of(input);
@@ -288,7 +288,7 @@ bool open_output(RunState& state) {
     state.output.path = state.output_path;
     int error = open_output_file(state.output);
     if (error != 0) {
-        report_file_error("cannot create output", state.output_path, error);
+        report_file_error(cannot_create_output, state.output_path, error);
         return false;
     }
     return true;
@@ -301,7 +301,7 @@ bool reserve_width(RunState& state) {
     SignalsHeld held; // the reserved file is removed by whatever ends the run
     int error = reserve_width_file(width_file_name, state.width_file);
     if (error != 0) {
-        report_file_error("cannot write width file", width_file_name, error);
+        report_file_error(cannot_write_width_file, width_file_name, error);
         return false;
     }
     state.width_guard = guard_new_version(state.width_file.replacement, state.width_file.file);
@@ -313,7 +313,7 @@ bool reserve_width(RunState& state) {
 bool prepare_run(RunState& state, bool compressing) {
     state.input = open_input_file(state.input_path);
     if (state.input == nullptr) {
-        report_file_error("cannot open input", state.input_path, errno);
+        report_file_error(cannot_open_input, state.input_path, errno);
         return false;
     }
     state.input_size = regular_file_size(state.input);

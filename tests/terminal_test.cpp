@@ -2,6 +2,7 @@
 // during long phases, and afterwards exactly the messages a script sees.
 #include <gtest/gtest.h>
 
+#include "driver/messages.h"
 #include "driver/progress.h"
 #include "test_support.h"
 
