@@ -207,7 +207,12 @@ tarnwel_status copy_out(const std::vector<std::uint8_t>& bytes, void* output, st
 extern "C" {
 
 const char* tarnwel_status_name(tarnwel_status status) {
-    switch (status) {
+    // A C caller may pass any int; as a C++ enum only the statuses' values
+    // are valid, so the value is taken from the bytes.
+    int value = 0;
+    std::memcpy(&value, &status, sizeof value);
+    static_assert(sizeof value == sizeof status, "the status is an int's size");
+    switch (value) {
     case TARNWEL_OK:
         return "TARNWEL_OK";
     case TARNWEL_BAD_ARGUMENT:
