@@ -76,10 +76,8 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_cod
 
 // The code below which new strings are quiet (see Pass::quiet_until). One
 // comparison in the parse stands for the tests of the overflow, the table's
-// fill, the per-code records and the room for codes; with the codes stored
-// by index and the table's places reloaded only when it grew, that took
-// the unbounded parse from 67.1 to 60.7 instructions a byte on text and
-// from 77.1 to 62.5 on random bytes.
+// fill, the per-code records and the room for codes, so that a new string
+// that needs nothing but its place costs one test.
 std::uint32_t quiet_until(const Pass& pass) {
     std::uint64_t until = std::min<std::uint64_t>(pass.rule.overflow_code,
                                                   quiet_codes_end(pass.dictionary, pass.free_code));
@@ -117,10 +115,9 @@ bool grow_codes(Pass& pass) {
 
 // A new string met by the unbounded parse at the byte at `at`, where the
 // string `code` ends, out of line: whatever it needs first. (It finds the
-// string's place again rather than take it from the parse, which then kept
-// the place in memory for it at every new string: 1.0 instructions a byte
-// on random bytes.) False when the parse is over (the cap overflowed) or
-// memory ran out.
+// string's place again rather than take it from the parse, which would then
+// keep the place in memory at every new string.) False when the parse is
+// over (the cap overflowed) or memory ran out.
 [[gnu::noinline]] bool new_string(Pass& pass, std::uint32_t code, std::uint64_t hash,
                                   const std::uint8_t* at) {
     std::size_t shared_codes = 0;
@@ -146,8 +143,8 @@ bool grow_codes(Pass& pass) {
 
 // new_string inline in the parse, for the case of nearly every new string:
 // no width overflows and the table neither grows nor widens, so the string
-// only takes the next code. Called out of line for every string, the miss
-// path cost 1.3 instructions a byte more on text and 4.5 on random bytes.
+// only takes the next code. Only the rare string that needs more goes out
+// of line, so the common miss path stays in the loop's registers.
 template <bool compressing>
 [[gnu::always_inline]] inline AfterString add_new_string(Pass& pass, const StringEnd& miss,
                                                          const std::uint8_t* at) {

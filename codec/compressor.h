@@ -13,13 +13,11 @@
 // the unbounded one (codec/frozen_parse.h); at the end the shared codes are
 // packed in front of its stream (codec/stream_assembly.h).
 //
-// Tried and dropped: for a file, searching alone and then parsing the
-// chosen width's frozen stream in a second pass, re-reading the file from
-// where that width overflowed, so that no frozen parse is thrown away. On
-// 32 MiB inputs text took 5% less time, but headers, executables and
-// random bytes 5 to 7% more than the two parses interleaved on one core.
-// On two cores the frozen parses that are thrown away cost no time of the
-// unbounded parse's, which is the one that sets the pace.
+// Tried and dropped: for a file, searching alone and then parsing the chosen
+// width's frozen stream in a second pass from where that width overflowed,
+// because re-reading the file cost more on most inputs than the frozen
+// parses it saves, and on two cores those cost the unbounded parse no time;
+// see docs/performance.md.
 #pragma once
 
 #include <functional>

@@ -21,17 +21,13 @@ constexpr std::size_t ring_blocks = 64;
 // How far the second thread's frozen parse stays behind while the leading
 // parse expects to overflow another width: its parse of those blocks would
 // be thrown away at the restart. Half the ring, so that the unbounded parse
-// seldom waits for a slot (28 of 32 slots made it wait on headers).
+// seldom waits for a slot (a lag of nearly the ring's length made it wait).
 constexpr std::uint64_t lag_blocks = ring_blocks / 2;
 // Without a second thread, while the unbounded parse expects another width to
 // overflow, the ring grows up to this many blocks (16 MiB) rather than have
 // the frozen parse take its oldest block, whose parse the restart would
-// throw away. On 32 MiB inputs, one processor, the frozen parse at widths
-// later dropped had taken 136 blocks beside the 179 it kept on executables,
-// 109 beside 230 on text, 73 beside 247 on headers and 91 beside 231 on
-// random bytes, and takes none now: 0.87 of the time on executables, 0.88
-// on text, 0.92 on headers and 0.97 on random bytes, for 3.5 to 5 MiB more
-// memory at the peak. (With a second thread the frozen parse, once its
+// throw away: without it, a one-core run spent much of its time parsing at
+// widths later dropped. (With a second thread the frozen parse, once its
 // width is kept, must catch up with the unbounded parse before the input
 // ends: it stays lag_blocks behind at most.)
 constexpr std::size_t most_ring_blocks = 256;
@@ -129,8 +125,8 @@ bool fail(FrozenWorker& worker) {
     return false;
 }
 
-// Shared codes packed ahead at a time, between looks for a block: a few
-// hundredths of a millisecond.
+// Shared codes packed ahead at a time, between looks for a block: few
+// enough that a block handed over is not kept waiting.
 constexpr std::size_t pack_step = std::size_t{1} << 13;
 
 // Waits for a restart or the next block; false when there is nothing more to do.
@@ -145,14 +141,10 @@ bool take_step(FrozenWorker& worker, std::uint32_t& restarts_seen, std::uint64_t
                 (!worker.restart_likely || next_block + lag_blocks < worker.handed_over));
     };
     while (!ready()) {
-        // Idle: the shared codes packed now are off the leading thread's
-        // path at the end, where packing them took 17 ms on 32 MiB of
-        // executables and 35 ms on random bytes. (A/Bs on 32 MiB, two
-        // threads: 0.987 of the time on executables, 0.991 on random bytes,
-        // 0.986 on text. Packing also while another width is expected to
-        // overflow, for a width that may yet be dropped, took headers to
-        // 0.984 and 0.993 and random bytes to 0.969, the others level: a
-        // wrong guess costs only time the thread would have waited.)
+        // Idle: the shared codes packed now are off the unbounded thread's
+        // path at the end. Packing goes on while another width is expected
+        // to overflow too: a wrong guess costs only time the thread would
+        // have waited.
         if (worker.parse.active && shared_left_to_pack(worker.parse.stream)) {
             hold.unlock();
             pack_shared_ahead(worker.parse.stream, pack_step);
@@ -246,9 +238,9 @@ bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink&
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // One processor gains nothing from the hand-off (on one of two, the
-    // parse without it took 9 to 15% less time), and a thread that cannot
-    // be had leaves the parse on this one.
+    // One processor gains nothing from the hand-off (the two threads would
+    // only take turns), and a thread that cannot be had leaves the parse on
+    // this one.
     if (!allow_thread || usable_processors() < 2) return true;
     try {
         worker.thread = std::thread(run_worker, &worker);

@@ -48,17 +48,16 @@
 // next one does, with a code below the limit, it is the frozen parse's
 // string too: its code is written without a probe, and the parse goes on
 // after it. The lengths that place the unbounded parse's strings are worked
-// out behind it, from its codes (unbounded_strings.h). On 32 MiB inputs, one
-// processor, against parsing every block: 0.94 of the time on executables,
-// 0.96 on random bytes, 0.97 on headers and 0.98 on text. (Following on a
-// second thread too, the codes handed over with each block, took 0.98 of
-// the processor time on executables and random bytes but no less wall
-// time, 1.01 to 1.02 of it, for 4 to 14 MiB more at the peak.)
+// out behind it, from its codes (unbounded_strings.h). Working them out and
+// following them take more instructions than the probes they save, but the
+// probes they save are the ones that wait on memory.
+// Tried and dropped: following on the second thread too, because it saved
+// processor time but no wall time and took more memory; see
+// docs/performance.md.
 //
 // Tried and dropped there: the unbounded parse keeping each string's length
-// itself, a byte a string, or marking where its strings end. That cost it
-// 12 and 4 instructions a string (2.4 and 0.6 a byte on text), and the
-// marks took 4 to 15 MiB more at the peak.
+// itself, or marking where its strings end, because either slows the parse
+// that sets the pace (and the marks take memory); see docs/performance.md.
 #pragma once
 
 #include <condition_variable>

@@ -46,10 +46,10 @@ void note_unbounded_codes(UnboundedStrings& strings, const std::uint32_t* codes,
 
 // Works out the lengths of the strings written since the last time, in a
 // loop of their own, where the reads of the lengths of the strings each one
-// extends (anywhere in the list) are in flight together. Worked out where
-// the frozen parse follows the strings, each waited for its read: on 32 MiB
-// of executables, one processor, that took as long as parsing every block,
-// where this takes 0.95 of the time.
+// extends (anywhere in the list) are in flight together.
+// Tried and dropped: working each length out where the frozen parse follows
+// the strings, because each then waited for its read; see
+// docs/performance.md.
 void work_out_lengths(UnboundedStrings& strings);
 
 std::uint32_t long_length_of(const UnboundedStrings& strings, std::uint32_t code);
