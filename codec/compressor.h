@@ -8,10 +8,12 @@
 // and from there on the dictionary stays frozen. So beside it runs a parse
 // frozen at the widest width that has overflowed so far, writing that
 // width's stream from the point where it parts from the shared codes; when
-// a wider width overflows, the frozen parse begins again there. The frozen
-// parse runs on the second core, up to the ring's length of blocks behind
-// the unbounded one (codec/frozen_parse.h); at the end the shared codes are
-// packed in front of its stream (codec/stream_assembly.h).
+// a wider width overflows, the frozen parse begins again there
+// (codec/frozen_parse.h). The frozen parse runs on a second core, handed
+// the blocks through a ring (codec/frozen_ring.h), or without one on the
+// same core, a ring's length of blocks behind (codec/frozen_following.h);
+// at the end the shared codes are packed in front of its stream
+// (codec/stream_assembly.h).
 //
 // Tried and dropped: for a file, searching alone and then parsing the chosen
 // width's frozen stream in a second pass from where that width overflowed,

@@ -2,7 +2,8 @@
 // and can follow the unbounded parse's strings from their codes alone: where
 // one of them starts where the frozen parse's next string does, and its
 // code is below the frozen parse's limit, it is the frozen parse's next
-// string too (see frozen_parse.h), and its code is written without a probe.
+// string too (see frozen_following.h), and its code is written without a
+// probe.
 //
 // Following them takes each string's length, and the codes tell it: the
 // string given code first_free_code + k is the one whose code is codes[k]
