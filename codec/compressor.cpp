@@ -359,7 +359,7 @@ CompressResult compress_through(Pass& pass, HandOff& frozen, ByteSource& input, 
 // Whether to run the frozen parse on a second thread. One processor gains
 // nothing from the hand-off (the two threads would only take turns).
 bool wants_second_thread(const CompressOptions& options) {
-    return options.second_thread && usable_processors() >= 2;
+    return options.force_second_thread || (options.second_thread && usable_processors() >= 2);
 }
 
 } // namespace
@@ -385,7 +385,10 @@ CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptio
         RingStart started = start_frozen_ring(ring, dictionary, output);
         if (started == RingStart::out_of_memory)
             return failed(pass.choice, CodecStatus::out_of_memory);
-        if (started == RingStart::started) return compress_through(pass, ring, input, output);
+        if (started == RingStart::started) {
+            pass.choice.second_thread = true;
+            return compress_through(pass, ring, input, output);
+        }
     }
     FrozenFollowing following;
     if (!start_frozen_following(following, dictionary, output))

@@ -36,6 +36,10 @@ struct CompressOptions {
     // The frozen parse runs on a second thread where there is one, unless
     // this is false; the stream is the same.
     bool second_thread = true;
+    // For tests: the frozen parse runs on a second thread even where the run
+    // may use one processor only, whatever second_thread says, so that the
+    // hand-off through the ring is tested on any machine.
+    bool force_second_thread = false;
     // Told as each trial begins, with its width.
     std::function<void(int width)> trial_started;
     // The caller's dictionary, left as the pass leaves it; otherwise the
@@ -51,6 +55,8 @@ struct CompressResult {
     // The search ended and bits is the width, whether or not the stream
     // was then written whole.
     bool width_known = false;
+    // The frozen parse ran on a second thread (compress only).
+    bool second_thread = false;
 };
 
 // Compresses input into output, which must take positioned writes (see
