@@ -3,24 +3,30 @@
 #include <algorithm>
 #include <new>
 #include <span>
+#include <type_traits>
 
 #include "codec/byte_io.h"
+#include "codec/frozen_following.h"
 #include "codec/frozen_parse.h"
+#include "codec/frozen_ring.h"
 #include "codec/invariant.h"
 #include "codec/mapped_array.h"
 #include "codec/parse_step.h"
 #include "codec/width_rule.h"
+#include "platform/processors.h"
 
 namespace tarnwel {
 
 namespace {
 
-// One pass's state, written by the unbounded parse's thread alone. The
-// second thread reads two things of it, under the hand-over of blocks
-// (frozen_parse.h): the codes up to those of the blocks it has been handed,
-// to pack the shared codes ahead, and the dictionary entries stored before
-// its frozen parse began. The frozen parse's own fields are in FrozenWorker,
-// which says who owns what.
+// One pass's state, written by the unbounded parse's thread alone. Of it,
+// a second thread reads only the shared codes, the first `shared` of codes,
+// which a restart hands it under the ring's lock (frozen_ring.h) to pack
+// ahead: a code is stored once, at its index, and a list outgrown is kept
+// to the end, so they stay as they are. It also probes the dictionary,
+// which the pass grows but does not own (dictionary.h says why that is
+// safe). The frozen parse's own fields are in FrozenRing, which says who
+// owns what.
 struct Pass {
     Pass(Dictionary& dictionary, const CompressOptions& options)
         : dictionary(dictionary), options(options),
@@ -32,8 +38,8 @@ struct Pass {
     std::uint32_t free_code = first_free_code;
     Cursor cursor; // the unbounded parse's current string
     // Compressing: the unbounded parse's codes, and the parse frozen at the
-    // widest width that has overflowed so far.
-    FrozenWorker* frozen = nullptr;
+    // widest width that has overflowed so far, whichever hand-off runs it.
+    FrozenParse* frozen = nullptr;
     // The code of the string that ended where the string given code c was
     // met is at codes[c - first_free_code]. Mapped ahead for all the codes
     // the input can make (see reserve_codes), so that the parse only stores
@@ -59,14 +65,23 @@ struct Pass {
     std::uint64_t recent_bytes = 0;
 };
 
+// The width search alone: no frozen parse runs. Otherwise a pass's
+// functions take the hand-off chosen as it starts, FrozenRing or
+// FrozenFollowing, which have the same calls (frozen_parse.h).
+struct SearchAlone {};
+template <class HandOff> constexpr bool compressing = !std::is_same_v<HandOff, SearchAlone>;
+
 // What the width rule makes of a new string that overflows a width. False
 // when the unbounded parse is over (the cap overflowed). shared_codes is
 // how many codes the unbounded parse has written.
-bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_codes) {
+template <class HandOff>
+bool width_overflowed(Pass& pass, HandOff& frozen, const std::uint8_t* at,
+                      std::size_t shared_codes) {
     Overflow said = overflow(pass.rule);
-    if (said.restart_width != 0 && pass.frozen != nullptr)
-        restart_frozen(*pass.frozen, said.restart_width, shared_codes, pass.codes.data(),
-                       static_cast<std::size_t>(at - pass.block));
+    if constexpr (compressing<HandOff>)
+        if (said.restart_width != 0)
+            restart_frozen(frozen, said.restart_width, shared_codes, pass.codes.data(),
+                           static_cast<std::size_t>(at - pass.block));
     if (said.trial_width != 0) {
         pass.choice.last_trial_width = said.trial_width;
         if (pass.options.trial_started) pass.options.trial_started(said.trial_width);
@@ -76,10 +91,8 @@ bool width_overflowed(Pass& pass, const std::uint8_t* at, std::size_t shared_cod
 
 // The code below which new strings are quiet (see Pass::quiet_until). One
 // comparison in the parse stands for the tests of the overflow, the table's
-// fill, the per-code records and the room for codes; with the codes stored
-// by index and the table's places reloaded only when it grew, that took
-// the unbounded parse from 67.1 to 60.7 instructions a byte on text and
-// from 77.1 to 62.5 on random bytes.
+// fill, the per-code records and the room for codes, so that a new string
+// that needs nothing but its place costs one test.
 std::uint32_t quiet_until(const Pass& pass) {
     std::uint64_t until = std::min<std::uint64_t>(pass.rule.overflow_code,
                                                   quiet_codes_end(pass.dictionary, pass.free_code));
@@ -117,12 +130,12 @@ bool grow_codes(Pass& pass) {
 
 // A new string met by the unbounded parse at the byte at `at`, where the
 // string `code` ends, out of line: whatever it needs first. (It finds the
-// string's place again rather than take it from the parse, which then kept
-// the place in memory for it at every new string: 1.0 instructions a byte
-// on random bytes.) False when the parse is over (the cap overflowed) or
-// memory ran out.
-[[gnu::noinline]] bool new_string(Pass& pass, std::uint32_t code, std::uint64_t hash,
-                                  const std::uint8_t* at) {
+// string's place again rather than take it from the parse, which would then
+// keep the place in memory at every new string.) False when the parse is
+// over (the cap overflowed) or memory ran out.
+template <class HandOff>
+[[gnu::noinline]] bool new_string(Pass& pass, HandOff& frozen, std::uint32_t code,
+                                  std::uint64_t hash, const std::uint8_t* at) {
     std::size_t shared_codes = 0;
     if (pass.frozen != nullptr) {
         std::size_t written = pass.free_code - first_free_code;
@@ -133,7 +146,8 @@ bool grow_codes(Pass& pass) {
         pass.codes[written] = code;
         shared_codes = written + 1;
     }
-    if (pass.free_code == pass.rule.overflow_code && !width_overflowed(pass, at, shared_codes))
+    if (pass.free_code == pass.rule.overflow_code &&
+        !width_overflowed(pass, frozen, at, shared_codes))
         return false;
     StringPlace place = find_string(pass.dictionary, code, *at, hash);
     if (!add_string(pass.dictionary, place, code, *at, hash, pass.free_code++)) {
@@ -146,27 +160,27 @@ bool grow_codes(Pass& pass) {
 
 // new_string inline in the parse, for the case of nearly every new string:
 // no width overflows and the table neither grows nor widens, so the string
-// only takes the next code. Called out of line for every string, the miss
-// path cost 1.3 instructions a byte more on text and 4.5 on random bytes.
-template <bool compressing>
-[[gnu::always_inline]] inline AfterString add_new_string(Pass& pass, const StringEnd& miss,
-                                                         const std::uint8_t* at) {
+// only takes the next code. Only the rare string that needs more goes out
+// of line, so the common miss path stays in the loop's registers.
+template <class HandOff>
+[[gnu::always_inline]] inline AfterString
+add_new_string(Pass& pass, HandOff& frozen, const StringEnd& miss, const std::uint8_t* at) {
     std::uint32_t code = miss.code;
     // Read once: for all the compiler knows, storing a code could change it.
     std::uint32_t free_code = pass.free_code;
     if (free_code >= pass.quiet_until) [[unlikely]]
-        return new_string(pass, code, miss.hash, at) ? AfterString::go_on_regrown
-                                                     : AfterString::stop;
+        return new_string(pass, frozen, code, miss.hash, at) ? AfterString::go_on_regrown
+                                                             : AfterString::stop;
     pass.free_code = free_code + 1;
-    if (compressing) pass.codes[free_code - first_free_code] = code;
+    if (compressing<HandOff>) pass.codes[free_code - first_free_code] = code;
     add_string_quietly(pass.dictionary, miss.place, miss.keyed, miss.hash, free_code);
     return AfterString::go_on;
 }
 
 // What the frozen parse, when it runs on this thread, follows the unbounded
 // parse's strings by.
-void tell_codes(Pass& pass) {
-    tell_unbounded_codes(*pass.frozen, pass.codes.data(), pass.free_code - first_free_code,
+template <class HandOff> void tell_codes(Pass& pass, HandOff& frozen) {
+    tell_unbounded_codes(frozen, pass.codes.data(), pass.free_code - first_free_code,
                          pass.codes.size);
 }
 
@@ -206,8 +220,9 @@ bool restart_likely(const Pass& pass, bool searching, std::uint64_t consumed) {
     return pass.recent_strings * (pass.input_bytes - consumed) >= needed * pass.recent_bytes;
 }
 
-// Past the cap the dictionary is final, and every other block is scouted
-// for the frozen parse (see frozen_parse.h): the frozen parse's limit, or 0.
+// Past the cap the dictionary is final, and every other block may be
+// scouted for the frozen parse (see frozen_ring.h): the frozen parse's
+// limit, or 0.
 std::uint32_t scout_limit(Pass& pass, bool searching) {
     if (searching || (++pass.blocks_after_cap & 1) != 0) return 0;
     return end_code(pass.rule.cap);
@@ -216,26 +231,30 @@ std::uint32_t scout_limit(Pass& pass, bool searching) {
 // The whole input, one block at a time. A frozen parse, when compressing,
 // is handed each block before the unbounded parse reads it, and goes on
 // alone once the trial at the cap overflows.
-template <bool compressing> void run_pass(Pass& pass, ByteReader& reader) {
+// Kept out of line: inlined into the compressor's entry point, its one
+// caller for each hand-off, the unbounded parse's loop compiled to more
+// instructions.
+template <class HandOff>
+[[gnu::noinline]] void run_pass(Pass& pass, HandOff& frozen, ByteReader& reader) {
     Dictionary& dictionary = pass.dictionary;
     bool searching = true;
     const std::uint8_t* next;
     const std::uint8_t* end;
     while (take_block(reader, next, end)) {
-        if (compressing) tell_codes(pass);
-        if (compressing &&
-            !hand_over_block(*pass.frozen, next, static_cast<std::size_t>(end - next),
-                             restart_likely(pass, searching, reader.consumed),
-                             scout_limit(pass, searching)))
-            return;
+        if constexpr (compressing<HandOff>) {
+            tell_codes(pass, frozen);
+            BlockNotes notes = {restart_likely(pass, searching, reader.consumed),
+                                scout_limit(pass, searching)};
+            if (!hand_over_block(frozen, next, static_cast<std::size_t>(end - next), notes)) return;
+        }
         bool first = pass.block == nullptr;
         pass.block = next;
         if (first) start_string(pass.cursor, next++); // the input's first byte
         if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
                                      [&](const StringEnd& miss, const std::uint8_t* at) {
-                                         return add_new_string<compressing>(pass, miss, at);
+                                         return add_new_string(pass, frozen, miss, at);
                                      }) != end) {
-            if (!compressing || pass.choice.result.status != CodecStatus::ok) return;
+            if (!compressing<HandOff> || pass.choice.result.status != CodecStatus::ok) return;
             searching = false; // the frozen parse at the cap goes on alone
         }
         if (searching) plan_table(pass, reader.consumed);
@@ -251,7 +270,7 @@ CompressResult failed(CompressResult choice, CodecStatus status, int error_numbe
 // Settles the choice once the input has ended.
 void settle(Pass& pass, const ByteReader& reader) {
     CompressResult& choice = pass.choice;
-    int frozen_error = pass.frozen != nullptr ? frozen_stream_error(pass.frozen->parse.stream) : 0;
+    int frozen_error = pass.frozen != nullptr ? frozen_stream_error(pass.frozen->stream) : 0;
     if (reader.error_number != 0) {
         choice = failed(choice, CodecStatus::read_failed, reader.error_number);
         return;
@@ -268,7 +287,7 @@ void settle(Pass& pass, const ByteReader& reader) {
 
 // Runs the pass over the input, with a dictionary freshly made, and settles
 // the choice.
-void search(Pass& pass, ByteSource& input) {
+template <class HandOff> void search(Pass& pass, HandOff& frozen, ByteSource& input) {
     CompressResult& choice = pass.choice;
     choice.last_trial_width = pass.rule.fixed ? 0 : pass.rule.trial;
     // A pipe's size is not known ahead: the table then grows as it fills.
@@ -283,17 +302,14 @@ void search(Pass& pass, ByteSource& input) {
     // grows as it is written, on either thread: running out there fails the
     // run like the tables do.
     try {
-        if (pass.frozen == nullptr)
-            run_pass<false>(pass, reader);
-        else
-            run_pass<true>(pass, reader);
+        run_pass(pass, frozen, reader);
     } catch (const std::bad_alloc&) {
         choice.result.status = CodecStatus::out_of_memory;
     }
-    if (pass.frozen != nullptr) {
-        tell_codes(pass);
+    if constexpr (compressing<HandOff>) {
+        tell_codes(pass, frozen);
         try {
-            finish_frozen_worker(*pass.frozen);
+            finish_frozen(frozen);
         } catch (const std::bad_alloc&) {
             choice.result.status = CodecStatus::out_of_memory;
         }
@@ -307,7 +323,7 @@ void search(Pass& pass, ByteSource& input) {
 // overflowed (then no frozen parse ran: it runs at the widest width that
 // overflowed, which is the one chosen).
 void finish_stream(Pass& pass, ByteSink& output) {
-    FrozenParse& frozen = pass.frozen->parse;
+    FrozenParse& frozen = *pass.frozen;
     int width = pass.choice.width;
     // The unbounded parse's codes, all of them when no frozen stream
     // follows: the chosen width never overflowed, nor did the cap.
@@ -325,26 +341,12 @@ void finish_stream(Pass& pass, ByteSink& output) {
         pass.choice.result.bytes_out = assembled.size;
 }
 
-} // namespace
-
-CompressResult search_width(ByteSource& input, Dictionary& dictionary,
-                            const CompressOptions& options) {
-    Pass pass(dictionary, options);
-    if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
-    search(pass, input);
-    return pass.choice;
-}
-
-CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptions& options) {
-    Dictionary own_dictionary;
-    Dictionary& dictionary = options.dictionary != nullptr ? *options.dictionary : own_dictionary;
-    Pass pass(dictionary, options);
-    FrozenWorker frozen;
-    pass.frozen = &frozen;
-    if (!init_dictionary(dictionary) ||
-        !start_frozen_worker(frozen, dictionary, output, options.second_thread))
-        return failed(pass.choice, CodecStatus::out_of_memory);
-    search(pass, input);
+// The pass with the frozen parse run by the hand-off given, started
+// already, and the stream put together.
+template <class HandOff>
+CompressResult compress_through(Pass& pass, HandOff& frozen, ByteSource& input, ByteSink& output) {
+    pass.frozen = &frozen.parse;
+    search(pass, frozen, input);
     if (pass.choice.result.status != CodecStatus::ok) return pass.choice;
     try {
         finish_stream(pass, output);
@@ -352,6 +354,46 @@ CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptio
         pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
     }
     return pass.choice;
+}
+
+// Whether to run the frozen parse on a second thread. One processor gains
+// nothing from the hand-off (the two threads would only take turns).
+bool wants_second_thread(const CompressOptions& options) {
+    return options.force_second_thread || (options.second_thread && usable_processors() >= 2);
+}
+
+} // namespace
+
+CompressResult search_width(ByteSource& input, Dictionary& dictionary,
+                            const CompressOptions& options) {
+    Pass pass(dictionary, options);
+    if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
+    SearchAlone alone;
+    search(pass, alone, input);
+    return pass.choice;
+}
+
+CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptions& options) {
+    Dictionary own_dictionary;
+    Dictionary& dictionary = options.dictionary != nullptr ? *options.dictionary : own_dictionary;
+    Pass pass(dictionary, options);
+    if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
+    // The hand-off is chosen here, once: a thread that cannot be had leaves
+    // the frozen parse on this one.
+    if (wants_second_thread(options)) {
+        FrozenRing ring;
+        RingStart started = start_frozen_ring(ring, dictionary, output);
+        if (started == RingStart::out_of_memory)
+            return failed(pass.choice, CodecStatus::out_of_memory);
+        if (started == RingStart::started) {
+            pass.choice.second_thread = true;
+            return compress_through(pass, ring, input, output);
+        }
+    }
+    FrozenFollowing following;
+    if (!start_frozen_following(following, dictionary, output))
+        return failed(pass.choice, CodecStatus::out_of_memory);
+    return compress_through(pass, following, input, output);
 }
 
 } // namespace tarnwel

@@ -8,18 +8,18 @@
 // and from there on the dictionary stays frozen. So beside it runs a parse
 // frozen at the widest width that has overflowed so far, writing that
 // width's stream from the point where it parts from the shared codes; when
-// a wider width overflows, the frozen parse begins again there. The frozen
-// parse runs on the second core, up to the ring's length of blocks behind
-// the unbounded one (codec/frozen_parse.h); at the end the shared codes are
-// packed in front of its stream (codec/stream_assembly.h).
+// a wider width overflows, the frozen parse begins again there
+// (codec/frozen_parse.h). The frozen parse runs on a second core, handed
+// the blocks through a ring (codec/frozen_ring.h), or without one on the
+// same core, a ring's length of blocks behind (codec/frozen_following.h);
+// at the end the shared codes are packed in front of its stream
+// (codec/stream_assembly.h).
 //
-// Tried and dropped: for a file, searching alone and then parsing the
-// chosen width's frozen stream in a second pass, re-reading the file from
-// where that width overflowed, so that no frozen parse is thrown away. On
-// 32 MiB inputs text took 5% less time, but headers, executables and
-// random bytes 5 to 7% more than the two parses interleaved on one core.
-// On two cores the frozen parses that are thrown away cost no time of the
-// unbounded parse's, which is the one that sets the pace.
+// Tried and dropped: for a file, searching alone and then parsing the chosen
+// width's frozen stream in a second pass from where that width overflowed,
+// because re-reading the file cost more on most inputs than the frozen
+// parses it saves, and on two cores those cost the unbounded parse no time;
+// see docs/performance.md.
 #pragma once
 
 #include <functional>
@@ -36,6 +36,10 @@ struct CompressOptions {
     // The frozen parse runs on a second thread where there is one, unless
     // this is false; the stream is the same.
     bool second_thread = true;
+    // For tests: the frozen parse runs on a second thread even where the run
+    // may use one processor only, whatever second_thread says, so that the
+    // hand-off through the ring is tested on any machine.
+    bool force_second_thread = false;
     // Told as each trial begins, with its width.
     std::function<void(int width)> trial_started;
     // The caller's dictionary, left as the pass leaves it; otherwise the
@@ -51,6 +55,8 @@ struct CompressResult {
     // The search ended and bits is the width, whether or not the stream
     // was then written whole.
     bool width_known = false;
+    // The frozen parse ran on a second thread (compress only).
+    bool second_thread = false;
 };
 
 // Compresses input into output, which must take positioned writes (see

@@ -17,7 +17,7 @@
 // Each parse that grows a dictionary has one of its own; a parse frozen at
 // a narrower width reads the unbounded parse's dictionary, where an entry
 // counts only while its code is below that width's limit, and may do so from
-// another thread while the dictionary grows (see frozen_parse.h). Entries
+// another thread while the dictionary grows (see frozen_ring.h). Entries
 // are therefore stored and read as relaxed atomics: a reader sees a slot
 // either empty or whole, and, since an entry never moves within a table and
 // a slot never empties, it always finds an entry that was there when its

@@ -1,76 +1,36 @@
 // The parse at a width whose dictionary has frozen, run beside the parse
-// that grows the dictionary, on a second thread where there is one.
+// that grows the dictionary: what it is, and what the two ways of running
+// it share.
 //
 // While the width is still being chosen, the parse that grows the dictionary
 // without bound (the unbounded parse) reads the input, and at the widest width
 // that has overflowed so far a second parse goes on with that width's frozen
 // dictionary, writing its stream. When a wider width overflows, the frozen
 // parse begins again from that byte. It needs only entries below its width's
-// limit, all of them stored before it began, so it can probe the leading
+// limit, all of them stored before it began, so it can probe the unbounded
 // parse's tables while they fill (dictionary.h says why that is safe).
 //
-// Hand-off with a second thread, block by block:
-// - The unbounded parse copies each block into a ring of blocks before
-//   parsing it, and waits while the ring is full.
-// - A restart names a block and an offset in it. The unbounded parse is in
-//   that block when it posts the restart, and the frozen parse never runs
-//   past the blocks handed over, so the block is still in the ring.
-// - Growing the dictionary makes a new table; the old one is kept until the
-//   frozen parse has taken a view of a newer generation (it takes one with
-//   each block and each restart).
-// - The frozen parse stops, and says so, when its stream fails to write; the
-//   unbounded parse stops at its next block.
-// - Once the trial at the widest width allowed has overflowed, the
-//   dictionary never changes again and the unbounded parse has nothing left
-//   to do but hand blocks over. It then parses every other block itself,
-//   from the block's first byte as if a string started there, before
-//   handing it over with the codes and string starts it found (scouting).
-//   The frozen parse, reaching such a block, goes on until one of its
-//   strings starts where one of the scout's did: from there the two parses
-//   are the same (same start, same dictionary), so it takes the scout's
-//   codes and open string and moves on. Parses that start apart meet again
-//   within a few strings; if they never do, the frozen parse has simply
-//   parsed the block itself.
-// - While it waits for a block, the second thread packs the shared codes
-//   in front of its stream (stream_assembly.h), which the end of the run
-//   would otherwise wait for.
-// Without a second thread the frozen parse runs over each block a ring's
-// length of blocks after the unbounded parse is done with it: the same
-// restarts, the same stream, but no parse at a width that a restart drops
-// before the parse reaches it. While the unbounded parse expects another width
-// to overflow, the ring grows (to 16 MiB) instead, so that the parse at the
-// width about to be dropped is not made at all.
-//
-// And there the frozen parse takes over the unbounded parse's strings where
-// they are its own. The frozen dictionary is the unbounded one's strings with
-// codes below the limit, and a string's code is above its prefixes', so
-// where one of the unbounded parse's strings starts where the frozen parse's
-// next one does, with a code below the limit, it is the frozen parse's
-// string too: its code is written without a probe, and the parse goes on
-// after it. The lengths that place the unbounded parse's strings are worked
-// out behind it, from its codes (unbounded_strings.h). On 32 MiB inputs, one
-// processor, against parsing every block: 0.94 of the time on executables,
-// 0.96 on random bytes, 0.97 on headers and 0.98 on text. (Following on a
-// second thread too, the codes handed over with each block, took 0.98 of
-// the processor time on executables and random bytes but no less wall
-// time, 1.01 to 1.02 of it, for 4 to 14 MiB more at the peak.)
-//
-// Tried and dropped there: the unbounded parse keeping each string's length
-// itself, a byte a string, or marking where its strings end. That cost it
-// 12 and 4 instructions a string (2.4 and 0.6 a byte on text), and the
-// marks took 4 to 15 MiB more at the peak.
+// The unbounded parse hands the frozen parse each block before it parses it,
+// and the frozen parse runs over copies of the blocks in a ring. How it gets
+// them is one of two hand-offs, chosen once as the pass starts
+// (compressor.cpp):
+// - the ring (frozen_ring.h): the frozen parse on a second thread, taking
+//   the blocks as they are handed over;
+// - the following (frozen_following.h): without a second thread, the frozen
+//   parse on the unbounded parse's thread, a ring's length of blocks behind,
+//   following the unbounded parse's strings where they are its own.
+// The stream is the same either way. Each hand-off has the same calls, on
+// its own state: hand_over_block, restart_frozen, tell_unbounded_codes and
+// finish_frozen.
 #pragma once
 
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
-#include "codec/dictionary.h"
+#include "codec/byte_streams.h"
 #include "codec/parse_step.h"
 #include "codec/stream_assembly.h"
-#include "codec/unbounded_strings.h"
 
 namespace tarnwel {
 
@@ -89,96 +49,63 @@ struct FrozenRestart {
     std::size_t offset = 0;                      // of the first byte in that block
 };
 
-// A block the unbounded parse scouted: the codes of the strings that end in
-// it, the offset where each string starts (one more than the codes: the
-// string still open at the block's end has no code yet), and that string.
-struct ScoutedBlock {
-    bool valid = false;
-    std::vector<std::uint32_t> codes;
-    std::vector<std::uint32_t> starts;
-    Cursor open;
+// What the unbounded parse says of a block as it hands it over.
+struct BlockNotes {
+    // It expects another width to overflow before the input ends, so that
+    // the frozen parse may as well stay behind: its stream at the present
+    // width would be thrown away at that restart.
+    bool restart_likely = false;
+    // Nonzero: the dictionary will not change again, and the block may be
+    // scouted, with the frozen parse's code limit (frozen_ring.h).
+    std::uint32_t scout_limit = 0;
 };
 
-// Who owns each field while a second thread runs. "Leading" is the thread
-// that calls these functions, "frozen" the second thread, "lock" the mutex.
-struct FrozenWorker {
-    Dictionary* dictionary = nullptr; // leading: it alone grows the dictionary
-    FrozenParse parse;                // frozen while it runs; leading once it has joined
-    bool threaded = false;            // leading
-    std::thread thread;               // leading
+// Blocks the unbounded parse may run ahead of the frozen one: enough to ride
+// out the moments when one of them is slowed (a table growing, a write),
+// small beside the tables. The ring starts with this many; the ring's
+// second thread keeps them, the following may grow them.
+inline constexpr std::size_t ring_blocks = 64;
 
-    // Without a second thread (leading only): the frozen parse runs a ring's
-    // length of blocks behind, over the copies in the ring, so that a
-    // restart passes over the blocks it has not reached, whose parse at the
-    // width dropped would have been thrown away; the ring may grow for that
-    // (see hand_over_block). parsed counts the blocks handed over that it is
-    // done with; restart is pending in the block it names.
-    std::uint64_t parsed = 0;
-    bool restart_pending = false;
-    UnboundedStrings leading; // the unbounded parse's strings, followed by the frozen parse
-
-    std::mutex lock;
-    std::condition_variable changed;
-    // The ring of blocks (a fixed number of them with a second thread) is not
-    // under the lock: by the hand-over protocol, a slot from handed_over on
-    // belongs to the unbounded parse, which fills it (and scouts it) before it
-    // counts it as handed over; a slot from holding up to handed_over belongs
-    // to the frozen parse, which only reads it. So the frozen parse may run
-    // up to the ring's length of blocks behind the unbounded one.
-    std::vector<std::vector<std::uint8_t>> ring;
-    std::vector<std::size_t> ring_sizes;
-    std::vector<ScoutedBlock> scouted; // by ring slot, owned like the slot
-    // Under the lock:
-    std::uint64_t handed_over = 0; // blocks
-    std::uint64_t holding = 0;     // first block the frozen parse may still read
-    bool holds_none = true;        // it holds no block (no stream yet)
-    FrozenRestart restart;         // the latest restart posted
-    std::uint32_t restarts = 0;    // posted so far
-    DictionaryView view;           // the newest tables, as of the latest hand-off or restart
-    int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
-    bool restart_likely = false;   // as the unbounded parse said with the latest block
-    bool input_done = false;
-    bool stopping = false;
-    bool failed = false;       // its stream failed to write
-    std::exception_ptr thrown; // by the second thread, which then failed
-
-    FrozenWorker() = default;
-    FrozenWorker(const FrozenWorker&) = delete;
-    FrozenWorker& operator=(const FrozenWorker&) = delete;
-    ~FrozenWorker();
+// The copies of the blocks handed over: block n in slot n % copies.size(),
+// each with the parse's slack after it.
+struct BlockRing {
+    std::vector<std::vector<std::uint8_t>> copies;
+    std::vector<std::size_t> sizes;
 };
 
-// Prepares the frozen parse over dictionary (made already: it is told here
-// to keep the tables growing replaces), writing into output. Uses a second
-// thread if allowed and one is to be had. False when memory runs out.
-bool start_frozen_worker(FrozenWorker& worker, Dictionary& dictionary, ByteSink& output,
-                         bool allow_thread);
+// Ties the frozen parse's stream to output and makes its buffer, and the
+// ring's ring_blocks slots, before any parse: false when memory runs out,
+// which fails the run at once.
+bool open_frozen_parse(FrozenParse& parse, BlockRing& ring, ByteSink& output);
 
-// The unbounded parse hands over each block before parsing it. False when the
-// frozen stream has failed: the run is over. restart_likely says the leading
-// parse expects another width to overflow before the input ends, so that
-// the frozen parse may as well stay behind. A nonzero scout_limit says the
-// dictionary will not change again and the block may be scouted, with the
-// frozen parse's code limit.
-bool hand_over_block(FrozenWorker& worker, const std::uint8_t* data, std::size_t size,
-                     bool restart_likely = false, std::uint32_t scout_limit = 0);
+// Copies a block into the ring's slot for block number `block`.
+void copy_block(BlockRing& ring, std::uint64_t block, const std::uint8_t* data, std::size_t size);
 
-// Without a second thread, the unbounded parse tells the frozen parse about
-// its codes before each block it hands over and before the input ends: it
-// has written `made` of them, in a list with room for capacity.
-void tell_unbounded_codes(FrozenWorker& worker, const std::uint32_t* codes, std::size_t made,
-                          std::size_t capacity);
+inline std::size_t ring_slot(const BlockRing& ring, std::uint64_t block) {
+    return static_cast<std::size_t>(block % ring.copies.size());
+}
 
-// The frozen parse begins again at bits from the byte at offset of the block
-// handed over last, after the shared codes, which must stay as they are
-// until the run ends: the second thread may pack them ahead while it waits
-// for blocks.
-void restart_frozen(FrozenWorker& worker, int width, std::size_t shared,
-                    const std::uint32_t* shared_codes, std::size_t offset);
+// Begins the frozen parse again at the restart's width, with its stream.
+void begin_frozen_parse(FrozenParse& parse, const FrozenRestart& restart);
 
-// The input has ended: waits for the frozen parse to reach its end. After
-// this, worker.parse is the caller's. Throws what the frozen parse threw
-// (std::bad_alloc from a sink in memory), on either thread.
-void finish_frozen_worker(FrozenWorker& worker);
+inline bool frozen_parse_failed(const FrozenParse& parse) {
+    return frozen_stream_error(parse.stream) != 0;
+}
+
+// The frozen parse over the bytes from next to end, with the cursor's
+// string going on at next. Where a string ends it writes the string's code,
+// and then goes on as after_code(at) says, at being where the next string
+// starts (parse_step.h's AfterString). Returns where it stopped: end when it
+// ran through the block.
+template <bool may_skip = false, class Table, class AfterCode>
+[[gnu::always_inline]] inline const std::uint8_t*
+parse_frozen(FrozenParse& parse, Table& dictionary, const std::uint8_t* next,
+             const std::uint8_t* end, AfterCode&& after_code) {
+    return parse_block<may_skip>(parse.cursor, dictionary, parse.limit, next, end,
+                                 [&](const StringEnd& ended, const std::uint8_t* at) {
+                                     put_frozen_code(parse.stream, ended.code);
+                                     return after_code(at);
+                                 });
+}
 
 } // namespace tarnwel

@@ -2,7 +2,8 @@
 // and can follow the unbounded parse's strings from their codes alone: where
 // one of them starts where the frozen parse's next string does, and its
 // code is below the frozen parse's limit, it is the frozen parse's next
-// string too (see frozen_parse.h), and its code is written without a probe.
+// string too (see frozen_following.h), and its code is written without a
+// probe.
 //
 // Following them takes each string's length, and the codes tell it: the
 // string given code first_free_code + k is the one whose code is codes[k]
@@ -46,9 +47,9 @@ void note_unbounded_codes(UnboundedStrings& strings, const std::uint32_t* codes,
 
 // Works out the lengths of the strings written since the last time, in a
 // loop of their own, where the reads of the lengths of the strings each one
-// extends (anywhere in the list) are in flight together. Tried and dropped:
-// working each out where the frozen parse follows the strings, where each
-// waited for its read and the following saved nothing; see
+// extends (anywhere in the list) are in flight together.
+// Tried and dropped: working each length out where the frozen parse follows
+// the strings, because each then waited for its read; see
 // docs/performance.md.
 void work_out_lengths(UnboundedStrings& strings);
 

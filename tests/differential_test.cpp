@@ -113,25 +113,6 @@ TEST(Differential, OneCoreFrozenParseThatLagsAndSkipsDroppedWidthsGivesTheSameSt
     EXPECT_TRUE(one_core.stream == reference_search_and_compress(runs).stream);
 }
 
-// Hands the input over a few bytes at a time, as a pipe may: every string
-// and every lookahead then meets block ends at every point.
-class TricklingSource : public ByteSource {
-public:
-    explicit TricklingSource(const Bytes& bytes) : bytes_(bytes) {}
-    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override {
-        std::size_t count = std::min({capacity, bytes_.size() - at_, 1 + reads_++ % 7});
-        std::copy_n(bytes_.data() + at_, count, buffer);
-        at_ += count;
-        return count;
-    }
-    int error() const override { return 0; }
-
-private:
-    const Bytes& bytes_;
-    std::size_t at_ = 0;
-    std::size_t reads_ = 0;
-};
-
 TEST(Differential, InputInTinyBlocksGivesTheSameStream) {
     // The random bytes overflow the narrowest width only: the one-core
     // frozen parse, expecting another width to overflow (the size is not

@@ -3,6 +3,7 @@
 // executable in a scratch folder.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -59,6 +60,25 @@ Bytes text_like(std::size_t size, std::uint32_t seed);
 Bytes mixed_input(std::size_t size, std::uint32_t seed);
 // The shortest prefix of source whose parse meets exactly new_strings new strings.
 Bytes prefix_with_new_strings(const Bytes& source, std::uint64_t new_strings);
+
+// Hands the input over a few bytes at a time, as a pipe may: every string
+// and every lookahead then meets block ends at every point.
+class TricklingSource : public ByteSource {
+public:
+    explicit TricklingSource(const Bytes& bytes) : bytes_(bytes) {}
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override {
+        std::size_t count = std::min({capacity, bytes_.size() - at_, 1 + reads_++ % 7});
+        std::copy_n(bytes_.data() + at_, count, buffer);
+        at_ += count;
+        return count;
+    }
+    int error() const override { return 0; }
+
+private:
+    const Bytes& bytes_;
+    std::size_t at_ = 0;
+    std::size_t reads_ = 0;
+};
 
 // A scratch folder, removed with everything in it at the end of the test.
 struct ScratchFolder {
