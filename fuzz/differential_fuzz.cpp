@@ -23,7 +23,7 @@ void check_compressor(const std::uint8_t* data, std::size_t size, int width) {
     VectorSink fast;
     CompressOptions options;
     options.width = width;
-    options.second_thread = size % 2 == 0;
+    options.second_thread = options.force_second_thread = size % 2 == 0;
     if (compress(input, fast, options).result.status != CodecStatus::ok) std::abort();
     SpanSource again(data, size);
     VectorSink straight;
@@ -36,8 +36,9 @@ void check_search(const std::uint8_t* data, std::size_t size, int cap) {
     VectorSink fast;
     CompressOptions options;
     options.cap = cap;
-    // The frozen parse on a second thread, or after each block on this one.
-    options.second_thread = size % 2 == 0;
+    // The frozen parse on a second thread, even where one processor is all
+    // the fuzzer has, or a ring behind on this one.
+    options.second_thread = options.force_second_thread = size % 2 == 0;
     CompressResult one_pass = compress(input, fast, options);
     CompressResult trials = reference::search_width(data, size, {}, cap);
     reference::Dictionary dictionary;
