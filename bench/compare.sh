@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Compares tarnwel with the classic LZW compressor (ncompress: compress and
-# uncompress) on inputs built from this machine's files, side by side in one
-# run, and prints medians, time ratios and peak memory against what the
-# straightforward implementation in tests/reference (a table set per trial, never
-# released) allocates.
+# Compares tarnwel with the classic LZW compressor, ncompress's own programs
+# both ways (compress -c and compress -d -c, each writing a file; Debian's
+# uncompress is a script that runs gzip -d, so it is not used), on inputs
+# built from this machine's files, side by side in one run, and prints
+# medians, time ratios and peak memory against what the straightforward
+# implementation in tests/reference (a table set per trial, never released)
+# allocates.
 #
 # Usage: bench/compare.sh [--size MIB] [--runs N] [--scale] [--cold] [--baseline BINARY] [WORK_DIR]
 #   --size MIB  size of each input (default 32)
@@ -81,7 +83,9 @@ reference_kib() { # mode, chosen bits, last trial bits -> KiB the reference allo
 measure() { # kind, file
     local kind=$1 file=$2
     hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json t_c.json "./tarnwel c $file $file.tw" >/dev/null 2>&1
-    hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json n_c.json "compress -c -f $file" >/dev/null 2>&1
+    # Each writes a file, as tarnwel does (hyperfine takes the shell's own
+    # start from the times).
+    hyperfine -w 1 -r "$runs" "${cold[@]}" --export-json n_c.json "compress -c -f $file > $file.nZ" >/dev/null 2>&1
     compress -c "$file" >"$file.Z"
     ./tarnwel c "$file" "$file.tw" >messages.txt
     local bits last
@@ -89,7 +93,8 @@ measure() { # kind, file
     last=$(grep -c '^Testing for BITS' messages.txt)
     last=$((last + 11))
     hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json t_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
-    hyperfine -N -w 1 -r "$runs" "${cold[@]}" --export-json n_d.json "uncompress -c $file.Z" >/dev/null 2>&1
+    hyperfine -w 1 -r "$runs" "${cold[@]}" --export-json n_d.json "compress -d -c $file.Z > $file.nd" >/dev/null 2>&1
+    cmp -s "$file" "$file.nd" || { echo "$file: compress -d round trip FAILED" >&2; exit 1; }
     cmp -s "$file" "$file.back" || { echo "$file: round trip FAILED" >&2; exit 1; }
     local tc nc td nd mc md cpu_c cpu_d
     tc=$(median t_c.json); nc=$(median n_c.json); td=$(median t_d.json); nd=$(median n_d.json)
@@ -113,7 +118,7 @@ measure() { # kind, file
         "$kind" "$bits" "$tc" "$cpu_c" "$nc" "$(echo "$tc / $nc" | bc -l)" "$td" "$cpu_d" "$nd" "$(echo "$td / $nd" | bc -l)" \
         $((mc / 1024)) $((dc / 1024)) "$(echo "$mc / $dc" | bc -l)" \
         $((md / 1024)) $((dd / 1024)) "$(echo "$md / $dd" | bc -l)"
-    rm -f "$file.back" "$file.tw" "$file.Z"
+    rm -f "$file.back" "$file.tw" "$file.Z" "$file.nZ" "$file.nd"
 }
 
 # What the process itself takes with a tiny input: the base both share.
@@ -124,7 +129,7 @@ bytes=$((size_mib << 20))
 echo "Medians of $runs runs${cold[*]:+, each after 3 s idle}, ${size_mib} MiB inputs; seconds" \
     "(cpu: user + system, mean, both cores); memory in MiB (peak resident)."
 echo
-echo '| input    | BITS | tarnwel c | cpu c | compress | ratio | tarnwel d | cpu d | uncompress | ratio | memory c / reference | memory d / reference |'
+echo '| input    | BITS | tarnwel c | cpu c | compress | ratio | tarnwel d | cpu d | compress -d | ratio | memory c / reference | memory d / reference |'
 echo '|----------|-----:|------:|------:|------:|------:|------:|------:|------:|------:|------:|------:|'
 for kind in text headers binaries random; do
     make_input "$kind" "$bytes" "$kind.$size_mib"
@@ -146,7 +151,7 @@ if [ "$scale" -eq 1 ]; then
     echo "Both expanders write a file here, as writing 1 GiB costs this machine more than"
     echo "32 times writing 32 MiB."
     echo
-    echo '| input | small c | 1 GiB c | ratio | small d | 1 GiB d | ratio | small uncompress | 1 GiB uncompress | ratio |'
+    echo '| input | small c | 1 GiB c | ratio | small d | 1 GiB d | ratio | small compress -d | 1 GiB compress -d | ratio |'
     echo '|-------|------:|------:|------:|------:|------:|------:|------:|------:|------:|'
     for kind in text random; do
         make_input "$kind" $((1 << 30)) "$kind.1024"
@@ -155,7 +160,7 @@ if [ "$scale" -eq 1 ]; then
             compress -c "$file" >"$file.Z"
             hyperfine -N -r 3 --export-json s_c.json "./tarnwel c $file $file.tw" >/dev/null 2>&1
             hyperfine -N -r 3 --export-json s_d.json "./tarnwel d $file.tw $file.back" >/dev/null 2>&1
-            hyperfine -r 3 --export-json s_u.json "uncompress -c $file.Z > $file.u" >/dev/null 2>&1
+            hyperfine -r 3 --export-json s_u.json "compress -d -c $file.Z > $file.u" >/dev/null 2>&1
             t[$file.c]=$(median s_c.json)
             t[$file.d]=$(median s_d.json)
             t[$file.u]=$(median s_u.json)
