@@ -51,20 +51,32 @@ void read_lane(WidthLane& lane, const std::uint8_t* data, std::size_t size) {
     std::uint64_t codes = lane.codes;
     std::size_t i = 0;
     while (i < size) {
-        // Take a byte; on a whole code, check it against the next free code.
-        bits = bits << 8 | data[i++];
-        count += 8;
-        if (count < width) continue;
-        count -= width;
-        std::uint32_t code = static_cast<std::uint32_t>(bits >> count) & end;
-        if (code <= highest) {
+        // Take whole bytes: up to 7 at once where 8 are at hand, else one.
+        if (size - i >= 8) {
+            std::uint64_t word = 0;
+            for (int b = 0; b < 8; ++b)
+                word = word << 8 | data[i + static_cast<std::size_t>(b)];
+            int take = (63 - count) / 8;
+            bits = bits << (8 * take) | word >> (64 - 8 * take);
+            count += 8 * take;
+            i += static_cast<std::size_t>(take);
+        } else {
+            bits = bits << 8 | data[i++];
+            count += 8;
+        }
+        // Check each whole code against the next free code.
+        while (count >= width) {
+            count -= width;
+            std::uint32_t code = static_cast<std::uint32_t>(bits >> count) & end;
+            if (code > highest) {
+                lane.codes = codes;
+                lane.state =
+                    after_the_end(past_highest(lane, code, bits, count), data + i, size - i);
+                return;
+            }
             ++codes;
             highest += highest < end - 1 ? 1 : 0; // until the dictionary is full
-            continue;
         }
-        lane.codes = codes;
-        lane.state = after_the_end(past_highest(lane, code, bits, count), data + i, size - i);
-        return;
     }
     lane.bits = bits;
     lane.count = count;
