@@ -75,6 +75,12 @@ void report_no_width(const char* width_path) {
                 TARNWEL_MIN_WIDTH, TARNWEL_MAX_WIDTH);
 }
 
+void suggest_width(const char* width_path, int width) {
+    std::printf("tarnwel: the stream reads as a whole only at BITS = %d; write %d to %s to "
+                "expand it\n",
+                width, width, width_path);
+}
+
 void report_input_changed(const char* input_path) {
     std::printf("tarnwel: input %s changed while being read\n", input_path);
 }

@@ -42,6 +42,11 @@ void report_input_is_width_file(const char* input_path, const char* width_path);
 void report_output_is_width_file(const char* output_path, const char* width_path);
 void report_no_width(const char* width_path);
 
+// After a failure to expand (no usable width file, or a corrupt stream):
+// the one width at which the input reads whole, as a hint, on a line of
+// its own after the failure's message.
+void suggest_width(const char* width_path, int width);
+
 // A regular input that was cut while the run read it.
 void report_input_changed(const char* input_path);
 

@@ -10,6 +10,7 @@
 // arrives while they are put there no longer ends it.
 #include "driver/run.h"
 
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -224,16 +225,41 @@ int compress_mode(RunState& state) {
     return exit_ok;
 }
 
+// The one width at which the input reads whole, or 0: when it reads at
+// none or at several, or is not a regular file, which cannot be read a
+// second time. The input is read from its start and left there.
+int only_fitting_width(const RunState& state) {
+    if (!state.input_size) return 0;
+    unsigned widths = 0;
+    {
+        FileSource input(state.input);
+        const tarnwel_source source = source_of(input);
+        if (tarnwel_scan_widths_stream(&source, &widths) != TARNWEL_OK) widths = 0;
+    }
+    if (seek_file(state.input, 0) != 0 || widths == 0 || (widths & (widths - 1)) != 0) return 0;
+    return std::countr_zero(widths);
+}
+
+// After an expanding run's failure: a hint at the width to use, when it is
+// not the one this run used (0: none). Only a hint: the run's status and
+// messages stay as they are.
+void suggest_other_width(const RunState& state, int used) {
+    int width = only_fitting_width(state);
+    if (width != 0 && width != used) suggest_width(width_file_name, width);
+}
+
 // Everything an expanding run needs before its output is opened: a run that
 // fails here leaves every file as it was.
 bool prepare_expanding(RunState& state) {
     WidthFileResult width = read_width_file(width_file_name, state.width);
     if (width.status == WidthFileStatus::unreadable) {
         report_file_error(cannot_read_width_file, width_file_name, width.error_number);
+        suggest_other_width(state, 0);
         return false;
     }
     if (width.status == WidthFileStatus::out_of_range) {
         report_no_width(width_file_name);
+        suggest_other_width(state, 0);
         return false;
     }
     tarnwel_status made = tarnwel_expander_create(state.width, &state.expander);
@@ -267,7 +293,9 @@ int decompress_mode(RunState& state) {
         if (!keep_output(state)) return exit_failure;
         stop_ending_on_signals();
     }
-    return report_codec_failure(state, result, state.width);
+    int exit_status = report_codec_failure(state, result, state.width);
+    if (result.status == TARNWEL_CORRUPT_STREAM) suggest_other_width(state, state.width);
+    return exit_status;
 }
 
 // Refuses runs that would destroy a file they still need: the output

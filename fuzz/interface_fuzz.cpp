@@ -1,6 +1,7 @@
 // The C interface fed and drained in arbitrary chunks, one byte at a time
 // included: the stream equals the one-shot call's and the codec's own (the
-// command's), and expanding it, in chunks too, gives the input back.
+// command's), the width scan finds its width, and expanding it, in chunks
+// too, gives the input back.
 // The first byte picks the cap (12 + byte % 14), the second the chunks:
 // 0 for one byte at a time, else sizes from 1 to that byte, varying.
 #include <algorithm>
@@ -84,6 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            &one_shot_size, &one_shot_width) == TARNWEL_OK);
     one_shot.resize(one_shot_size);
     check(one_shot == stream && one_shot_width == width);
+
+    // The scan finds the stream's width among those it reads at, and never
+    // fails on the input's own bytes taken as a stream.
+    unsigned widths = 0;
+    check(tarnwel_scan_widths(stream.data(), stream.size(), &widths) == TARNWEL_OK);
+    check((widths >> width & 1u) != 0);
+    check(tarnwel_scan_widths(input.data(), input.size(), &widths) == TARNWEL_OK);
 
     tarnwel_expander* expander = nullptr;
     check(tarnwel_expander_create(width, &expander) == TARNWEL_OK);

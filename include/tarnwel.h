@@ -242,6 +242,26 @@ TARNWEL_API tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expa
                                                           unsigned long long* bytes_in,
                                                           unsigned long long* bytes_out);
 
+/* ---- Finding a stream's width --------------------------------------- */
+
+/* Which widths a stream reads at whole, for a stream whose width is lost or
+ * in doubt. Sets bit w of *widths (w from 11 to 25) for each width at which
+ * the stream is one the compressor can make: every code at most the next
+ * one to be made, the end code last and nowhere before, and the stream
+ * exactly as long as its codes at that width, their last byte cut (see
+ * docs/format.md). Only the codes' numbers are checked, no string is
+ * spelled: a scan takes no tables and costs a small part of an expansion.
+ * A stream from the compressor always fits its own width; above a few
+ * hundred bytes, nearly always that width alone. *widths is 0 when no
+ * width fits: a stream cut short, damaged, or followed by other bytes. */
+TARNWEL_API tarnwel_status tarnwel_scan_widths(const void* stream, size_t size, unsigned* widths);
+
+/* As tarnwel_scan_widths, reading the stream from source once, to its end
+ * (or until no width can fit any more). On TARNWEL_READ_FAILED, *widths is
+ * 0. source->size is not used. */
+TARNWEL_API tarnwel_status tarnwel_scan_widths_stream(const tarnwel_source* source,
+                                                      unsigned* widths);
+
 #ifdef __cplusplus
 }
 #endif

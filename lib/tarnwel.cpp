@@ -20,6 +20,7 @@
 #include "codec/compressor.h"
 #include "codec/expander.h"
 #include "codec/memory_streams.h"
+#include "codec/width_scan.h"
 #include "codec/widths.h"
 
 // One object's state, for both directions: the input gathered, then the
@@ -408,6 +409,26 @@ tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
         tarnwel::CodecResult result = tarnwel::expand_stream(expander->tables, input, output);
         if (bytes_in != nullptr) *bytes_in = result.bytes_in;
         if (bytes_out != nullptr) *bytes_out = result.bytes_out;
+        return status_of(result.status);
+    });
+}
+
+tarnwel_status tarnwel_scan_widths(const void* stream, size_t size, unsigned* widths) {
+    if ((stream == nullptr && size != 0) || widths == nullptr) return TARNWEL_BAD_ARGUMENT;
+    *widths = 0;
+    if (size == 0) return TARNWEL_OK;
+    *widths = tarnwel::scan_widths(static_cast<const std::uint8_t*>(stream), size);
+    return TARNWEL_OK;
+}
+
+tarnwel_status tarnwel_scan_widths_stream(const tarnwel_source* source, unsigned* widths) {
+    if (!source_usable(source) || widths == nullptr) return TARNWEL_BAD_ARGUMENT;
+    *widths = 0;
+    return guarded([&] {
+        CallerSource input(*source);
+        std::uint32_t found = 0;
+        tarnwel::CodecResult result = tarnwel::scan_widths(input, found);
+        *widths = found;
         return status_of(result.status);
     });
 }

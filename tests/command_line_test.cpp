@@ -267,13 +267,16 @@ TEST(CommandLine, ExpandingNeedsAReadableWidthFromElevenToTwentyFive) {
     write_file(folder.path / "in.z", {0x0C, 0x3F});
     RunOutcome missing = run_tarnwel(folder.path, {"d", "in.z", "out"});
     EXPECT_EQ(missing.status, 2);
+    const std::string hint =
+        "tarnwel: the stream reads as a whole only at BITS = 11; write 11 to bits.txt to expand "
+        "it\n";
     EXPECT_EQ(missing.output,
-              "tarnwel: cannot read width file bits.txt: No such file or directory\n");
+              "tarnwel: cannot read width file bits.txt: No such file or directory\n" + hint);
     EXPECT_FALSE(fs::exists(folder.path / "out")); // the width is read first
     write_file(folder.path / "bits.txt", bytes_of("26"));
     RunOutcome wide = run_tarnwel(folder.path, {"d", "in.z", "out"});
     EXPECT_EQ(wide.status, 2);
-    EXPECT_EQ(wide.output, "tarnwel: width file bits.txt holds no width from 11 to 25\n");
+    EXPECT_EQ(wide.output, "tarnwel: width file bits.txt holds no width from 11 to 25\n" + hint);
 }
 
 TEST(CommandLine, WidthFileWithoutANumberExpandsAtTwelve) {
@@ -345,6 +348,48 @@ TEST(CommandLine, CorruptStreamEndsWithTheFatalMessageAndKeepsWhatWasExpanded) {
     EXPECT_EQ(outcome.output, "\nExpanding... \nFatal error during code expansion.\n");
     EXPECT_EQ(outcome.errors, "");
     EXPECT_EQ(read_file(folder.path / "out"), bytes_of("ok"));
+}
+
+// The failures to expand end as before, and then name the one width the
+// stream reads at when that is not the width used; a stream that reads at
+// no width, or at several, gets no more than before.
+TEST(CommandLine, FailedExpansionNamesTheOneWidthTheStreamReadsAt) {
+    const std::string hint14 = "tarnwel: the stream reads as a whole only at BITS = 14; write 14 "
+                               "to bits.txt to expand it\n";
+    const std::string missing = "tarnwel: cannot read width file bits.txt: No such file or "
+                                "directory\n";
+    const std::string fatal = "\nExpanding... \nFatal error during code expansion.\n";
+    Bytes stream = compress_bytes(text_like(5000, 77), 14);
+    Bytes damaged = stream;
+    damaged[damaged.size() / 2] = 0xFF; // codes past the next free code at any width
+    struct Case {
+        const char* width_file; // null: none
+        Bytes stream;
+        int status;
+        std::string output;
+    };
+    const Case cases[] = {
+        {nullptr, stream, 2, missing + hint14},
+        {"26", stream, 2, "tarnwel: width file bits.txt holds no width from 11 to 25\n" + hint14},
+        {"13", stream, 253, fatal + hint14},
+        {"twelve", stream, 253, fatal + hint14}, // read as 12
+        {"14", stream, 0, "\nExpanding... \n"},
+        {"14", damaged, 253, fatal},
+        {nullptr, damaged, 2, missing},
+        {nullptr, {0xFF, 0xFF, 0xFF}, 2, missing}, // the empty input's at 12 to 15
+    };
+    for (const Case& c : cases) {
+        ScratchFolder folder;
+        write_file(folder.path / "in.z", c.stream);
+        if (c.width_file != nullptr) write_file(folder.path / "bits.txt", bytes_of(c.width_file));
+        RunOutcome outcome = run_tarnwel(folder.path, {"d", "in.z", "out"});
+        std::string what = c.width_file == nullptr ? "none" : c.width_file;
+        EXPECT_EQ(outcome.status, c.status) << what;
+        EXPECT_EQ(outcome.output, c.output) << what;
+        EXPECT_EQ(outcome.errors, "") << what;
+        EXPECT_TRUE(read_file(folder.path / "in.z") == c.stream) << what;
+        EXPECT_EQ(fs::exists(folder.path / "out"), c.status != 2) << what;
+    }
 }
 
 } // namespace

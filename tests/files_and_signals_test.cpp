@@ -102,7 +102,9 @@ TEST(FilesAndSignals, AWidthFileThatIsAFifoIsRefusedWithoutWaiting) {
     EXPECT_FALSE(fs::exists(folder.path / "out"));
     Shell expanding = shell(folder.path, "\"$T\" d in.z kept");
     EXPECT_EQ(expanding.status, 2);
-    EXPECT_EQ(expanding.output, "tarnwel: cannot read width file bits.txt: not a regular file\n");
+    EXPECT_EQ(expanding.output, "tarnwel: cannot read width file bits.txt: not a regular file\n"
+                                "tarnwel: the stream reads as a whole only at BITS = 11; write 11 "
+                                "to bits.txt to expand it\n");
     EXPECT_EQ(read_file(folder.path / "kept"), bytes_of("keep me"));
 }
 
@@ -303,6 +305,38 @@ TEST(FilesAndSignals, CompressingToAPipeStagesInTmpdirAndNamesTheStagingFileWhen
     EXPECT_NE(limited.output.find(" for output /dev/fd/3: File too large\n"), std::string::npos)
         << limited.output;
     EXPECT_TRUE(names_in(folder.path / "stage").empty());
+}
+
+// An input that cannot be read a second time is not scanned for its width:
+// a failed expansion from a pipe or a FIFO ends with its message alone.
+TEST(FilesAndSignals, NoWidthHintForAnInputReadThroughAPipe) {
+    ScratchFolder folder;
+    write_file(folder.path / "in.z", compress_bytes(text_like(5000, 68), 14));
+    const std::string missing = "tarnwel: cannot read width file bits.txt: No such file or "
+                                "directory\n";
+    const std::string fatal = "\nExpanding... \nFatal error during code expansion.\n";
+    struct Case {
+        const char* width_file; // null: none
+        const char* script;
+        int status;
+        std::string output;
+    };
+    const char* pipe = "cat in.z | \"$T\" d /dev/stdin out";
+    const char* fifo = "mkfifo feed; cat in.z >feed 2>/dev/null & \"$T\" d feed out; s=$?; "
+                       "wait; rm feed; exit $s";
+    const Case cases[] = {
+        {nullptr, pipe, 2, missing},
+        {nullptr, fifo, 2, missing},
+        {"13", pipe, 253, fatal},
+        {"13", fifo, 253, fatal},
+    };
+    for (const Case& c : cases) {
+        fs::remove(folder.path / "bits.txt");
+        if (c.width_file != nullptr) write_file(folder.path / "bits.txt", bytes_of(c.width_file));
+        Shell outcome = shell(folder.path, c.script);
+        EXPECT_EQ(outcome.status, c.status) << c.script;
+        EXPECT_EQ(outcome.output, c.output) << c.script;
+    }
 }
 
 } // namespace
