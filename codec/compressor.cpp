@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <span>
 #include <type_traits>
 
@@ -357,9 +358,14 @@ CompressResult compress_through(Pass& pass, HandOff& frozen, ByteSource& input, 
 }
 
 // Whether to run the frozen parse on a second thread. One processor gains
-// nothing from the hand-off (the two threads would only take turns).
-bool wants_second_thread(const CompressOptions& options) {
-    return options.force_second_thread || (options.second_thread && usable_processors() >= 2);
+// nothing from the hand-off (the two threads would only take turns), and an
+// input known to fit in one block is parsed before a thread would be under
+// way: starting one would cost more than it saves.
+bool wants_second_thread(const CompressOptions& options, const ByteSource& input) {
+    if (options.force_second_thread) return true;
+    std::optional<std::uint64_t> size = input.size();
+    if (size && *size <= io_block_size) return false;
+    return options.second_thread && usable_processors() >= 2;
 }
 
 } // namespace
@@ -380,7 +386,7 @@ CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptio
     if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
     // The hand-off is chosen here, once: a thread that cannot be had leaves
     // the frozen parse on this one.
-    if (wants_second_thread(options)) {
+    if (wants_second_thread(options, input)) {
         FrozenRing ring;
         RingStart started = start_frozen_ring(ring, dictionary, output);
         if (started == RingStart::out_of_memory)

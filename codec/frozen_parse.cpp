@@ -7,10 +7,24 @@
 
 namespace tarnwel {
 
+namespace {
+
+// Left uninitialised, so that the system hands out the pages only when a
+// block is first copied in.
+void make_room(BlockCopy& copy, std::size_t bytes) {
+    if (copy.capacity >= bytes) return;
+    copy.bytes.reset(new std::uint8_t[bytes]);
+    copy.capacity = bytes;
+}
+
+} // namespace
+
 bool open_frozen_parse(FrozenParse& parse, BlockRing& ring, ByteSink& output) {
     try {
         open_frozen_stream(parse.stream, output);
-        ring.copies.assign(ring_blocks, std::vector<std::uint8_t>(io_block_size + parse_slack));
+        ring.copies.resize(ring_blocks);
+        for (BlockCopy& copy : ring.copies)
+            make_room(copy, io_block_size + parse_slack);
         ring.sizes.assign(ring_blocks, 0);
     } catch (const std::bad_alloc&) {
         return false;
@@ -20,9 +34,12 @@ bool open_frozen_parse(FrozenParse& parse, BlockRing& ring, ByteSink& output) {
 
 void copy_block(BlockRing& ring, std::uint64_t block, const std::uint8_t* data, std::size_t size) {
     std::size_t slot = ring_slot(ring, block);
-    std::vector<std::uint8_t>& copy = ring.copies[slot];
-    if (copy.size() < size + parse_slack) copy.resize(size + parse_slack);
-    std::memcpy(copy.data(), data, size);
+    BlockCopy& copy = ring.copies[slot];
+    make_room(copy, size + parse_slack);
+    std::memcpy(copy.bytes.get(), data, size);
+    // The parse may look into the slack; it never depends on what is there,
+    // but what it reads is then never memory no one wrote.
+    std::memset(copy.bytes.get() + size, 0, parse_slack);
     ring.sizes[slot] = size;
 }
 

@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codec/byte_streams.h"
@@ -66,10 +67,18 @@ struct BlockNotes {
 // second thread keeps them, the following may grow them.
 inline constexpr std::size_t ring_blocks = 64;
 
-// The copies of the blocks handed over: block n in slot n % copies.size(),
-// each with the parse's slack after it.
+// One block's copy, with the parse's slack after it. Made without clearing
+// it: a slot's pages are touched only when a block lands in it, so a small
+// input does not pay for the whole ring.
+struct BlockCopy {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t capacity = 0;
+    const std::uint8_t* data() const { return bytes.get(); }
+};
+
+// The copies of the blocks handed over: block n in slot n % copies.size().
 struct BlockRing {
-    std::vector<std::vector<std::uint8_t>> copies;
+    std::vector<BlockCopy> copies;
     std::vector<std::size_t> sizes;
 };
 
