@@ -39,10 +39,11 @@ int open_output_file(OutputFile& output) {
 int finish_output_file(OutputFile& output) {
     errno = 0;
     if (std::fflush(output.file) != 0) return last_error_or();
-    if (!output.replacing) return 0;
-    carry_over_attributes(output.replacement, output.file);
-    // A file written in place stays open, so that its guard can still empty it.
-    if (output.replacement.in_place) return 0;
+    if (output.replacing) {
+        carry_over_attributes(output.replacement, output.file);
+        // A file written in place stays open, so that its guard can still empty it.
+        if (output.replacement.in_place) return 0;
+    }
     errno = 0;
     int closed = std::fclose(output.file);
     output.file = nullptr;

@@ -39,9 +39,10 @@ struct OutputFile {
 // comes back: such outputs are written in place).
 int open_output_file(OutputFile& output);
 
-// After the last write: flushes the output and gives a new version the old
-// file's attributes. 0, or the errno, where a full disk may show itself
-// only now.
+// After the last write: gives a new version the old file's attributes and
+// closes the output (a file written in place stays open until it is kept,
+// for its guard). 0, or the errno, where a full disk may show itself only
+// now.
 int finish_output_file(OutputFile& output);
 
 // Puts a finished output in its place for good; the caller holds the

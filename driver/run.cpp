@@ -161,13 +161,28 @@ bool input_shrank(const RunState& state, std::optional<std::uint64_t> bytes_read
     return true;
 }
 
-// Puts a finished output in its place, or keeps it where it was written;
-// the caller holds the signals. False, with the message printed, when the
-// new file cannot take the output's name.
-bool keep_output(RunState& state) {
+// Puts the finished output in its place (or keeps it where it was written)
+// and, when compressing, the new width file in the old one's; from then on
+// the run is done, and a signal no longer ends it. The two go together
+// under held signals (no helper thread is alive to take one meanwhile).
+// False, with the message printed, when either cannot take its place.
+bool put_files_in_place(RunState& state, bool with_width) {
+    SignalsHeld held;
     int error = keep_output_file(state.output);
-    if (error != 0) report_file_error(cannot_write_output, state.output_path, error);
-    return error == 0;
+    if (error != 0) {
+        report_file_error(cannot_write_output, state.output_path, error);
+        return false;
+    }
+    if (with_width) {
+        error = commit_width_file(state.width_file);
+        if (error != 0) {
+            report_file_error(cannot_write_width_file, width_file_name, error);
+            return false;
+        }
+        release_guard(state.width_guard);
+    }
+    stop_ending_on_signals();
+    return true;
 }
 
 // Copies a staged stream out to the output. False, with the message printed,
@@ -207,20 +222,7 @@ int compress_mode(RunState& state) {
         close_stream_output(stream);
         return exit_failure;
     }
-    if (!finish_output(state)) return exit_failure;
-    {
-        // Keeping the output and replacing the width file go together (no
-        // helper thread is alive to take a signal meanwhile).
-        SignalsHeld held;
-        if (!keep_output(state)) return exit_failure;
-        int error = commit_width_file(state.width_file);
-        if (error != 0) {
-            report_file_error(cannot_write_width_file, width_file_name, error);
-            return exit_failure;
-        }
-        release_guard(state.width_guard);
-        stop_ending_on_signals();
-    }
+    if (!finish_output(state) || !put_files_in_place(state, true)) return exit_failure;
     print_report(state, result);
     return exit_ok;
 }
@@ -288,11 +290,9 @@ int decompress_mode(RunState& state) {
     // The output keeps what was expanded before a corrupt code, so it is
     // finished (and checked) before the verdict.
     if (!finish_output(state)) return exit_failure;
-    if (result.status == TARNWEL_OK || result.status == TARNWEL_CORRUPT_STREAM) {
-        SignalsHeld held;
-        if (!keep_output(state)) return exit_failure;
-        stop_ending_on_signals();
-    }
+    if ((result.status == TARNWEL_OK || result.status == TARNWEL_CORRUPT_STREAM) &&
+        !put_files_in_place(state, false))
+        return exit_failure;
     int exit_status = report_codec_failure(state, result, state.width);
     if (result.status == TARNWEL_CORRUPT_STREAM) suggest_other_width(state, state.width);
     return exit_status;

@@ -16,16 +16,10 @@
 
 namespace tarnwel {
 
-// stdio's fopen for a path in UTF-8, whatever the system's own encoding.
-std::FILE* open_file(const char* path, const char* mode);
-
 // Creates or truncates path for binary writing. On Windows the file is
 // opened so that it can be removed while open, as a run that is
 // interrupted must. nullptr on failure, with errno set.
 std::FILE* create_output_file(const char* path);
-
-// Removes a file. 0, or the errno of the failure.
-int remove_file(const char* path);
 
 // A new file open for reading and writing that disappears once closed, for
 // staging an output: in $TMPDIR (or /tmp when that is unset or empty), and

@@ -82,17 +82,8 @@ std::optional<Place> place_of(std::string path) {
 
 } // namespace
 
-std::FILE* open_file(const char* path, const char* mode) {
-    return std::fopen(path, mode);
-}
-
 std::FILE* create_output_file(const char* path) {
     return std::fopen(path, "wb");
-}
-
-int remove_file(const char* path) {
-    errno = 0;
-    return std::remove(path) == 0 ? 0 : last_error_or();
 }
 
 std::FILE* open_staging_file(std::string& path, int& error) {

@@ -57,20 +57,12 @@ std::FILE* open_checked(const char* path, bool regular_only, int& error) {
 
 } // namespace
 
-std::FILE* open_file(const char* path, const char* mode) {
-    return _wfopen(system_path(path).c_str(), wide(mode).c_str());
-}
-
 std::FILE* create_output_file(const char* path) {
     if (is_folder(path)) {
         errno = EISDIR;
         return nullptr;
     }
     return open_for_writing(system_path(path), CREATE_ALWAYS);
-}
-
-int remove_file(const char* path) {
-    return DeleteFileW(system_path(path).c_str()) ? 0 : errno_of(GetLastError());
 }
 
 std::FILE* open_staging_file(std::string& path, int& error) {

@@ -47,10 +47,11 @@ int open_new_version(const char* path, bool in_place_allowed, Replacement& repla
                      std::FILE*& file);
 
 // Gives the new version, after its last write, what the old file had
-// beyond its content: the owner and group where this run may set them, the
-// extended attributes (access control lists among them) where it may set
-// them, and the mode bits, set-user-ID included, last, since a write or a
-// change of owner clears those. Best effort: what cannot be kept is not.
+// beyond its content and the owner and group (given where this run may
+// set them when the file was made): the extended attributes (access
+// control lists among them) where it may set them, and the mode bits,
+// set-user-ID included, last, since a write or a change of owner clears
+// those. Best effort: what cannot be kept is not.
 void carry_over_attributes(const Replacement& replacement, std::FILE* file);
 
 // Puts the new version in the old one's place. 0, or the errno.

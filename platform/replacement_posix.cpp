@@ -179,10 +179,8 @@ int open_new_version(const char* path, bool in_place_allowed, Replacement& repla
 void carry_over_attributes(const Replacement& replacement, std::FILE* file) {
     if (!replacement.exists || file == nullptr) return;
     int descriptor = fileno(file);
-    if (!replacement.in_place) {
-        give_old_owner(replacement, descriptor);
-        copy_extended_attributes(replacement, descriptor);
-    }
+    // The owner was given when the file was made, and writing keeps it.
+    if (!replacement.in_place) copy_extended_attributes(replacement, descriptor);
     fchmod(descriptor, replacement.mode);
 }
 
