@@ -15,8 +15,9 @@
 #   unbounded parse: search (into which run_pass is inlined) and new_string,
 #                    in codec/compressor.cpp: the parse that grows the
 #                    dictionary, with reading the input
-#   frozen parse:    the functions of codec/frozen_parse.cpp and
-#                    codec/unbounded_strings.cpp: the parse at the chosen
+#   frozen parse:    the functions of codec/frozen_parse.cpp,
+#                    codec/frozen_following.cpp (codec/frozen_ring.cpp on
+#                    two threads) and codec/unbounded_strings.cpp: the parse at the chosen
 #                    width, its restarts, the code stream's packing inlined
 #                    into it, and following the unbounded parse's strings
 #   whole run:       every instruction of that one-core compression, the
@@ -87,7 +88,7 @@ for kind in text headers binaries random zeros; do
     count phases.fn ./search_floor --one-core "$file" "$file.tw"
     one_core=$(total)
     unbounded=$(sum_of phases.fn 'namespace[)]::search[(]|run_pass|new_string')
-    frozen=$(sum_of phases.fn 'parse_frozen|scout_block|run_worker|block_parsed|parse_from_restart|hand_over_block|meets_scout|work_out_lengths|restart_following|long_length_of')
+    frozen=$(sum_of phases.fn 'parse_frozen|parse_following|parse_oldest_block|parse_blocks|parse_handed_block|scout_block|run_second_thread|take_step|parse_from_restart|hand_over_block|restart_frozen|meets_scout|work_out_lengths|restart_following|long_length_of')
     count c.fn ./tarnwel c "$file" "$file.tw"
     whole=$(total)
     count d.fn ./tarnwel d "$file.tw" "$file.back"
