@@ -43,12 +43,12 @@
 #include <stddef.h>
 
 #define TARNWEL_VERSION_MAJOR 1
-#define TARNWEL_VERSION_MINOR 0
+#define TARNWEL_VERSION_MINOR 1
 #define TARNWEL_VERSION_PATCH 0
 /* major * 10000 + minor * 100 + patch, as tarnwel_version() returns. */
 #define TARNWEL_VERSION_NUMBER                                                                     \
     (TARNWEL_VERSION_MAJOR * 10000 + TARNWEL_VERSION_MINOR * 100 + TARNWEL_VERSION_PATCH)
-#define TARNWEL_VERSION_STRING "1.0.0"
+#define TARNWEL_VERSION_STRING "1.1.0"
 
 /* The narrowest and widest code widths, and the widest the command allows. */
 #define TARNWEL_MIN_WIDTH 11
@@ -241,6 +241,52 @@ TARNWEL_API tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expa
                                                           const tarnwel_sink* sink,
                                                           unsigned long long* bytes_in,
                                                           unsigned long long* bytes_out);
+
+/* ---- Streaming in steps ----------------------------------------------- */
+
+/* For a caller that runs the loop itself (an event loop, a socket, a file
+ * read piece by piece): each step takes what input it can from in and
+ * writes what output fits in out, advancing in->pos and out->pos by what
+ * it used, with buffers of any size, one byte included. The library keeps
+ * no pointer to either buffer after the call. An object driven by steps is
+ * not fed, finished or taken from, nor the other way round: mixing the two
+ * gives TARNWEL_BAD_SEQUENCE. */
+typedef struct tarnwel_in_buffer {
+    const void* data; /* may be null where size is 0 */
+    size_t size;
+    size_t pos; /* bytes of data used; pos <= size */
+} tarnwel_in_buffer;
+
+typedef struct tarnwel_out_buffer {
+    void* data; /* may be null where size is 0 */
+    size_t size;
+    size_t pos; /* bytes of data written; pos <= size */
+} tarnwel_out_buffer;
+
+/* A compressor at one width, 11 to 25, with no search: its stream comes out
+ * through tarnwel_compressor_step as the input goes in, and expands at that
+ * width. tarnwel_compressor_width gives the width from the start. */
+TARNWEL_API tarnwel_status tarnwel_compressor_create_width(int width,
+                                                           tarnwel_compressor** compressor);
+
+/* One step of compression. input_ends is nonzero once in holds the last of
+ * the input; call again, with input_ends still set and nothing more in in,
+ * until *done is 1: the whole stream has then been written to out. A
+ * compressor made by tarnwel_compressor_create searches for its width, so
+ * it takes in every byte given but writes nothing before the input ends. */
+TARNWEL_API tarnwel_status tarnwel_compressor_step(tarnwel_compressor* compressor,
+                                                   tarnwel_in_buffer* in, tarnwel_out_buffer* out,
+                                                   int input_ends, int* done);
+
+/* One step of expansion. input_ends is nonzero once in holds the last of
+ * the stream (a stream cut short then reads as it does at
+ * tarnwel_expander_finish). *done is 1 once the end code has been read and
+ * every byte expanded is in out; the step then takes no more input. On a
+ * corrupt stream the steps first hand out every byte expanded before the
+ * fault, and then return TARNWEL_CORRUPT_STREAM. */
+TARNWEL_API tarnwel_status tarnwel_expander_step(tarnwel_expander* expander, tarnwel_in_buffer* in,
+                                                 tarnwel_out_buffer* out, int input_ends,
+                                                 int* done);
 
 /* ---- Finding a stream's width --------------------------------------- */
 
