@@ -2,7 +2,8 @@
 # cmake --install puts libtarnwel under a prefix as other programs expect
 # it: the C example builds against it through find_package and through
 # pkg-config, and it and the Python example run; the shared library
-# exports the interface's calls and nothing else.
+# exports the interface's calls and nothing else; the Python module
+# installed beside it imports and finds it with no help.
 # Usage: library_install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -34,4 +35,17 @@ cc -Wall -Wextra -Werror -o "$work/static" "$source/examples/round_trip.c" \
     $(pkg-config --cflags tarnwel) "$libdir/libtarnwel.a" ${private/-ltarnwel/}
 "$work/static"
 
-python3 "$source/examples/round_trip.py" "$libdir/libtarnwel.so"
+python=${TARNWEL_PYTHON:-python3}
+"$python" "$source/examples/round_trip.py" "$libdir/libtarnwel.so"
+
+# The module from the prefix alone, run from elsewhere than the source tree.
+module=$(find "$prefix" -path '*/dist-packages/tarnwel/__init__.py')
+(cd "$work" && env -u TARNWEL_LIBRARY PREFIX="$prefix" PYTHONPATH="$(dirname "$(dirname "$module")")" \
+    PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+import os, tarnwel, tarnwel._library as found
+data = b"installed " * 1000
+stream, width = tarnwel.compress(data)
+assert tarnwel.expand(stream, width) == data
+assert found.lib._name.startswith(os.environ["PREFIX"]), found.lib._name
+print("the installed module round-trips through", found.lib._name)
+' )

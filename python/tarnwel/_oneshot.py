@@ -1,0 +1,96 @@
+"""compress() and expand(): a whole input in one call each way, as
+gzip.compress and gzip.decompress."""
+
+import ctypes
+
+from . import _errors
+from . import _library
+from . import _steps
+from . import _widths
+
+lib = _library.lib
+
+# Output is gathered in pieces that double up to this size, so that a
+# small result takes little memory and a large one few steps.
+FIRST_PIECE = 1 << 16
+LARGEST_PIECE = 1 << 24
+
+
+def choose_widths(width, max_width):
+    """(width, max_width) checked: one of them set, the other None."""
+    if width is not None:
+        if max_width is not None:
+            raise ValueError("give width or max_width, not both")
+        return _errors.checked_width(width, "width", _errors.MIN_WIDTH), None
+    if max_width is None:
+        return None, _errors.MAX_WIDTH
+    return None, _errors.checked_width(max_width, "max_width", _errors.MIN_MAX_WIDTH)
+
+
+def compress(data, max_width=None, *, width=None):
+    """Compresses data (any bytes-like object) into a tarnwel stream and
+    returns (stream, width). The width is chosen by the search, up to
+    max_width (12 to 25; 25 when not given), as the command chooses it;
+    or is the one given as width (11 to 25), with no search. Expand the
+    stream at that width: the stream does not record it."""
+    width, max_width = choose_widths(width, max_width)
+    if width is not None:
+        compressor = _steps.Compressor(width=width)
+        try:
+            return run_steps(compressor, data), width
+        finally:
+            compressor.close()
+    keeper, address, size = _steps.input_of(data)
+    capacity = lib.tarnwel_compress_bound(size)
+    if capacity == 0:
+        raise OverflowError("the input is too large to compress")
+    output = ctypes.create_string_buffer(capacity)
+    stream_size, chosen = _library.size_t(0), ctypes.c_int(0)
+    status = lib.tarnwel_compress(
+        address, size, output, capacity, max_width, ctypes.byref(stream_size), ctypes.byref(chosen)
+    )
+    del keeper
+    _errors.check(status, "tarnwel_compress")
+    return output.raw[: stream_size.value], chosen.value
+
+
+def expand(stream, width=None):
+    """Expands a tarnwel stream (any bytes-like object) of the given width
+    (11 to 25) and returns the bytes. Without a width, the stream's own is
+    taken when exactly one fits (WidthUnknownError otherwise). A corrupt
+    stream raises CorruptStreamError, whose .expanded holds the bytes
+    expanded before the fault."""
+    if width is None:
+        width = _widths.width_of_bytes(stream)
+    else:
+        width = _errors.checked_width(width, "width", _errors.MIN_WIDTH)
+    expander = _steps.Expander(width)
+    try:
+        return run_steps(expander, stream)
+    finally:
+        expander.close()
+
+
+def run_steps(coder, data):
+    """All of data through coder's steps as the whole input; the output."""
+    keeper, address, size = _steps.input_of(data)
+    source = _library.InBuffer(address, size, 0)
+    pieces = []
+    piece_size = FIRST_PIECE
+    while True:
+        piece = _steps.OutputPiece(piece_size)
+        taken_before = source.pos
+        try:
+            done = coder.step(source, piece.buffer, True)
+        except _errors.CorruptStreamError as error:
+            pieces.append(piece.taken())
+            error.expanded = b"".join(pieces)
+            raise
+        pieces.append(piece.taken())
+        if done:
+            break
+        if not pieces[-1] and source.pos == taken_before:
+            raise _steps.stalled()
+        piece_size = min(piece_size * 2, LARGEST_PIECE)
+    del keeper
+    return b"".join(pieces)
