@@ -11,6 +11,7 @@ import builtins
 import ctypes
 import io
 import os
+import threading
 
 from . import _errors
 from . import _library
@@ -64,6 +65,7 @@ class _ExpandingReader(io.RawIOBase):
 
     def _expand_into(self, target):
         source = self._source
+        guard = _steps.ProgressGuard()
         while True:
             if source.pos == source.size and not self._input_ends:
                 self._next_piece()
@@ -77,8 +79,7 @@ class _ExpandingReader(io.RawIOBase):
                 raise
             if target.pos > 0 or self._done:
                 return target.pos
-            if source.pos == taken_before and (self._input_ends or source.pos < source.size):
-                raise _steps.stalled()
+            guard.note(source.pos != taken_before)
 
     def _next_piece(self):
         piece = self._fp.read(PIECE)
@@ -127,6 +128,9 @@ class TarnwelFile(io.BufferedIOBase):
             width, max_width = _oneshot.choose_widths(width, max_width)
         else:
             raise ValueError(f"invalid mode: {mode!r}")
+        # One call at a time: a close while another thread writes must not
+        # free the compressor under it.
+        self._lock = threading.RLock()
         self._fp = None
         self._owns_fp = False
         self._buffer = None
@@ -181,6 +185,11 @@ class TarnwelFile(io.BufferedIOBase):
     def close(self):
         if self._fp is None:
             return
+        with self._lock:
+            if self._fp is not None:
+                self._close_locked()
+
+    def _close_locked(self):
         try:
             if self._mode == "wb":
                 self._finish_stream()
@@ -200,14 +209,14 @@ class TarnwelFile(io.BufferedIOBase):
     def _finish_stream(self):
         output = self._output
         source = _library.InBuffer(None, 0, 0)
+        guard = _steps.ProgressGuard()
         while True:
             done = self._compressor.step(source, output.buffer, True)
             written = output.taken()
             self._fp.write(written)
             if done:
                 break
-            if not written:
-                raise _steps.stalled()
+            guard.note(written)
         self._width = self._compressor.width
         self._fp.flush()
 
@@ -237,49 +246,56 @@ class TarnwelFile(io.BufferedIOBase):
             raise io.UnsupportedOperation("File not open for reading")
 
     def read(self, size=-1):
-        self._check_reading()
-        return self._buffer.read(size)
+        with self._lock:
+            self._check_reading()
+            return self._buffer.read(size)
 
     def read1(self, size=-1):
-        self._check_reading()
-        return self._buffer.read1(size)
+        with self._lock:
+            self._check_reading()
+            return self._buffer.read1(size)
 
     def readinto(self, b):
-        self._check_reading()
-        return self._buffer.readinto(b)
+        with self._lock:
+            self._check_reading()
+            return self._buffer.readinto(b)
 
     def peek(self, size=0):
-        self._check_reading()
-        return self._buffer.peek(size)
+        with self._lock:
+            self._check_reading()
+            return self._buffer.peek(size)
 
     def readline(self, size=-1):
-        self._check_reading()
-        return self._buffer.readline(size)
+        with self._lock:
+            self._check_reading()
+            return self._buffer.readline(size)
 
     def write(self, data):
         """Compresses data (any bytes-like object); returns its length."""
-        self._check_open()
-        if self._mode != "wb":
-            raise io.UnsupportedOperation("File not open for writing")
-        keeper, address, size = _steps.input_of(data)
-        source = _library.InBuffer(address, size, 0)
-        output = self._output
-        while source.pos < size:
-            taken_before = source.pos
-            self._compressor.step(source, output.buffer, False)
-            written = output.taken()
-            if written:
-                self._fp.write(written)
-            elif source.pos == taken_before:
-                raise _steps.stalled()
-        del keeper
-        return size
+        with self._lock:
+            self._check_open()
+            if self._mode != "wb":
+                raise io.UnsupportedOperation("File not open for writing")
+            keeper, address, size = _steps.input_of(data)
+            source = _library.InBuffer(address, size, 0)
+            output = self._output
+            guard = _steps.ProgressGuard()
+            while source.pos < size:
+                taken_before = source.pos
+                self._compressor.step(source, output.buffer, False)
+                written = output.taken()
+                if written:
+                    self._fp.write(written)
+                guard.note(written or source.pos != taken_before)
+            del keeper
+            return size
 
     def flush(self):
         """Hands what the compressor has written on to the file."""
-        self._check_open()
-        if self._mode == "wb":
-            self._fp.flush()
+        with self._lock:
+            self._check_open()
+            if self._mode == "wb":
+                self._fp.flush()
 
 
 def open(filename, mode="rb", *, width=None, max_width=None, encoding=None, errors=None,

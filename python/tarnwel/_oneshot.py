@@ -51,7 +51,7 @@ def compress(data, max_width=None, *, width=None):
     )
     del keeper
     _errors.check(status, "tarnwel_compress")
-    return output.raw[: stream_size.value], chosen.value
+    return ctypes.string_at(output, stream_size.value), chosen.value
 
 
 def expand(stream, width=None):
@@ -77,6 +77,7 @@ def run_steps(coder, data):
     source = _library.InBuffer(address, size, 0)
     pieces = []
     piece_size = FIRST_PIECE
+    guard = _steps.ProgressGuard()
     while True:
         piece = _steps.OutputPiece(piece_size)
         taken_before = source.pos
@@ -89,8 +90,7 @@ def run_steps(coder, data):
         pieces.append(piece.taken())
         if done:
             break
-        if not pieces[-1] and source.pos == taken_before:
-            raise _steps.stalled()
+        guard.note(pieces[-1] or source.pos != taken_before)
         piece_size = min(piece_size * 2, LARGEST_PIECE)
     del keeper
     return b"".join(pieces)

@@ -40,7 +40,7 @@ class OutputPiece:
 
     def taken(self):
         """The bytes written since the last call, the buffer then empty."""
-        written = self.memory.raw[: self.buffer.pos]
+        written = ctypes.string_at(self.memory, self.buffer.pos)
         self.buffer.pos = 0
         return written
 
@@ -112,6 +112,20 @@ class Compressor(_Owned):
         return (lib.tarnwel_compressor_width(self._handle) or None) if self._handle else None
 
 
-def stalled():
-    """A step that neither took input, nor wrote output, nor ended."""
-    return _errors.TarnwelError("a step of libtarnwel made no progress", "TARNWEL_INTERNAL_ERROR")
+class ProgressGuard:
+    """Ends a loop of steps that has stopped moving. A step may take no
+    input and write nothing now and then (a step that only ends a phase of
+    its own), but a run of them means the loop would never end."""
+
+    MOST_IDLE_STEPS = 16
+
+    def __init__(self):
+        self.idle = 0
+
+    def note(self, moved):
+        self.idle = 0 if moved else self.idle + 1
+        if self.idle > self.MOST_IDLE_STEPS:
+            raise _errors.TarnwelError(
+                "libtarnwel's steps stopped taking input and writing output",
+                "TARNWEL_INTERNAL_ERROR",
+            )

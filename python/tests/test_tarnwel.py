@@ -102,6 +102,21 @@ def test_lines_of_a_file_larger_than_the_read_pieces(tmp_path, given, source):
         assert text.readline() == LOG.decode().splitlines(keepends=True)[0]
 
 
+@pytest.mark.parametrize("given", [None, "width"])
+def test_reading_takes_the_file_in_bounded_pieces(given):
+    stream, width = tarnwel.compress(LOG)
+    sizes = []
+
+    class Recording(io.BytesIO):
+        def read(self, size=-1):
+            sizes.append(size)
+            return super().read(size)
+
+    with tarnwel.open(Recording(stream), width=width if given else None) as f:
+        assert f.read() == LOG
+    assert len(sizes) > 2 and all(0 < size <= 1 << 16 for size in sizes)
+
+
 @pytest.mark.parametrize("size", [1, 7, 4096, 65536, 65537, 1 << 20])
 def test_reads_of_any_size_give_the_input(tmp_path, size):
     stream, width = tarnwel.compress(LOG)
