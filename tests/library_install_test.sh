@@ -40,8 +40,8 @@ python=${TARNWEL_PYTHON:-python3}
 
 # The module from the prefix alone, run from elsewhere than the source tree.
 module=$(find "$prefix" -path '*/dist-packages/tarnwel/__init__.py')
-(cd "$work" && env -u TARNWEL_LIBRARY PREFIX="$prefix" PYTHONPATH="$(dirname "$(dirname "$module")")" \
-    PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+export PYTHONPATH=$(dirname "$(dirname "$module")") PYTHONDONTWRITEBYTECODE=1
+(cd "$work" && env -u TARNWEL_LIBRARY PREFIX="$prefix" "$python" -c '
 import os, tarnwel, tarnwel._library as found
 data = b"installed " * 1000
 stream, width = tarnwel.compress(data)
@@ -49,3 +49,4 @@ assert tarnwel.expand(stream, width) == data
 assert found.lib._name.startswith(os.environ["PREFIX"]), found.lib._name
 print("the installed module round-trips through", found.lib._name)
 ' )
+env -u TARNWEL_LIBRARY "$python" "$source/examples/read_log.py" "$work"
