@@ -154,6 +154,7 @@ class TarnwelFile(io.BufferedIOBase):
         except BaseException:
             if self._owns_fp:
                 self._fp.close()
+            self._fp = None
             raise
 
     def _open_reading(self):
