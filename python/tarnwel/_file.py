@@ -311,7 +311,7 @@ def open(filename, mode="rb", *, width=None, max_width=None, encoding=None, erro
         if "b" in mode:
             raise ValueError(f"invalid mode: {mode!r}")
         binary = TarnwelFile(filename, mode.replace("t", ""), width=width, max_width=max_width)
-        return io.TextIOWrapper(binary, encoding, errors, newline)
+        return io.TextIOWrapper(binary, io.text_encoding(encoding), errors, newline)
     if encoding is not None or errors is not None or newline is not None:
         raise ValueError("encoding, errors and newline are for text modes only")
     return TarnwelFile(filename, mode, width=width, max_width=max_width)
