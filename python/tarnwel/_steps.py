@@ -49,9 +49,9 @@ class _Owned:
     """One library object; close() frees it, and so does collection."""
 
     _free = None  # set by each subclass
+    _handle = None  # until created, and once freed
 
     def __init__(self, create, argument, call):
-        self._handle = None
         handle = ctypes.c_void_p()
         _errors.check(create(argument, ctypes.byref(handle)), call)
         self._handle = handle
