@@ -55,8 +55,6 @@ struct Pass {
     // the parse adds out of line; 0 sends the first one there.
     std::uint32_t quiet_until = 0;
     const std::uint8_t* block = nullptr; // the start of the block being parsed
-    // The unbounded parse is still running: the cap has not overflowed.
-    bool searching = true;
     std::uint64_t blocks_after_cap = 0;
     std::uint64_t input_bytes = 0;                 // the input's size, when it tells
     std::uint64_t consumed_at_block = 0;           // input read when the table was last planned
@@ -234,29 +232,31 @@ std::uint32_t scout_limit(Pass& pass, bool searching) {
 // One block of the input, from next to end, where consumed bytes of the
 // input have been read through end. A frozen parse, when compressing, is
 // handed the block before the unbounded parse reads it, and goes on alone
-// once the trial at the cap overflows. False when the pass is over before
-// the input ends: a failure, or the cap reached when searching alone.
+// once the trial at the cap overflows: searching, true at the first block,
+// turns false there. False when the pass is over before the input ends: a
+// failure, or the cap reached when searching alone.
 template <class HandOff>
-[[gnu::always_inline]] inline bool pass_block(Pass& pass, HandOff& frozen, const std::uint8_t* next,
-                                              const std::uint8_t* end, std::uint64_t consumed) {
+[[gnu::always_inline]] inline bool pass_block(Pass& pass, HandOff& frozen, bool& searching,
+                                              const std::uint8_t* next, const std::uint8_t* end,
+                                              std::uint64_t consumed) {
     if constexpr (compressing<HandOff>) {
         tell_codes(pass, frozen);
-        BlockNotes notes = {restart_likely(pass, pass.searching, consumed),
-                            scout_limit(pass, pass.searching)};
+        BlockNotes notes = {restart_likely(pass, searching, consumed),
+                            scout_limit(pass, searching)};
         if (!hand_over_block(frozen, next, static_cast<std::size_t>(end - next), notes))
             return false;
     }
     bool first = pass.block == nullptr;
     pass.block = next;
     if (first) start_string(pass.cursor, next++); // the input's first byte
-    if (pass.searching && parse_block(pass.cursor, pass.dictionary, no_code_limit, next, end,
-                                      [&](const StringEnd& miss, const std::uint8_t* at) {
-                                          return add_new_string(pass, frozen, miss, at);
-                                      }) != end) {
+    if (searching && parse_block(pass.cursor, pass.dictionary, no_code_limit, next, end,
+                                 [&](const StringEnd& miss, const std::uint8_t* at) {
+                                     return add_new_string(pass, frozen, miss, at);
+                                 }) != end) {
         if (!compressing<HandOff> || pass.choice.result.status != CodecStatus::ok) return false;
-        pass.searching = false; // the frozen parse at the cap goes on alone
+        searching = false; // the frozen parse at the cap goes on alone
     }
-    if (pass.searching) plan_table(pass, consumed);
+    if (searching) plan_table(pass, consumed);
     return true;
 }
 
@@ -266,10 +266,11 @@ template <class HandOff>
 // instructions.
 template <class HandOff>
 [[gnu::noinline]] void run_pass(Pass& pass, HandOff& frozen, ByteReader& reader) {
+    bool searching = true;
     const std::uint8_t* next;
     const std::uint8_t* end;
     while (take_block(reader, next, end))
-        if (!pass_block(pass, frozen, next, end, reader.consumed)) return;
+        if (!pass_block(pass, frozen, searching, next, end, reader.consumed)) return;
 }
 
 CompressResult failed(CompressResult choice, CodecStatus status, int error_number = 0) {
@@ -444,7 +445,8 @@ struct BlockwiseCompression {
     FrozenFollowing following;
     ByteSink& output;
     std::uint64_t consumed = 0;
-    bool over = false; // the pass stopped before the input ended: a failure
+    bool searching = true; // as in run_pass
+    bool over = false;     // the pass stopped before the input ended: a failure
 };
 
 void BlockwiseDeleter::operator()(BlockwiseCompression* run) const {
@@ -467,7 +469,8 @@ bool compress_block(BlockwiseCompression& run, const std::uint8_t* data, std::si
     if (size == 0) return true;
     run.consumed += size;
     try {
-        run.over = !pass_block(run.pass, run.following, data, data + size, run.consumed);
+        run.over =
+            !pass_block(run.pass, run.following, run.searching, data, data + size, run.consumed);
     } catch (const std::bad_alloc&) {
         run.pass.choice.result.status = CodecStatus::out_of_memory;
         run.over = true;
