@@ -5,11 +5,16 @@
 
 namespace tarnwel {
 
+// Bytes past the size in the chunks held are zeros: new chunks come
+// zeroed, and cutting zeroes what it cuts off.
+void ChunkedSink::hold(std::uint64_t size) {
+    while (chunks_.size() * chunk_size < size)
+        chunks_.push_back(std::make_unique<std::uint8_t[]>(chunk_size));
+    size_ = std::max(size_, size);
+}
+
 bool ChunkedSink::write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) {
-    std::uint64_t end = position + count;
-    while (chunks_.size() * chunk_size < end)
-        chunks_.push_back(std::make_unique<std::uint8_t[]>(chunk_size)); // zeroed
-    size_ = std::max(size_, end);
+    hold(position + count);
     while (count > 0) {
         std::size_t offset = static_cast<std::size_t>(position % chunk_size);
         std::size_t part = std::min(count, chunk_size - offset);
@@ -23,21 +28,14 @@ bool ChunkedSink::write_at(std::uint64_t position, const std::uint8_t* data, std
 }
 
 bool ChunkedSink::truncate(std::uint64_t size) {
-    if (size > size_) {
-        // Grown with zeros, as a file is.
-        std::uint64_t gap = size - size_;
-        std::vector<std::uint8_t> zeros(
-            static_cast<std::size_t>(std::min<std::uint64_t>(gap, chunk_size)));
-        for (std::uint64_t at = size_; at < size; at += zeros.size())
-            write_at(at, zeros.data(),
-                     static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), size - at)));
+    if (size >= size_) {
+        hold(size);
         return true;
     }
-    // Bytes cut off are zeroed, so that growing again finds zeros there.
     std::size_t keep = static_cast<std::size_t>((size + chunk_size - 1) / chunk_size);
     chunks_.resize(keep);
-    if (size % chunk_size != 0 && keep > 0)
-        std::memset(chunks_[keep - 1].get() + size % chunk_size, 0, chunk_size - size % chunk_size);
+    std::size_t used = static_cast<std::size_t>(size % chunk_size);
+    if (used != 0) std::memset(chunks_[keep - 1].get() + used, 0, chunk_size - used);
     size_ = size;
     return true;
 }

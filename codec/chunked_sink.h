@@ -17,7 +17,8 @@ namespace tarnwel {
 class ChunkedSink : public ByteSink {
 public:
     static constexpr std::size_t chunk_size = std::size_t{1} << 20;
-    // A write past the end fills the gap with zeros, as a file would.
+    // A write past the end, or a cut to a larger size, fills the gap with
+    // zeros, as a file would.
     bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) override;
     bool truncate(std::uint64_t size) override;
     bool flush() override { return true; }
@@ -28,6 +29,7 @@ public:
     void read_at(std::uint64_t position, std::uint8_t* out, std::size_t count) const;
 
 private:
+    void hold(std::uint64_t size); // makes it at least size bytes long
     std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
     std::uint64_t size_ = 0;
 };

@@ -32,19 +32,20 @@
  * which it hands out once the input has ended. A compressor made by
  * tarnwel_compressor_create_width and stepped holds the dictionary of its
  * width alone (at most 32 bytes for each of its 2^width codes: 2 MiB at
- * width 16, 1 GiB at 25) and two fixed buffers, a 64 KiB block of input and
- * about 200 KiB for that block's codes: nothing grows with the input. The
- * expander likewise keeps the stream fed to it and expands it at finish,
- * holding the stream, the output and its tables (about 12 bytes per code
- * plus a window of 4.5 times 2^width bytes). tarnwel_compress_stream and
- * tarnwel_expander_expand_stream, which read and write through the caller's
- * functions, hold neither input nor output.
+ * width 16, 1 GiB at 25) and two fixed buffers, a 64 KiB block of input
+ * and about 200 KiB for that block's codes: a bound set by the width,
+ * whatever the input's length. The expander likewise keeps the stream fed
+ * to it and expands it at finish, holding the stream, the output and its
+ * tables (about 12 bytes per code plus a window of 4.5 times 2^width
+ * bytes). tarnwel_compress_stream and tarnwel_expander_expand_stream, which
+ * read and write through the caller's functions, hold neither input nor
+ * output.
  *
  * Threads. Objects are independent of each other: a process may run many
  * streams at once, on as many threads, as long as each object is used by
- * one thread at a time. Finishing an object, and the one-shot calls, may
- * start helper threads of the library's own, and join them before returning;
- * a compressor's step starts none.
+ * one thread at a time. Finishing an object, a compressor's step, and the
+ * one-shot calls may start helper threads of the library's own, and join
+ * them before returning.
  *
  * Buffers. The library never keeps a pointer the caller passed: input is
  * copied when fed, output is copied out when taken. A pointer argument may
@@ -142,7 +143,9 @@ TARNWEL_API tarnwel_status tarnwel_compressor_finish(tarnwel_compressor* compres
 TARNWEL_API tarnwel_status tarnwel_compressor_take(tarnwel_compressor* compressor, void* output,
                                                    size_t capacity, size_t* taken);
 
-/* The width of the stream, 11 to 25, once finished; 0 before, or for null. */
+/* The width of the stream, 11 to 25: once finished, or once a step has
+ * been told the input ends; from the start for a compressor made at a
+ * width. 0 before, or for null. */
 TARNWEL_API int tarnwel_compressor_width(const tarnwel_compressor* compressor);
 
 /* Frees the compressor and all it holds, finished or not. Null is allowed. */

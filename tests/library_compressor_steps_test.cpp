@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "codec/chunked_sink.h"
 #include "codec/memory_streams.h"
 #include "tarnwel.h"
 #include "test_support.h"
@@ -180,6 +181,31 @@ TEST(CompressorSteps, AGivenWidthFedAndFinishedGivesTheSameStream) {
     EXPECT_EQ(stream, compress_at(input, 13));
     EXPECT_EQ(tarnwel_compressor_width(compressor), 13);
     tarnwel_compressor_free(compressor);
+}
+
+// The sink the search's steps keep their stream in reads back as a file
+// would: across its chunks, with zeros where nothing was written, and after
+// a cut, zeros past it when it grows again.
+TEST(CompressorSteps, ChunkedSinkReadsBackAsAFile) {
+    const std::size_t chunk = ChunkedSink::chunk_size;
+    const Bytes data = random_bytes(chunk + 100, 8);
+    ChunkedSink sink;
+    VectorSink file;
+    struct Write {
+        std::uint64_t at;
+        std::size_t count;
+    };
+    for (Write w : {Write{chunk - 50, 100}, Write{3 * chunk + 1, 10}, Write{0, chunk + 100}})
+        for (ByteSink* to : {static_cast<ByteSink*>(&sink), static_cast<ByteSink*>(&file)})
+            ASSERT_TRUE(to->write_at(w.at, data.data(), w.count));
+    for (std::uint64_t size : {2 * chunk + 7, chunk - 3, 3 * chunk + 5}) {
+        ASSERT_TRUE(sink.truncate(size));
+        ASSERT_TRUE(file.truncate(size));
+        ASSERT_EQ(sink.size(), file.bytes.size());
+        Bytes back(file.bytes.size());
+        sink.read_at(0, back.data(), back.size());
+        EXPECT_EQ(back, file.bytes) << "cut to " << size;
+    }
 }
 
 TEST(CompressorSteps, BadCallsAreStatuses) {
