@@ -229,37 +229,48 @@ std::uint32_t scout_limit(Pass& pass, bool searching) {
     return end_code(pass.rule.cap);
 }
 
-// The whole input, one block at a time. A frozen parse, when compressing,
-// is handed each block before the unbounded parse reads it, and goes on
-// alone once the trial at the cap overflows.
+// One block of the input, from next to end, where consumed bytes of the
+// input have been read through end. A frozen parse, when compressing, is
+// handed the block before the unbounded parse reads it, and goes on alone
+// once the trial at the cap overflows: searching, true at the first block,
+// turns false there. False when the pass is over before the input ends: a
+// failure, or the cap reached when searching alone.
+template <class HandOff>
+[[gnu::always_inline]] inline bool pass_block(Pass& pass, HandOff& frozen, bool& searching,
+                                              const std::uint8_t* next, const std::uint8_t* end,
+                                              std::uint64_t consumed) {
+    if constexpr (compressing<HandOff>) {
+        tell_codes(pass, frozen);
+        BlockNotes notes = {restart_likely(pass, searching, consumed),
+                            scout_limit(pass, searching)};
+        if (!hand_over_block(frozen, next, static_cast<std::size_t>(end - next), notes))
+            return false;
+    }
+    bool first = pass.block == nullptr;
+    pass.block = next;
+    if (first) start_string(pass.cursor, next++); // the input's first byte
+    if (searching && parse_block(pass.cursor, pass.dictionary, no_code_limit, next, end,
+                                 [&](const StringEnd& miss, const std::uint8_t* at) {
+                                     return add_new_string(pass, frozen, miss, at);
+                                 }) != end) {
+        if (!compressing<HandOff> || pass.choice.result.status != CodecStatus::ok) return false;
+        searching = false; // the frozen parse at the cap goes on alone
+    }
+    if (searching) plan_table(pass, consumed);
+    return true;
+}
+
+// The whole input, one block at a time.
 // Kept out of line: inlined into the compressor's entry point, its one
 // caller for each hand-off, the unbounded parse's loop compiled to more
 // instructions.
 template <class HandOff>
 [[gnu::noinline]] void run_pass(Pass& pass, HandOff& frozen, ByteReader& reader) {
-    Dictionary& dictionary = pass.dictionary;
     bool searching = true;
     const std::uint8_t* next;
     const std::uint8_t* end;
-    while (take_block(reader, next, end)) {
-        if constexpr (compressing<HandOff>) {
-            tell_codes(pass, frozen);
-            BlockNotes notes = {restart_likely(pass, searching, reader.consumed),
-                                scout_limit(pass, searching)};
-            if (!hand_over_block(frozen, next, static_cast<std::size_t>(end - next), notes)) return;
-        }
-        bool first = pass.block == nullptr;
-        pass.block = next;
-        if (first) start_string(pass.cursor, next++); // the input's first byte
-        if (searching && parse_block(pass.cursor, dictionary, no_code_limit, next, end,
-                                     [&](const StringEnd& miss, const std::uint8_t* at) {
-                                         return add_new_string(pass, frozen, miss, at);
-                                     }) != end) {
-            if (!compressing<HandOff> || pass.choice.result.status != CodecStatus::ok) return;
-            searching = false; // the frozen parse at the cap goes on alone
-        }
-        if (searching) plan_table(pass, reader.consumed);
-    }
+    while (take_block(reader, next, end))
+        if (!pass_block(pass, frozen, searching, next, end, reader.consumed)) return;
 }
 
 CompressResult failed(CompressResult choice, CodecStatus status, int error_number = 0) {
@@ -268,12 +279,13 @@ CompressResult failed(CompressResult choice, CodecStatus status, int error_numbe
     return choice;
 }
 
-// Settles the choice once the input has ended.
-void settle(Pass& pass, const ByteReader& reader) {
+// Settles the choice once the input has ended; read_error is the error
+// number of a failure that ended it.
+void settle(Pass& pass, int read_error) {
     CompressResult& choice = pass.choice;
     int frozen_error = pass.frozen != nullptr ? frozen_stream_error(pass.frozen->stream) : 0;
-    if (reader.error_number != 0) {
-        choice = failed(choice, CodecStatus::read_failed, reader.error_number);
+    if (read_error != 0) {
+        choice = failed(choice, CodecStatus::read_failed, read_error);
         return;
     }
     if (frozen_error != 0) {
@@ -286,27 +298,25 @@ void settle(Pass& pass, const ByteReader& reader) {
     choice.width_known = true;
 }
 
-// Runs the pass over the input, with a dictionary freshly made, and settles
-// the choice.
-template <class HandOff> void search(Pass& pass, HandOff& frozen, ByteSource& input) {
+// Readies the pass for an input of input_bytes (0: not known ahead, as a
+// pipe's: the table then grows as it fills). False when memory ran out.
+bool begin_search(Pass& pass, std::uint64_t input_bytes) {
     CompressResult& choice = pass.choice;
     choice.last_trial_width = pass.rule.fixed ? 0 : pass.rule.trial;
-    // A pipe's size is not known ahead: the table then grows as it fills.
-    pass.input_bytes = input.size().value_or(0);
-    ByteReader reader = make_reader(input);
+    pass.input_bytes = input_bytes;
     if (!pass.rule.fixed && pass.options.trial_started) pass.options.trial_started(pass.rule.trial);
     if (pass.frozen != nullptr && !reserve_codes(pass)) {
         choice.result.status = CodecStatus::out_of_memory;
-        return;
+        return false;
     }
-    // The frozen stream's buffer comes from the heap, and a sink in memory
-    // grows as it is written, on either thread: running out there fails the
-    // run like the tables do.
-    try {
-        run_pass(pass, frozen, reader);
-    } catch (const std::bad_alloc&) {
-        choice.result.status = CodecStatus::out_of_memory;
-    }
+    return true;
+}
+
+// The input has ended, after consumed bytes (read_error as for settle): the
+// frozen parse, when compressing, runs to its end, and the choice is settled.
+template <class HandOff>
+void end_search(Pass& pass, HandOff& frozen, std::uint64_t consumed, int read_error) {
+    CompressResult& choice = pass.choice;
     if constexpr (compressing<HandOff>) {
         tell_codes(pass, frozen);
         try {
@@ -315,8 +325,24 @@ template <class HandOff> void search(Pass& pass, HandOff& frozen, ByteSource& in
             choice.result.status = CodecStatus::out_of_memory;
         }
     }
-    choice.result.bytes_in = reader.consumed;
-    if (choice.result.status == CodecStatus::ok) settle(pass, reader);
+    choice.result.bytes_in = consumed;
+    if (choice.result.status == CodecStatus::ok) settle(pass, read_error);
+}
+
+// Runs the pass over the input, with a dictionary freshly made, and settles
+// the choice.
+template <class HandOff> void search(Pass& pass, HandOff& frozen, ByteSource& input) {
+    ByteReader reader = make_reader(input);
+    if (!begin_search(pass, input.size().value_or(0))) return;
+    // The frozen stream's buffer comes from the heap, and a sink in memory
+    // grows as it is written, on either thread: running out there fails the
+    // run like the tables do.
+    try {
+        run_pass(pass, frozen, reader);
+    } catch (const std::bad_alloc&) {
+        pass.choice.result.status = CodecStatus::out_of_memory;
+    }
+    end_search(pass, frozen, reader.consumed, reader.error_number);
 }
 
 // Puts the stream together: the shared codes in front of the frozen stream,
@@ -342,12 +368,8 @@ void finish_stream(Pass& pass, ByteSink& output) {
         pass.choice.result.bytes_out = assembled.size;
 }
 
-// The pass with the frozen parse run by the hand-off given, started
-// already, and the stream put together.
-template <class HandOff>
-CompressResult compress_through(Pass& pass, HandOff& frozen, ByteSource& input, ByteSink& output) {
-    pass.frozen = &frozen.parse;
-    search(pass, frozen, input);
+// Puts the stream together once the pass has run without a failure.
+CompressResult write_stream(Pass& pass, ByteSink& output) {
     if (pass.choice.result.status != CodecStatus::ok) return pass.choice;
     try {
         finish_stream(pass, output);
@@ -355,6 +377,15 @@ CompressResult compress_through(Pass& pass, HandOff& frozen, ByteSource& input, 
         pass.choice = failed(pass.choice, CodecStatus::out_of_memory);
     }
     return pass.choice;
+}
+
+// The pass with the frozen parse run by the hand-off given, started
+// already, and the stream put together.
+template <class HandOff>
+CompressResult compress_through(Pass& pass, HandOff& frozen, ByteSource& input, ByteSink& output) {
+    pass.frozen = &frozen.parse;
+    search(pass, frozen, input);
+    return write_stream(pass, output);
 }
 
 // Whether to run the frozen parse on a second thread. One processor gains
@@ -400,6 +431,56 @@ CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptio
     if (!start_frozen_following(following, dictionary, output))
         return failed(pass.choice, CodecStatus::out_of_memory);
     return compress_through(pass, following, input, output);
+}
+
+// One run fed by its caller: the pass, with the frozen parse following on
+// the caller's thread (the calls return with no thread of the library's
+// running), over the caller's blocks as they come.
+struct BlockwiseCompression {
+    BlockwiseCompression(ByteSink& output, const CompressOptions& given)
+        : options(given), pass(dictionary, options), output(output) {}
+    CompressOptions options;
+    Dictionary dictionary;
+    Pass pass;
+    FrozenFollowing following;
+    ByteSink& output;
+    std::uint64_t consumed = 0;
+    bool searching = true; // as in run_pass
+    bool over = false;     // the pass stopped before the input ended: a failure
+};
+
+void BlockwiseDeleter::operator()(BlockwiseCompression* run) const {
+    delete run;
+}
+
+BlockwiseCompressor start_blockwise(ByteSink& output, const CompressOptions& options) {
+    BlockwiseCompressor run(new (std::nothrow) BlockwiseCompression(output, options));
+    if (run == nullptr || !init_dictionary(run->dictionary) ||
+        !start_frozen_following(run->following, run->dictionary, output))
+        return nullptr;
+    run->pass.frozen = &run->following.parse;
+    // Its size is not known ahead: the table grows as it fills, as for a pipe.
+    if (!begin_search(run->pass, 0)) return nullptr;
+    return run;
+}
+
+bool compress_block(BlockwiseCompression& run, const std::uint8_t* data, std::size_t size) {
+    if (run.over) return false;
+    if (size == 0) return true;
+    run.consumed += size;
+    try {
+        run.over =
+            !pass_block(run.pass, run.following, run.searching, data, data + size, run.consumed);
+    } catch (const std::bad_alloc&) {
+        run.pass.choice.result.status = CodecStatus::out_of_memory;
+        run.over = true;
+    }
+    return !run.over;
+}
+
+CompressResult finish_blockwise(BlockwiseCompression& run) {
+    end_search(run.pass, run.following, run.consumed, 0);
+    return write_stream(run.pass, run.output);
 }
 
 } // namespace tarnwel

@@ -22,7 +22,9 @@
 // see docs/performance.md.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "codec/byte_streams.h"
 #include "codec/codec_result.h"
@@ -67,5 +69,33 @@ CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptio
 // (made afresh here).
 CompressResult search_width(ByteSource& input, Dictionary& dictionary,
                             const CompressOptions& options = {});
+
+// The same compression with the input handed over by the caller a block
+// at a time, rather than read from a source, for a caller that is handed
+// the input piece by piece (the library's steps). The stream is compress's:
+// the frozen parse runs on the caller's thread, following, and the input's
+// size is not known ahead, as for a pipe. It holds the dictionary, the
+// unbounded parse's codes, the ring of blocks the frozen parse follows
+// behind (4 MiB, growing to 16 MiB while another width is expected to
+// overflow), and whatever output keeps of the stream written so far.
+struct BlockwiseCompression;
+struct BlockwiseDeleter {
+    void operator()(BlockwiseCompression* run) const;
+};
+using BlockwiseCompressor = std::unique_ptr<BlockwiseCompression, BlockwiseDeleter>;
+
+// A run writing into output (which must take positioned writes, as for
+// compress), with options' cap or width; options.dictionary and the thread
+// settings are not used. Null when memory runs out.
+BlockwiseCompressor start_blockwise(ByteSink& output, const CompressOptions& options);
+
+// Compresses the next size bytes of the input. The parse reads up to
+// reader_slack bytes past them (byte_io.h), which must be readable; the
+// block need not outlive the call. False once the run has failed:
+// finish_blockwise then says why.
+bool compress_block(BlockwiseCompression& run, const std::uint8_t* data, std::size_t size);
+
+// The input has ended: writes the stream into output and cuts it to size.
+CompressResult finish_blockwise(BlockwiseCompression& run);
 
 } // namespace tarnwel

@@ -1,9 +1,12 @@
 // The C interface fed and drained in arbitrary chunks, one byte at a time
 // included: the stream equals the one-shot call's and the codec's own (the
 // command's), the width scan finds its width, and expanding it, in chunks
-// too, gives the input back.
-// The first byte picks the cap (12 + byte % 14), the second the chunks:
-// 0 for one byte at a time, else sizes from 1 to that byte, varying.
+// too, gives the input back. The compressor's steps, with input and output
+// pieces of arbitrary sizes, give the same stream with the search, and the
+// codec's stream at a given width without.
+// The first byte picks the cap (12 + byte % 14) and the given width (11 +
+// byte % 15), the second the chunks: 0 for one byte at a time, else sizes
+// from 1 to that byte, varying.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +56,34 @@ Bytes run(Object* object, Feed feed, Finish finish, Take take, const Bytes& inpu
     }
 }
 
+// Steps the compressor through input, in pieces and into output buffers of
+// the chunks' sizes, until it is done.
+Bytes step(tarnwel_compressor* compressor, const Bytes& input, Chunks chunks) {
+    Bytes stream;
+    std::uint8_t buffer[256];
+    std::size_t at = 0;
+    int done = 0;
+    while (done == 0) {
+        std::size_t piece = std::min(chunks.next(), input.size() - at);
+        tarnwel_in_buffer in{input.data() + at, piece, 0};
+        tarnwel_out_buffer out{buffer, std::min<std::size_t>(chunks.next(), sizeof buffer), 0};
+        check(tarnwel_compressor_step(compressor, &in, &out, at + piece == input.size(), &done) ==
+              TARNWEL_OK);
+        check(in.pos <= piece && out.pos <= out.size);
+        check(in.pos != 0 || out.pos != 0 || done != 0); // every step gets on
+        stream.insert(stream.end(), buffer, buffer + out.pos);
+        at += in.pos;
+    }
+    // Done stays done, and more input is refused.
+    tarnwel_in_buffer none{nullptr, 0, 0};
+    tarnwel_out_buffer out{buffer, sizeof buffer, 0};
+    check(tarnwel_compressor_step(compressor, &none, &out, 1, &done) == TARNWEL_OK && done == 1 &&
+          out.pos == 0);
+    tarnwel_in_buffer more{buffer, 1, 0};
+    check(tarnwel_compressor_step(compressor, &more, &out, 1, &done) == TARNWEL_BAD_SEQUENCE);
+    return stream;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -76,6 +107,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tarnwel::CompressResult choice = tarnwel::compress(source, direct, options);
     check(choice.result.status == tarnwel::CodecStatus::ok);
     check(stream == direct.bytes && width == choice.width);
+
+    // The steps, with the search and at a given width.
+    check(tarnwel_compressor_create(cap, &compressor) == TARNWEL_OK);
+    check(step(compressor, input, chunks) == stream &&
+          tarnwel_compressor_width(compressor) == width);
+    tarnwel_compressor_free(compressor);
+    const int given = 11 + data[0] % 15;
+    check(tarnwel_compressor_create_width(given, &compressor) == TARNWEL_OK);
+    Bytes at_given = step(compressor, input, chunks);
+    tarnwel_compressor_free(compressor);
+    tarnwel::SpanSource again(input.data(), input.size());
+    tarnwel::VectorSink given_sink;
+    options.width = given;
+    check(tarnwel::compress(again, given_sink, options).result.status == tarnwel::CodecStatus::ok);
+    check(at_given == given_sink.bytes);
 
     // The one-shot call.
     Bytes one_shot(tarnwel_compress_bound(input.size()));

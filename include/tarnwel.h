@@ -18,20 +18,34 @@
  * corrupt, or expands, with TARNWEL_OK, to the original followed by bytes
  * that were never compressed.
  *
- * Memory. The compressor chooses the width only once it has seen the whole
- * input, so it cannot hand out a byte before tarnwel_compressor_finish: it
- * keeps every byte fed to it, and at finish compresses them, holding the
- * input, the stream and its dictionary (up to some hundreds of MiB at
- * width 25) at once. The expander likewise keeps the stream fed to it and
- * expands it at finish, holding the stream, the output and its tables
- * (about 12 bytes per code plus a window of 4.5 times 2^width bytes).
- * tarnwel_compress_stream and tarnwel_expander_expand_stream, which read
- * and write through the caller's functions, hold neither input nor output.
+ * Memory. A compressor made by tarnwel_compressor_create chooses the width
+ * only once it has seen the whole input, so it cannot hand out a byte
+ * before the input ends. Fed (tarnwel_compressor_feed), it keeps every byte
+ * fed to it, and at finish compresses them, holding the input, the stream
+ * and its dictionary at once. Stepped (tarnwel_compressor_step), it keeps
+ * no copy of the input: the steps parse it as it comes, and it holds the
+ * dictionary (which grows with what the input needs, up to 2^max_width
+ * strings: at most 32 bytes a string while it grows, some hundreds of MiB
+ * at 25), the list of codes shared by every width not yet ruled out (4
+ * bytes a code, up to 2^max_width of them), up to 16 MiB of input blocks
+ * that the parse at the chosen width follows behind, and the stream so far,
+ * which it hands out once the input has ended. A compressor made by
+ * tarnwel_compressor_create_width and stepped holds the dictionary of its
+ * width alone (at most 32 bytes for each of its 2^width codes: 2 MiB at
+ * width 16, 1 GiB at 25) and two fixed buffers, a 64 KiB block of input
+ * and about 200 KiB for that block's codes: a bound set by the width,
+ * whatever the input's length. The expander likewise keeps the stream fed
+ * to it and expands it at finish, holding the stream, the output and its
+ * tables (about 12 bytes per code plus a window of 4.5 times 2^width
+ * bytes). tarnwel_compress_stream and tarnwel_expander_expand_stream, which
+ * read and write through the caller's functions, hold neither input nor
+ * output.
  *
  * Threads. Objects are independent of each other: a process may run many
  * streams at once, on as many threads, as long as each object is used by
- * one thread at a time. Finishing an object, and the one-shot calls, may
- * start helper threads of the library's own, and join them before returning.
+ * one thread at a time. Finishing an object, a compressor's step, and the
+ * one-shot calls may start helper threads of the library's own, and join
+ * them before returning.
  *
  * Buffers. The library never keeps a pointer the caller passed: input is
  * copied when fed, output is copied out when taken. A pointer argument may
@@ -73,11 +87,14 @@ extern "C" {
 
 typedef enum tarnwel_status {
     TARNWEL_OK = 0,
-    /* A null pointer where one is not allowed. */
+    /* A null pointer where one is not allowed, or a buffer's pos past its
+     * size. */
     TARNWEL_BAD_ARGUMENT = 1,
     /* A width outside what the call takes (see each call). */
     TARNWEL_BAD_WIDTH = 2,
-    /* A call out of order: feeding or finishing an object already finished. */
+    /* A call out of order: feeding or finishing an object already finished,
+     * stepping an object fed or feeding one stepped, or input after the
+     * input was said to end. */
     TARNWEL_BAD_SEQUENCE = 3,
     /* Memory ran out; the object may be freed, and nothing else. */
     TARNWEL_OUT_OF_MEMORY = 4,
@@ -126,7 +143,9 @@ TARNWEL_API tarnwel_status tarnwel_compressor_finish(tarnwel_compressor* compres
 TARNWEL_API tarnwel_status tarnwel_compressor_take(tarnwel_compressor* compressor, void* output,
                                                    size_t capacity, size_t* taken);
 
-/* The width of the stream, 11 to 25, once finished; 0 before, or for null. */
+/* The width of the stream, 11 to 25: once finished, or once a step has
+ * been told the input ends; from the start for a compressor made at a
+ * width. 0 before, or for null. */
 TARNWEL_API int tarnwel_compressor_width(const tarnwel_compressor* compressor);
 
 /* Frees the compressor and all it holds, finished or not. Null is allowed. */
@@ -265,15 +284,29 @@ typedef struct tarnwel_out_buffer {
 
 /* A compressor at one width, 11 to 25, with no search: its stream comes out
  * through tarnwel_compressor_step as the input goes in, and expands at that
- * width. tarnwel_compressor_width gives the width from the start. */
+ * width. It is the stream the command writes when its search chooses that
+ * width. tarnwel_compressor_width gives the width from the start. Fed and
+ * finished instead, it compresses at that width too. *compressor is null
+ * on any status but TARNWEL_OK. */
 TARNWEL_API tarnwel_status tarnwel_compressor_create_width(int width,
                                                            tarnwel_compressor** compressor);
 
 /* One step of compression. input_ends is nonzero once in holds the last of
  * the input; call again, with input_ends still set and nothing more in in,
- * until *done is 1: the whole stream has then been written to out. A
- * compressor made by tarnwel_compressor_create searches for its width, so
- * it takes in every byte given but writes nothing before the input ends. */
+ * until *done is 1: the whole stream has then been written to out, and
+ * later steps write nothing. Once a step has been told the input ends,
+ * input_ends must stay set, and once that step has taken all of in, a step
+ * given more input returns TARNWEL_BAD_SEQUENCE.
+ *
+ * At a given width (tarnwel_compressor_create_width) the input is parsed a
+ * 64 KiB block at a time, and a block's codes are handed out as out has
+ * room; a step takes no more input while they wait, so it may leave some
+ * of in for the next step. With the search (tarnwel_compressor_create),
+ * every step takes all of in and writes nothing before the input ends; the
+ * step told so chooses the width (tarnwel_compressor_width gives it from
+ * then on) and starts handing out the stream. Either way the stream is the
+ * same however in and out are cut. After a failure (TARNWEL_OUT_OF_MEMORY)
+ * every step returns it again: free the object. */
 TARNWEL_API tarnwel_status tarnwel_compressor_step(tarnwel_compressor* compressor,
                                                    tarnwel_in_buffer* in, tarnwel_out_buffer* out,
                                                    int input_ends, int* done);

@@ -22,6 +22,7 @@
 #include "codec/memory_streams.h"
 #include "codec/width_scan.h"
 #include "codec/widths.h"
+#include "lib/compressor_steps.h"
 
 // One object's state, for both directions: the input gathered, then the
 // output and how much of it the caller has taken.
@@ -35,7 +36,10 @@ struct Gathered {
 struct tarnwel_compressor {
     Gathered gathered;
     int max_width = tarnwel::max_width;
-    int width = 0; // the stream's, once finished
+    int width = 0;            // the stream's, once finished; the given one from the start
+    bool width_given = false; // made by tarnwel_compressor_create_width
+    bool fed = false;
+    tarnwel::SteppedCompressor stepped; // driven by steps instead
 };
 
 struct tarnwel_expander {
@@ -161,9 +165,11 @@ tarnwel_status take(Gathered& gathered, void* output, std::size_t capacity, std:
 // The codec's compressor with widths up to cap: what every compressing call
 // runs.
 tarnwel::CompressResult compress_capped(tarnwel::ByteSource& input, tarnwel::ByteSink& output,
-                                        int cap, std::function<void(int)> trial_started = {}) {
+                                        int cap, std::function<void(int)> trial_started = {},
+                                        int width = 0) {
     tarnwel::CompressOptions options;
     options.cap = cap;
+    options.width = width;
     options.trial_started = std::move(trial_started);
     return tarnwel::compress(input, output, options);
 }
@@ -174,7 +180,9 @@ tarnwel_status compress_gathered(tarnwel_compressor& compressor) {
     Gathered& gathered = compressor.gathered;
     gathered.finished = true;
     tarnwel::SpanSource source(gathered.input.data(), gathered.input.size());
-    tarnwel::CompressResult choice = compress_capped(source, gathered.output, compressor.max_width);
+    tarnwel::CompressResult choice =
+        compress_capped(source, gathered.output, compressor.max_width, {},
+                        compressor.width_given ? compressor.width : 0);
     // The input is no longer needed: give its memory back now.
     std::vector<std::uint8_t>().swap(gathered.input);
     if (choice.result.status != tarnwel::CodecStatus::ok) {
@@ -257,22 +265,50 @@ tarnwel_status tarnwel_compressor_create(int max_width, tarnwel_compressor** com
     return TARNWEL_OK;
 }
 
+tarnwel_status tarnwel_compressor_create_width(int width, tarnwel_compressor** compressor) {
+    if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    *compressor = nullptr;
+    if (!width_allowed(width)) return TARNWEL_BAD_WIDTH;
+    auto* made = new (std::nothrow) tarnwel_compressor;
+    if (made == nullptr) return TARNWEL_OUT_OF_MEMORY;
+    made->max_width = made->width = width;
+    made->width_given = true;
+    *compressor = made;
+    return TARNWEL_OK;
+}
+
 tarnwel_status tarnwel_compressor_feed(tarnwel_compressor* compressor, const void* data,
                                        size_t size) {
     if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    if (compressor->stepped.begun) return TARNWEL_BAD_SEQUENCE;
+    compressor->fed = true;
     return guarded([&] { return feed(compressor->gathered, data, size); });
 }
 
 tarnwel_status tarnwel_compressor_finish(tarnwel_compressor* compressor) {
     if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
-    if (compressor->gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    if (compressor->gathered.finished || compressor->stepped.begun) return TARNWEL_BAD_SEQUENCE;
     return guarded([&] { return compress_gathered(*compressor); });
 }
 
 tarnwel_status tarnwel_compressor_take(tarnwel_compressor* compressor, void* output,
                                        size_t capacity, size_t* taken) {
     if (compressor == nullptr) return TARNWEL_BAD_ARGUMENT;
+    if (compressor->stepped.begun) return TARNWEL_BAD_SEQUENCE;
     return take(compressor->gathered, output, capacity, taken);
+}
+
+tarnwel_status tarnwel_compressor_step(tarnwel_compressor* compressor, tarnwel_in_buffer* in,
+                                       tarnwel_out_buffer* out, int input_ends, int* done) {
+    if (compressor == nullptr || in == nullptr || out == nullptr || done == nullptr)
+        return TARNWEL_BAD_ARGUMENT;
+    *done = 0;
+    if (compressor->fed || compressor->gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    return guarded([&] {
+        return tarnwel::step_compressor(
+            compressor->stepped, compressor->width_given ? compressor->width : 0,
+            compressor->max_width, *in, *out, input_ends, *done, compressor->width);
+    });
 }
 
 int tarnwel_compressor_width(const tarnwel_compressor* compressor) {

@@ -45,6 +45,7 @@ enum Outcome : int {
     expand_one_shot = 12,
     expander_steps = 13,
     limit_not_set = 14,
+    compressor_step_calls = 15,
 };
 
 // Whether some call ran out of memory, in the child.
@@ -69,6 +70,19 @@ bool steps_returned(tarnwel_status created, Object* object, Feed feed, Finish fi
     std::size_t taken = 0;
     if (status == TARNWEL_OK) status = take(object, output.data(), output.size(), &taken);
     return returned(status, output.data(), taken, expected);
+}
+
+// A compressor's step calls over the whole input at once, until done or
+// out of memory.
+bool stepping_returned(tarnwel_status created, tarnwel_compressor* compressor, const Bytes& input,
+                       Bytes& output, const Bytes& expected) {
+    tarnwel_status status = created;
+    tarnwel_in_buffer in{input.data(), input.size(), 0};
+    tarnwel_out_buffer out{output.data(), output.size(), 0};
+    int done = 0;
+    while (status == TARNWEL_OK && done == 0)
+        status = tarnwel_compressor_step(compressor, &in, &out, 1, &done);
+    return returned(status, output.data(), out.pos, expected);
 }
 
 // Runs every call with `extra` bytes of address space beyond what the
@@ -100,6 +114,16 @@ Outcome run_calls_under_limit(Work& work, std::size_t extra) {
                        tarnwel_compressor_take, work.input, work.output, work.stream);
     tarnwel_compressor_free(compressor);
     if (!fine) return compressor_steps;
+
+    // Stepped, at the stream's width and searching up to it, which chooses
+    // it again (the cap keeps the search's list of codes within the limits).
+    for (bool searching : {false, true}) {
+        status = searching ? tarnwel_compressor_create(work.width, &compressor)
+                           : tarnwel_compressor_create_width(work.width, &compressor);
+        fine = stepping_returned(status, compressor, work.input, work.output, work.stream);
+        tarnwel_compressor_free(compressor);
+        if (!fine) return compressor_step_calls;
+    }
 
     status = tarnwel_expand(work.wide_stream.data(), work.wide_stream.size(), work.wide_width,
                             work.output.data(), work.output.size(), &size);

@@ -1,0 +1,55 @@
+#include "codec/chunked_sink.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnwel {
+
+// Bytes past the size in the chunks held are zeros: new chunks come
+// zeroed, and cutting zeroes what it cuts off.
+void ChunkedSink::hold(std::uint64_t size) {
+    while (chunks_.size() * chunk_size < size)
+        chunks_.push_back(std::make_unique<std::uint8_t[]>(chunk_size));
+    size_ = std::max(size_, size);
+}
+
+bool ChunkedSink::write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) {
+    hold(position + count);
+    while (count > 0) {
+        std::size_t offset = static_cast<std::size_t>(position % chunk_size);
+        std::size_t part = std::min(count, chunk_size - offset);
+        std::memcpy(chunks_[static_cast<std::size_t>(position / chunk_size)].get() + offset, data,
+                    part);
+        position += part;
+        data += part;
+        count -= part;
+    }
+    return true;
+}
+
+bool ChunkedSink::truncate(std::uint64_t size) {
+    if (size >= size_) {
+        hold(size);
+        return true;
+    }
+    std::size_t keep = static_cast<std::size_t>((size + chunk_size - 1) / chunk_size);
+    chunks_.resize(keep);
+    std::size_t used = static_cast<std::size_t>(size % chunk_size);
+    if (used != 0) std::memset(chunks_[keep - 1].get() + used, 0, chunk_size - used);
+    size_ = size;
+    return true;
+}
+
+void ChunkedSink::read_at(std::uint64_t position, std::uint8_t* out, std::size_t count) const {
+    while (count > 0) {
+        std::size_t offset = static_cast<std::size_t>(position % chunk_size);
+        std::size_t part = std::min(count, chunk_size - offset);
+        std::memcpy(out, chunks_[static_cast<std::size_t>(position / chunk_size)].get() + offset,
+                    part);
+        position += part;
+        out += part;
+        count -= part;
+    }
+}
+
+} // namespace tarnwel
