@@ -43,7 +43,6 @@ struct tarnwel_compressor {
 
 struct tarnwel_expander {
     Gathered gathered;
-    bool fed = false; // by tarnwel_expander_feed: no steps then
     int width = 0;
     tarnwel::ExpanderTables tables;
     std::unique_ptr<tarnwel::ExpanderSteps> steps; // from the first step on
@@ -306,7 +305,6 @@ tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander) {
 tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data, size_t size) {
     if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
     if (expander->steps != nullptr) return TARNWEL_BAD_SEQUENCE;
-    expander->fed = true;
     return guarded([&] { return feed(expander->gathered, data, size); });
 }
 
@@ -326,7 +324,7 @@ tarnwel_status tarnwel_expander_take(tarnwel_expander* expander, void* output, s
 tarnwel_status tarnwel_expander_step(tarnwel_expander* expander, tarnwel_in_buffer* in,
                                      tarnwel_out_buffer* out, int input_ends, int* done) {
     if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
-    const bool gathering = expander->fed || expander->gathered.finished;
+    const bool gathering = expander->gathered.finished || !expander->gathered.input.empty();
     return guarded([&] {
         return tarnwel::step_expander(expander->steps, expander->tables, gathering, in, out,
                                       input_ends, done);
@@ -418,7 +416,8 @@ tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
                                               unsigned long long* bytes_out) {
     if (expander == nullptr || !source_usable(source) || !sink_usable(sink))
         return TARNWEL_BAD_ARGUMENT;
-    if (expander->gathered.finished || expander->fed || expander->steps != nullptr)
+    if (expander->gathered.finished || !expander->gathered.input.empty() ||
+        expander->steps != nullptr)
         return TARNWEL_BAD_SEQUENCE;
     expander->gathered.finished = true;
     return guarded([&] {
