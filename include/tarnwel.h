@@ -36,7 +36,8 @@
  * Threads. Objects are independent of each other: a process may run many
  * streams at once, on as many threads, as long as each object is used by
  * one thread at a time. Finishing an object, and the one-shot calls, may
- * start helper threads of the library's own, and join them before returning.
+ * start helper threads of the library's own, and join them before returning;
+ * a step starts none.
  *
  * Buffers. The library never keeps a pointer the caller passed: input is
  * copied when fed, output is copied out when taken. A pointer argument may
