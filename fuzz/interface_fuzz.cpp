@@ -3,7 +3,9 @@
 // command's), the width scan finds its width, and expanding it, in chunks
 // too, gives the input back. The compressor's steps, with input and output
 // pieces of arbitrary sizes, give the same stream with the search, and the
-// codec's stream at a given width without.
+// codec's stream at a given width without. The expander's steps, with
+// pieces of arbitrary sizes each way, give the one-shot call's bytes and
+// status, for the stream and for the input itself read as a stream.
 // The first byte picks the cap (12 + byte % 14) and the given width (11 +
 // byte % 15), the second the chunks: 0 for one byte at a time, else sizes
 // from 1 to that byte, varying.
@@ -13,7 +15,9 @@
 #include <vector>
 
 #include "codec/compressor.h"
+#include "codec/expander.h"
 #include "codec/memory_streams.h"
+#include "codec/widths.h"
 #include "tarnwel.h"
 
 namespace {
@@ -84,6 +88,53 @@ Bytes step(tarnwel_compressor* compressor, const Bytes& input, Chunks chunks) {
     return stream;
 }
 
+struct Stepped {
+    tarnwel_status status;
+    Bytes bytes;
+};
+
+// Steps through stream with input pieces from in_chunks and output room
+// from out_chunks. A step that moves nothing twice running, with input to
+// take or none to come, is a fault.
+Stepped step_through(const Bytes& stream, int width, Chunks in_chunks, Chunks out_chunks) {
+    tarnwel_expander* expander = nullptr;
+    check(tarnwel_expander_create(width, &expander) == TARNWEL_OK);
+    Stepped got{TARNWEL_OK, {}};
+    std::uint8_t buffer[256];
+    std::size_t given = 0;
+    tarnwel_in_buffer in{stream.data(), 0, 0};
+    for (int stalls = 0;;) {
+        if (in.pos == in.size && given < stream.size()) {
+            given += std::min(in_chunks.next(), stream.size() - given);
+            in.size = given;
+        }
+        const int ends = given == stream.size();
+        tarnwel_out_buffer out{buffer, std::min(out_chunks.next(), sizeof buffer), 0};
+        const std::size_t taken_before = in.pos;
+        int done = 0;
+        got.status = tarnwel_expander_step(expander, &in, &out, ends, &done);
+        got.bytes.insert(got.bytes.end(), buffer, buffer + out.pos);
+        if (got.status != TARNWEL_OK || done) break;
+        const bool moved = out.pos != 0 || in.pos != taken_before;
+        stalls = !moved && (ends || in.pos < in.size) ? stalls + 1 : 0;
+        check(stalls < 2);
+    }
+    tarnwel_expander_free(expander);
+    return got;
+}
+
+// What the one-shot call gives for any stream, with room for all of it:
+// the codec's expansion it runs.
+Stepped expand_whole(const Bytes& stream, int width) {
+    tarnwel::ExpanderTables tables;
+    check(tarnwel::allocate_expander(tables, width));
+    tarnwel::SpanSource source(stream.data(), stream.size());
+    tarnwel::VectorSink sink;
+    tarnwel::CodecStatus status = tarnwel::expand_stream(tables, source, sink).status;
+    check(status == tarnwel::CodecStatus::ok || status == tarnwel::CodecStatus::corrupt_stream);
+    return {status == tarnwel::CodecStatus::ok ? TARNWEL_OK : TARNWEL_CORRUPT_STREAM, sink.bytes};
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -145,5 +196,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      tarnwel_expander_take, stream, chunks, TARNWEL_OK);
     tarnwel_expander_free(expander);
     check(back == input);
+
+    // In steps, with output room varying apart from the input pieces.
+    const Chunks out_chunks{static_cast<unsigned>(data[0]), data[0] + 7u * data[1]};
+    Bytes expanded(input.size());
+    std::size_t expanded_size = 0;
+    check(tarnwel_expand(stream.data(), stream.size(), width, expanded.data(), expanded.size(),
+                         &expanded_size) == TARNWEL_OK);
+    Stepped stepped = step_through(stream, width, chunks, out_chunks);
+    check(stepped.status == TARNWEL_OK && stepped.bytes == expanded && expanded == input);
+    // The input taken as a stream at the width: corrupt or not, the same.
+    const int any_width = tarnwel::min_width + data[1] % 15;
+    Stepped whole = expand_whole(input, any_width);
+    stepped = step_through(input, any_width, chunks, out_chunks);
+    check(stepped.status == whole.status && stepped.bytes == whole.bytes);
     return 0;
 }

@@ -34,18 +34,23 @@
  * width alone (at most 32 bytes for each of its 2^width codes: 2 MiB at
  * width 16, 1 GiB at 25) and two fixed buffers, a 64 KiB block of input
  * and about 200 KiB for that block's codes: a bound set by the width,
- * whatever the input's length. The expander likewise keeps the stream fed
- * to it and expands it at finish, holding the stream, the output and its
- * tables (about 12 bytes per code plus a window of 4.5 times 2^width
- * bytes). tarnwel_compress_stream and tarnwel_expander_expand_stream, which
- * read and write through the caller's functions, hold neither input nor
- * output.
+ * whatever the input's length.
+ *
+ * The expander's tables are 12 bytes per code and a window of 4.5 times
+ * 2^width bytes: 16.5 * 2^width bytes in all (528 MiB at width 25, 33 KiB
+ * at width 11), reserved at tarnwel_expander_create and taken as the stream
+ * reaches them. Fed, it keeps the stream fed to it and expands it at
+ * finish, holding the stream, the output and its tables. Stepped
+ * (tarnwel_expander_step), it holds the tables and less than 8 KiB besides,
+ * whatever the stream's length: its window is also its output buffer.
+ * tarnwel_compress_stream and tarnwel_expander_expand_stream, which read
+ * and write through the caller's functions, hold neither input nor output.
  *
  * Threads. Objects are independent of each other: a process may run many
  * streams at once, on as many threads, as long as each object is used by
  * one thread at a time. Finishing an object, a compressor's step, and the
  * one-shot calls may start helper threads of the library's own, and join
- * them before returning.
+ * them before returning; an expander's step starts none.
  *
  * Buffers. The library never keeps a pointer the caller passed: input is
  * copied when fed, output is copied out when taken. A pointer argument may
@@ -87,14 +92,15 @@ extern "C" {
 
 typedef enum tarnwel_status {
     TARNWEL_OK = 0,
-    /* A null pointer where one is not allowed, or a buffer's pos past its
-     * size. */
+    /* A null pointer where one is not allowed; a step's buffer whose pos is
+     * past its size, or whose size no object can have. */
     TARNWEL_BAD_ARGUMENT = 1,
     /* A width outside what the call takes (see each call). */
     TARNWEL_BAD_WIDTH = 2,
-    /* A call out of order: feeding or finishing an object already finished,
-     * stepping an object fed or feeding one stepped, or input after the
-     * input was said to end. */
+    /* A call out of order: feeding or finishing an object already finished;
+     * stepping an object that was fed or finished, or feeding, finishing or
+     * taking from one driven by steps; input after the input was said to
+     * end. */
     TARNWEL_BAD_SEQUENCE = 3,
     /* Memory ran out; the object may be freed, and nothing else. */
     TARNWEL_OUT_OF_MEMORY = 4,
@@ -313,10 +319,21 @@ TARNWEL_API tarnwel_status tarnwel_compressor_step(tarnwel_compressor* compresso
 
 /* One step of expansion. input_ends is nonzero once in holds the last of
  * the stream (a stream cut short then reads as it does at
- * tarnwel_expander_finish). *done is 1 once the end code has been read and
- * every byte expanded is in out; the step then takes no more input. On a
+ * tarnwel_expander_finish); once given, it holds for the steps after. A
+ * code is expanded only once all its bits are in hand: the step takes the
+ * bytes of a code begun and keeps them until the rest comes.
+ * *done is 1 once the end code has been read and every byte expanded is in
+ * out; the step then takes no more input: what follows the end code stays
+ * in in, but for the byte that holds the end code's last bits. On a
  * corrupt stream the steps first hand out every byte expanded before the
- * fault, and then return TARNWEL_CORRUPT_STREAM. */
+ * fault, returning TARNWEL_OK, and then a step with nothing left to hand
+ * out returns TARNWEL_CORRUPT_STREAM, as does every step after it.
+ *
+ * Memory: the expander's tables (see Memory at the top of this file; the
+ * window serves as the output buffer) and a fixed state of less than
+ * 8 KiB, however long the stream. A step starts no thread. It takes input
+ * only while it has output to make room for: a step with no room in out
+ * may take nothing. */
 TARNWEL_API tarnwel_status tarnwel_expander_step(tarnwel_expander* expander, tarnwel_in_buffer* in,
                                                  tarnwel_out_buffer* out, int input_ends,
                                                  int* done);

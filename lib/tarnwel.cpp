@@ -2,7 +2,8 @@
 // its input in memory and runs the codec over it at finish, through the
 // in-memory source and sink; the output then waits in the object to be
 // taken. Gathering first is forced on the compressor (the width is known
-// only at the end of the input) and keeps the expander as simple.
+// only at the end of the input) and keeps the expander as simple. An
+// expander driven by steps gathers nothing (lib/expander_steps.cpp).
 //
 // Nothing may leave an extern "C" function as an exception: every entry
 // point that can allocate runs inside guarded(), which turns what escapes
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "codec/width_scan.h"
 #include "codec/widths.h"
 #include "lib/compressor_steps.h"
+#include "lib/expander_steps.h"
 
 // One object's state, for both directions: the input gathered, then the
 // output and how much of it the caller has taken.
@@ -46,6 +49,7 @@ struct tarnwel_expander {
     Gathered gathered;
     int width = 0;
     tarnwel::ExpanderTables tables;
+    std::unique_ptr<tarnwel::ExpanderSteps> steps; // from the first step on
 };
 
 namespace {
@@ -336,19 +340,31 @@ tarnwel_status tarnwel_expander_create(int width, tarnwel_expander** expander) {
 
 tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data, size_t size) {
     if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    if (expander->steps != nullptr) return TARNWEL_BAD_SEQUENCE;
     return guarded([&] { return feed(expander->gathered, data, size); });
 }
 
 tarnwel_status tarnwel_expander_finish(tarnwel_expander* expander) {
     if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
-    if (expander->gathered.finished) return TARNWEL_BAD_SEQUENCE;
+    if (expander->gathered.finished || expander->steps != nullptr) return TARNWEL_BAD_SEQUENCE;
     return guarded([&] { return expand_gathered(*expander); });
 }
 
 tarnwel_status tarnwel_expander_take(tarnwel_expander* expander, void* output, size_t capacity,
                                      size_t* taken) {
     if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    if (expander->steps != nullptr) return TARNWEL_BAD_SEQUENCE;
     return take(expander->gathered, output, capacity, taken);
+}
+
+tarnwel_status tarnwel_expander_step(tarnwel_expander* expander, tarnwel_in_buffer* in,
+                                     tarnwel_out_buffer* out, int input_ends, int* done) {
+    if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
+    const bool gathering = expander->gathered.finished || !expander->gathered.input.empty();
+    return guarded([&] {
+        return tarnwel::step_expander(expander->steps, expander->tables, gathering, in, out,
+                                      input_ends, done);
+    });
 }
 
 void tarnwel_expander_free(tarnwel_expander* expander) {
@@ -436,7 +452,8 @@ tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
                                               unsigned long long* bytes_out) {
     if (expander == nullptr || !source_usable(source) || !sink_usable(sink))
         return TARNWEL_BAD_ARGUMENT;
-    if (expander->gathered.finished || !expander->gathered.input.empty())
+    if (expander->gathered.finished || !expander->gathered.input.empty() ||
+        expander->steps != nullptr)
         return TARNWEL_BAD_SEQUENCE;
     expander->gathered.finished = true;
     return guarded([&] {

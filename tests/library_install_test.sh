@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install puts libtarnwel under a prefix as other programs expect
-# it: the C example builds against it through find_package and through
-# pkg-config, and it and the Python example run; the shared library
+# it: the C examples build against it through find_package and through
+# pkg-config, and they and the Python example run; the shared library
 # exports the interface's calls and nothing else; the Python module
 # installed beside it imports and finds it with no help.
 # Usage: library_install_test.sh BUILD_DIR SOURCE_DIR
@@ -23,12 +23,16 @@ test -z "$exported" || { echo "exported beside the interface:"; echo "$exported"
 cmake -S "$source/examples" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/with-cmake" >/dev/null
 LD_LIBRARY_PATH=$libdir "$work/with-cmake/round_trip"
+LD_LIBRARY_PATH=$libdir "$work/with-cmake/stream_expand"
 
 # pkg-config, against the shared library and against the static one.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc -Wall -Wextra -Werror -o "$work/with-pkg-config" "$source/examples/round_trip.c" \
     $(pkg-config --cflags --libs tarnwel)
 LD_LIBRARY_PATH=$libdir "$work/with-pkg-config"
+cc -Wall -Wextra -Werror -o "$work/stream-with-pkg-config" "$source/examples/stream_expand.c" \
+    $(pkg-config --cflags --libs tarnwel)
+LD_LIBRARY_PATH=$libdir "$work/stream-with-pkg-config"
 # The archive itself, and the C++ runtime and threads it needs.
 private=$(pkg-config --static --libs-only-l tarnwel)
 cc -Wall -Wextra -Werror -o "$work/static" "$source/examples/round_trip.c" \

@@ -90,9 +90,7 @@ def _load():
             tried.append(f"{path}: version {version}, this module needs 1.1 or a later 1.x")
             continue
         for name, (restype, argtypes) in PROTOTYPES.items():
-            function = getattr(lib, name, None)
-            if function is None:  # INTERIM until the step calls land
-                continue
+            function = getattr(lib, name)
             function.restype = restype
             function.argtypes = argtypes
         return lib

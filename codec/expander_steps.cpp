@@ -1,0 +1,163 @@
+// The resumable decode loop. Its state lives in ExpanderSteps between
+// calls: the bits read but not yet a code, the batch of codes read ahead
+// and how far it has been expanded, the decoder, the window and what waits
+// in it. A step alternates two things until it can do neither: hand out
+// the window's settled bytes, and decode ("a spell") until as many bytes
+// wait as the output has room for, the lap is full, or the input runs dry.
+// Each spell ends with the waiting strings spelled, so everything it
+// expanded can be handed out.
+#include "codec/expander_steps.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnwel {
+
+namespace {
+
+// Takes the next code when its bits are all in hand (past the input's end,
+// once the caller has said it ends, every bit is a one). Bytes are taken
+// one at a time, and no further than the code needs, so those after the
+// end code stay the caller's.
+bool take_code(StepBits& bits, StepInput& in, bool input_ended, int width, std::uint32_t& code) {
+    while (bits.count < width) {
+        std::uint64_t byte;
+        if (in.pos < in.size)
+            byte = in.data[in.pos++];
+        else if (input_ended)
+            byte = 0xFF;
+        else
+            return false;
+        bits.bits |= byte << (56 - bits.count);
+        bits.count += 8;
+    }
+    code = static_cast<std::uint32_t>(bits.bits >> (64 - width));
+    bits.bits <<= width;
+    bits.count -= width;
+    return true;
+}
+
+// Reads codes into the batch, up to a batch or the end code. False when
+// none could be read.
+bool read_batch(ExpanderSteps& s, StepInput& in) {
+    s.batch_count = s.batch_next = 0;
+    std::uint32_t code = 0;
+    while (s.batch_count < code_batch &&
+           take_code(s.bits, in, s.input_ended, s.e.tables.width, code)) {
+        s.batch[s.batch_count++] = code;
+        if (code == s.d.end) break;
+    }
+    for (std::size_t i = 0; i < record_ahead && i < s.batch_count; ++i)
+        if (s.batch[i] >= 256) prefetch_record(s.e.tables, s.batch[i]);
+    return s.batch_count != 0;
+}
+
+// Spells what waits in the window, so that all of it can be handed out.
+// False for a corrupt string: the window then ends before it.
+bool settle(Expansion& e) {
+    return e.pending.strings.empty() || spell_pending(e.pending, e.window, e.tables);
+}
+
+// The first code is a byte or the end code. False when its bits are not
+// all in yet.
+bool expand_first_code(ExpanderSteps& s, StepInput& in) {
+    std::uint32_t code = 0;
+    if (!take_code(s.bits, in, s.input_ended, s.e.tables.width, code)) return false;
+    if (code == s.d.end) {
+        s.phase = StepPhase::ended;
+    } else if (code > 255) {
+        s.phase = StepPhase::faulted;
+    } else {
+        s.e.window.bytes[s.e.window.used++] = static_cast<std::uint8_t>(code);
+        s.d.previous = code;
+        s.phase = StepPhase::codes;
+    }
+    return true;
+}
+
+// Decodes until `wanted` bytes wait to be handed out (checked between
+// batches), the lap is full of bytes not yet handed out, the stream ends or
+// faults, or no whole code is left in the input. False only in the last
+// case, when nothing more can happen without more input.
+bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
+    if (s.phase == StepPhase::first_code && !expand_first_code(s, in)) return false;
+    if (s.phase != StepPhase::codes) return true;
+    Expansion& e = s.e;
+    Decoder d = s.d; // a copy the compiler may keep in registers
+    bool more_input = true;
+    for (;;) {
+        if (s.batch_next == s.batch_count) {
+            if (e.window.used - e.window.flushed >= wanted) break;
+            if (!read_batch(s, in)) {
+                more_input = false;
+                break;
+            }
+        }
+        const std::size_t count = s.batch_count;
+        std::size_t i = s.batch_next;
+        Placement placed = Placement::placed;
+        for (; i < count; ++i) {
+            prefetch_later(e, d, s.batch, i, count);
+            if (s.batch[i] == d.end) {
+                s.phase = StepPhase::ended;
+                break;
+            }
+            placed = expand_code<true>(e, d, s.batch[i]);
+            if (placed != Placement::placed) break;
+        }
+        s.batch_next = i;
+        if (placed == Placement::lap_full) break;
+        if (placed != Placement::placed) s.phase = StepPhase::faulted;
+        if (s.phase != StepPhase::codes) break;
+    }
+    s.d = d;
+    if (!settle(e)) s.phase = StepPhase::faulted;
+    return more_input || s.phase != StepPhase::codes;
+}
+
+// Copies the window's settled bytes not yet handed out into out, as many
+// as fit. Returns their count.
+std::size_t hand_over(Expansion& e, StepOutput& out) {
+    Window& window = e.window;
+    std::size_t count =
+        std::min(settled_end(e.pending, window) - window.flushed, out.size - out.pos);
+    if (count != 0) std::memcpy(out.data + out.pos, window.bytes + window.flushed, count);
+    window.flushed += count;
+    out.pos += count;
+    return count;
+}
+
+} // namespace
+
+ExpanderSteps::ExpanderSteps(ExpanderTables& tables)
+    : e{tables, make_window(tables.window.data(), tables.width, no_sink), make_pending()},
+      d{end_code(tables.width), last_code(tables.width)} {}
+
+std::size_t fixed_step_state() {
+    return sizeof(ExpanderSteps) + pending_limit * (sizeof(PendingString) + sizeof(PendingEntry));
+}
+
+CodecStatus expand_step(ExpanderSteps& s, StepInput& in, StepOutput& out, bool& done) {
+    done = false;
+    if (in.ends) s.input_ended = true;
+    const Window& window = s.e.window;
+    std::size_t handed = 0;
+    for (;;) {
+        handed += hand_over(s.e, out);
+        if (s.phase == StepPhase::ended || s.phase == StepPhase::faulted) break;
+        // A full output with bytes still waiting for it: decoding on would
+        // only take input the next step can take as well.
+        if (out.pos == out.size && window.flushed < window.used) break;
+        if (!decode_spell(s, in, std::max<std::size_t>(out.size - out.pos, 1))) {
+            handed += hand_over(s.e, out);
+            break;
+        }
+    }
+    const bool all_handed = window.flushed == window.used;
+    if (s.phase == StepPhase::ended && all_handed) done = true;
+    if (s.phase == StepPhase::faulted && all_handed && handed == 0)
+        return CodecStatus::corrupt_stream;
+    return CodecStatus::ok;
+}
+
+} // namespace tarnwel

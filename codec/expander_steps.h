@@ -1,0 +1,92 @@
+// The expander in steps: the caller runs the loop, handing in the stream a
+// piece at a time and taking the output a buffer at a time, in the
+// zlib/zstd convention. Each step takes what input it can, expands it, and
+// copies out what fits; nothing is gathered, so memory stays the tables,
+// the window and the fixed state below however long the stream.
+//
+// The window doubles as the output buffer: bytes go to the caller straight
+// from it (window.flushed marks how far), and a code that would start a new
+// lap waits until the lap has all been handed out. Codes are read only once
+// their bits are all in hand, so a step may stop anywhere in the stream;
+// past its end (once the caller says it ends) the reader takes ones, as the
+// pull loop does, which completes a cut end code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/byte_streams.h"
+#include "codec/codec_result.h"
+#include "codec/expansion.h"
+
+namespace tarnwel {
+
+// The caller's input: data[pos, size) not yet taken.
+struct StepInput {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    bool ends = false; // data holds the last of the stream
+};
+
+// The caller's output: data[pos, size) still free.
+struct StepOutput {
+    std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+};
+
+// Bits of the stream taken from the input but not yet read as a code, at
+// the top of the word.
+struct StepBits {
+    std::uint64_t bits = 0;
+    int count = 0;
+};
+
+// A window's writer must have a sink; in steps nothing is written through
+// it (a lap ends only once handed out), so any write would be a fault.
+class NoSink : public ByteSink {
+public:
+    bool write_at(std::uint64_t, const std::uint8_t*, std::size_t) override { return false; }
+    bool truncate(std::uint64_t) override { return false; }
+    bool flush() override { return true; }
+    int error() const override { return -1; }
+};
+
+enum class StepPhase {
+    first_code, // nothing read yet: the first code is a byte or the end code
+    codes,      // expanding
+    ended,      // the end code has been read; what is left is handing out
+    faulted,    // a corrupt code; what came before it is handed out
+};
+
+// One stream's expansion in steps. Besides the tables and the window, it
+// holds fixed_step_state() bytes: the batch of codes read ahead and the
+// queues of strings and entries waiting to be spelled.
+struct ExpanderSteps {
+    NoSink no_sink;
+    Expansion e;
+    Decoder d;
+    StepBits bits;
+    StepPhase phase = StepPhase::first_code;
+    bool input_ended = false;
+    std::uint32_t batch[code_batch];
+    std::size_t batch_count = 0;
+    std::size_t batch_next = 0; // the next code of the batch to expand
+
+    explicit ExpanderSteps(ExpanderTables& tables);
+    ExpanderSteps(const ExpanderSteps&) = delete;
+    ExpanderSteps& operator=(const ExpanderSteps&) = delete;
+};
+
+// The memory a step expansion holds besides its tables and window.
+std::size_t fixed_step_state();
+
+// One step: takes input from in, expands, and copies what fits into out.
+// done is true once the end code has been read and every byte expanded is
+// in out. corrupt_stream comes once every byte before the fault has been
+// handed out, from a step that hands out nothing, and from every step
+// after it.
+CodecStatus expand_step(ExpanderSteps& steps, StepInput& in, StepOutput& out, bool& done);
+
+} // namespace tarnwel

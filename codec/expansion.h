@@ -1,0 +1,185 @@
+// One code's expansion, shared by the two loops that drive it: the pull
+// loop of expand_stream (expander.cpp), which reads a source and writes a
+// sink, and the resumable loop of the step calls (expander_steps.cpp),
+// which the caller feeds and drains a buffer at a time.
+//
+// Plan: read codes a batch ahead and ask for the records and window lines
+// later codes need while earlier ones are placed; place each code's string
+// in the window in one of four ways (a byte, a string kept whole in its
+// record, a copy from where it last appeared, or the code being defined:
+// the previous string and its own first byte); a string gone from the
+// window waits to be spelled with others (pending.h). Then the next code is
+// defined from the previous string.
+//
+// In steps the window is also the caller's output buffer: its bytes are
+// handed out from window.flushed on, and a lap may start only once all of
+// the lap before has been handed out (the new lap writes over it). That one
+// check is the difference between the two loops' codes; it is a template
+// parameter, so the pull loop does not carry it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "codec/expander.h"
+#include "codec/pending.h"
+#include "codec/widths.h"
+#include "codec/window.h"
+
+namespace tarnwel {
+
+// Tuning. Codes decoded ahead of the one being expanded, and how far ahead
+// the records and then the window are asked for.
+inline constexpr std::size_t code_batch = 512;
+inline constexpr std::size_t record_ahead = 32;
+inline constexpr std::size_t window_ahead = 12;
+
+// What the loops' per-code work shares with the out-of-line parts
+// (spelling, laps).
+struct Expansion {
+    ExpanderTables& tables;
+    Window window;
+    Pending pending;
+};
+
+// The decode loop's own state. It is kept apart from Expansion and never
+// handed to an out-of-line function, so the compiler knows that the bytes
+// written to the window cannot change it and can keep it in registers.
+struct Decoder {
+    std::uint32_t end;             // the end code
+    std::uint32_t last_assignable; // the highest code an entry may get
+    std::uint32_t free_code = first_free_code;
+    // The string placed last: its code, its output position and length.
+    std::uint32_t previous = 0;
+    std::uint64_t previous_at = 0;
+    std::uint32_t previous_length = 1;
+};
+
+// How one code's expansion ended.
+enum class Placement {
+    placed,
+    corrupt,      // the code cannot come from the compressor here
+    write_failed, // writing out the lap that ended failed
+    lap_full,     // steps only: the code needs a new lap, and the old one is not all handed out
+};
+
+// Asks for what the codes record_ahead and window_ahead places later need.
+// (A waiting entry's record may be incomplete; here it only steers a request.)
+TARNWEL_PREFETCH_HELPER void prefetch_later(const Expansion& e, const Decoder& d,
+                                            const std::uint32_t* batch, std::size_t i,
+                                            std::size_t count) {
+    if (i + record_ahead < count && batch[i + record_ahead] >= 256)
+        prefetch_record(e.tables, batch[i + record_ahead]);
+    if (i + window_ahead >= count) return;
+    std::uint32_t later = batch[i + window_ahead];
+    if (later < 256 || later >= d.free_code) return;
+    std::uint64_t occurrence = occurrence_of(e.tables, later);
+    if (!is_inline(occurrence)) prefetch_spot(e.window, record_position(occurrence));
+}
+
+// A string last seen at an output position: copied from the window where it
+// still is there, else left to be spelled from its links.
+inline bool place_seen_string(Expansion& e, std::uint8_t* target, std::uint32_t code,
+                              std::uint64_t occurrence, std::uint32_t length) {
+    Window& window = e.window;
+    std::uint64_t seen_at = record_position(occurrence);
+    std::size_t spot = spot_in_previous_lap(window, seen_at, window.used + length);
+    if (spot == no_spot) {
+        spot = spot_in_this_lap(window, seen_at);
+        if (spot == no_spot) {
+            return !defer_string(e.pending, window.used, code, length) ||
+                   spell_pending(e.pending, window, e.tables);
+        }
+        // A copy from bytes still waiting to be spelled waits for them.
+        if (!e.pending.strings.empty() && spot + length > settled_end(e.pending, window) &&
+            !spell_pending(e.pending, window, e.tables))
+            return false;
+    }
+    copy_string(target, window.bytes + spot, length);
+    return true;
+}
+
+// The code being defined, the one code a stream may use before it is in
+// the dictionary: the previous string and its own first byte. The window
+// always holds the previous string.
+inline void place_code_being_defined(const Expansion& e, const Decoder& d, std::uint8_t* target) {
+    const std::uint8_t* source = e.window.bytes + (d.previous_at - e.window.base);
+    copy_string(target, source, d.previous_length);
+    target[d.previous_length] = *source;
+}
+
+// Defines the next code: the previous string, which lies in the window
+// where it began, and the first byte of the string just placed at target.
+inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* target) {
+    ExpanderTables& tables = e.tables;
+    const std::uint32_t code = d.free_code++;
+    const std::uint32_t length = d.previous_length + 1;
+    const std::size_t offset = d.previous_at - e.window.base;
+    set_prefix(tables, code, d.previous);
+    if (length > inline_length)
+        set_occurrence(tables, code, pack_occurrence(0, d.previous_at, length));
+    if (waits_at(e.pending, offset + d.previous_length)) {
+        // Its last byte is the first of a string still waiting: so it waits too.
+        defer_entry(e.pending, code, length, offset);
+        return;
+    }
+    set_last_byte(tables, code, *target);
+    if (length <= inline_length)
+        set_occurrence(tables, code, pack_string(e.window.bytes + offset, length));
+}
+
+// Expands one code that is not the end code. A code that ends with
+// lap_full has changed nothing the next try depends on: it is expanded
+// again once the lap has been handed out.
+template <bool steps> inline Placement expand_code(Expansion& e, Decoder& d, std::uint32_t code) {
+    ExpanderTables& tables = e.tables;
+    Window& window = e.window;
+    // Check the code and find its length.
+    if (code > d.free_code) return Placement::corrupt;
+    if (code >= e.pending.first_waiting_code && !spell_pending(e.pending, window, tables))
+        return Placement::corrupt;
+    TARNWEL_INVARIANT(code < 256 || code < e.pending.first_waiting_code);
+    std::uint32_t length = 1;
+    std::uint64_t occurrence = 0;
+    if (code >= 256 && code < d.free_code) {
+        occurrence = occurrence_of(tables, code);
+        length = record_length(occurrence);
+    } else if (code >= 256) {
+        length = d.previous_length + 1;
+    }
+    // Make room; a new lap moves the window, so what waits in it is spelled first.
+    if (window.used + length > window.lap_length && !e.pending.strings.empty() &&
+        !spell_pending(e.pending, window, tables))
+        return Placement::corrupt;
+    if constexpr (steps) {
+        if (window.used + length > window.lap_length && window.flushed < window.used)
+            return Placement::lap_full;
+    }
+    if (!make_room(window, length, d.previous_at, d.previous_length))
+        return Placement::write_failed;
+    // Place the string.
+    std::uint8_t* target = window.bytes + window.used;
+    const std::uint64_t at = window.base + window.used;
+    if (code < 256) {
+        *target = static_cast<std::uint8_t>(code);
+    } else if (code == d.free_code) {
+        place_code_being_defined(e, d, target);
+    } else if (is_inline(occurrence)) {
+        std::uint64_t bytes = occurrence >> 8;
+        std::memcpy(target, &bytes, sizeof bytes);
+    } else if (!place_seen_string(e, target, code, occurrence, length)) {
+        return Placement::corrupt;
+    }
+    window.used += length;
+    // Define the next code, and remember where this string was seen: the
+    // latest spot is the likeliest to still be in the window next time.
+    if (d.free_code <= d.last_assignable) define_next_code(e, d, target);
+    if (length > inline_length)
+        set_occurrence(tables, code, pack_occurrence(occurrence_of(tables, code), at, length));
+    d.previous = code;
+    d.previous_at = at;
+    d.previous_length = length;
+    return Placement::placed;
+}
+
+} // namespace tarnwel
