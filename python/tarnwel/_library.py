@@ -44,8 +44,6 @@ PROTOTYPES = {
     "tarnwel_status_name": (ctypes.c_char_p, [c_int]),
     "tarnwel_version": (c_int, []),
     "tarnwel_version_string": (ctypes.c_char_p, []),
-    "tarnwel_compress_bound": (size_t, [size_t]),
-    "tarnwel_compress": (c_int, [void_p, size_t, void_p, size_t, c_int, size_t_p, c_int_p]),
     "tarnwel_compressor_create": (c_int, [c_int, ctypes.POINTER(void_p)]),
     "tarnwel_compressor_create_width": (c_int, [c_int, ctypes.POINTER(void_p)]),
     "tarnwel_compressor_step": (c_int, [void_p, in_buffer_p, out_buffer_p, c_int, c_int_p]),

@@ -1,14 +1,14 @@
 """compress() and expand(): a whole input in one call each way, as
-gzip.compress and gzip.decompress."""
-
-import ctypes
+gzip.compress and gzip.decompress. Both run the library's steps over the
+input where it lies and gather the output in pieces, rather than call
+tarnwel_compress or tarnwel_expand: those need an output buffer sized in
+advance, for compressing the largest a stream can be (about three times
+the input), and for expanding a size the caller cannot know."""
 
 from . import _errors
 from . import _library
 from . import _steps
 from . import _widths
-
-lib = _library.lib
 
 # Output is gathered in pieces that double up to this size, so that a
 # small result takes little memory and a large one few steps.
@@ -34,24 +34,12 @@ def compress(data, max_width=None, *, width=None):
     or is the one given as width (11 to 25), with no search. Expand the
     stream at that width: the stream does not record it."""
     width, max_width = choose_widths(width, max_width)
-    if width is not None:
-        compressor = _steps.Compressor(width=width)
-        try:
-            return run_steps(compressor, data), width
-        finally:
-            compressor.close()
-    keeper, address, size = _steps.input_of(data)
-    capacity = lib.tarnwel_compress_bound(size)
-    if capacity == 0:
-        raise OverflowError("the input is too large to compress")
-    output = ctypes.create_string_buffer(capacity)
-    stream_size, chosen = _library.size_t(0), ctypes.c_int(0)
-    status = lib.tarnwel_compress(
-        address, size, output, capacity, max_width, ctypes.byref(stream_size), ctypes.byref(chosen)
-    )
-    del keeper
-    _errors.check(status, "tarnwel_compress")
-    return ctypes.string_at(output, stream_size.value), chosen.value
+    compressor = _steps.Compressor(width=width, max_width=max_width)
+    try:
+        stream = run_steps(compressor, data)
+        return stream, compressor.width
+    finally:
+        compressor.close()
 
 
 def expand(stream, width=None):
