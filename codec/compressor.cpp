@@ -203,6 +203,7 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     double most = static_cast<double>((std::uint64_t{1} << pass.rule.cap) - first_free_code);
     dictionary.planned =
         static_cast<std::size_t>(std::min(static_cast<double>(dictionary.stored) + ahead, most));
+    prepare_growth(dictionary);
     pass.recent_strings = pass.free_code - pass.free_at_block;
     pass.recent_bytes = block;
     pass.consumed_at_block = consumed;

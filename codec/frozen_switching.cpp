@@ -147,6 +147,9 @@ bool hand_over_block(FrozenSwitching& switching, const std::uint8_t* data, std::
     }
     if (!switching.plan && !switching.watch.started)
         start_window(switching, std::chrono::steady_clock::now());
+    // The table's next growth is prepared on another core only where one
+    // is free: where the frozen parse is on the second thread.
+    switching.dictionary->prepare_ahead = switching.on_second_thread;
     bool handed = false;
     if (switching.on_second_thread) {
         handed = hand_over_block(switching.ring, data, size, notes);
