@@ -19,6 +19,14 @@ constexpr double window_seconds = 0.05;
 // taking turns with two others it got two thirds or less.
 constexpr double least_share = 0.85;
 
+// But on a machine so busy that it gets less than this, the run's threads
+// each get a like share of the processors, and two threads get more of
+// them than one: the second thread is kept, or taken up again when the
+// calling thread alone gets less than crowded_share_alone (the share the
+// same crowd leaves one thread of two at crowded_share).
+constexpr double crowded_share = 0.4;
+constexpr double crowded_share_alone = 0.45;
+
 // The share of a core the processors must have stood idle for the frozen
 // parse to go back to the second thread.
 constexpr double least_idle = 0.5;
@@ -43,12 +51,14 @@ bool wants_second_thread(FrozenSwitching& switching, std::uint64_t block) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - watch.began).count();
     if (elapsed < window_seconds) return switching.on_second_thread;
     watch.started = false;
+    double ran = thread_processor_seconds() - watch.processor_seconds;
     if (switching.on_second_thread) {
         double ready = elapsed - (switching.ring.waited_seconds - watch.waited_seconds);
-        double ran = thread_processor_seconds() - watch.processor_seconds;
         // Mostly waiting for slots, the window says nothing either way.
-        return ready < window_seconds / 2 || ran >= least_share * ready;
+        return ready < window_seconds / 2 || ran >= least_share * ready ||
+               ran < crowded_share * ready;
     }
+    if (ran < crowded_share_alone * elapsed) return true;
     std::optional<double> idle = idle_processor_seconds();
     // Where the system does not tell, the parse stays on this thread: never
     // slower than a run on one processor.
