@@ -10,6 +10,7 @@
 #include "codec/frozen_following.h"
 #include "codec/frozen_parse.h"
 #include "codec/frozen_ring.h"
+#include "codec/frozen_switching.h"
 #include "codec/invariant.h"
 #include "codec/mapped_array.h"
 #include "codec/parse_step.h"
@@ -202,6 +203,7 @@ void plan_table(Pass& pass, std::uint64_t consumed) {
     double most = static_cast<double>((std::uint64_t{1} << pass.rule.cap) - first_free_code);
     dictionary.planned =
         static_cast<std::size_t>(std::min(static_cast<double>(dictionary.stored) + ahead, most));
+    prepare_growth(dictionary);
     pass.recent_strings = pass.free_code - pass.free_at_block;
     pass.recent_bytes = block;
     pass.consumed_at_block = consumed;
@@ -415,16 +417,18 @@ CompressResult compress(ByteSource& input, ByteSink& output, const CompressOptio
     Dictionary& dictionary = options.dictionary != nullptr ? *options.dictionary : own_dictionary;
     Pass pass(dictionary, options);
     if (!init_dictionary(dictionary)) return failed(pass.choice, CodecStatus::out_of_memory);
-    // The hand-off is chosen here, once: a thread that cannot be had leaves
-    // the frozen parse on this one.
+    // The hand-off is chosen here: where a second thread may help, the
+    // switching one, which moves the frozen parse between the threads as the
+    // run goes; a thread that cannot be had leaves it on this one.
     if (wants_second_thread(options, input)) {
-        FrozenRing ring;
-        RingStart started = start_frozen_ring(ring, dictionary, output);
+        FrozenSwitching switching;
+        RingStart started =
+            start_frozen_switching(switching, dictionary, output, options.second_thread_plan);
         if (started == RingStart::out_of_memory)
             return failed(pass.choice, CodecStatus::out_of_memory);
         if (started == RingStart::started) {
             pass.choice.second_thread = true;
-            return compress_through(pass, ring, input, output);
+            return compress_through(pass, switching, input, output);
         }
     }
     FrozenFollowing following;

@@ -11,7 +11,9 @@
 // a wider width overflows, the frozen parse begins again there
 // (codec/frozen_parse.h). The frozen parse runs on a second core, handed
 // the blocks through a ring (codec/frozen_ring.h), or without one on the
-// same core, a ring's length of blocks behind (codec/frozen_following.h);
+// same core, a ring's length of blocks behind (codec/frozen_following.h),
+// and moves between the two as the second core turns out busy or free
+// (codec/frozen_switching.h);
 // at the end the shared codes are packed in front of its stream
 // (codec/stream_assembly.h).
 //
@@ -42,6 +44,11 @@ struct CompressOptions {
     // may use one processor only, whatever second_thread says, so that the
     // hand-off through the ring is tested on any machine.
     bool force_second_thread = false;
+    // For tests: where the second thread runs, says before each block is
+    // handed over (numbered from 0) whether the frozen parse runs there
+    // from that block on or on this thread, in place of what the run
+    // measures (codec/frozen_switching.h).
+    std::function<bool(std::uint64_t block)> second_thread_plan;
     // Told as each trial begins, with its width.
     std::function<void(int width)> trial_started;
     // The caller's dictionary, left as the pass leaves it; otherwise the
@@ -57,7 +64,8 @@ struct CompressResult {
     // The search ended and bits is the width, whether or not the stream
     // was then written whole.
     bool width_known = false;
-    // The frozen parse ran on a second thread (compress only).
+    // The frozen parse started on a second thread (compress only); it may
+    // have come back to this one as the run went (frozen_switching.h).
     bool second_thread = false;
 };
 

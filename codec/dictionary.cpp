@@ -1,6 +1,8 @@
 #include "codec/dictionary.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "codec/prefault.h"
 
@@ -28,16 +30,37 @@ bool resize_placements(Dictionary& dictionary, std::size_t count) {
     return true;
 }
 
+// The table made ahead by prepare_growth, if it has slot_bits: its pages
+// faulted in, those the helper had not reached by now on both cores. Let go
+// otherwise, before the growth makes its own.
+bool take_prepared(Dictionary& dictionary, int slot_bits) {
+    if (dictionary.prepared_slots.empty()) return false;
+    Prefaulter& preparing = *dictionary.preparing;
+    stop_prefault(preparing);
+    std::size_t populated = preparing.tracks[0].populated;
+    dictionary.preparing.reset();
+    MappedArray<std::uint64_t> prepared = std::move(dictionary.prepared_slots);
+    if (prepared.size != std::size_t{1} << slot_bits) return false;
+    std::size_t bytes = prepared.size * sizeof(std::uint64_t);
+    if (populated < bytes)
+        populate_now(reinterpret_cast<std::uint8_t*>(prepared.data()) + populated,
+                     bytes - populated);
+    dictionary.slots = std::move(prepared);
+    return true;
+}
+
 bool allocate_slots(Dictionary& dictionary, int slot_bits) {
     // The placements grow alongside the table, so that a small input
     // reserves little address space.
     if (dictionary.placements.size < placement_count(slot_bits) &&
         !resize_placements(dictionary, placement_count(slot_bits)))
         return false;
-    if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
-    // A large table is filled all over at once by the move that follows.
-    if (slot_bits >= populated_slot_bits)
-        populate_now(dictionary.slots.data(), dictionary.slots.size * sizeof(std::uint64_t));
+    if (!take_prepared(dictionary, slot_bits)) {
+        if (!allocate_zeroed(dictionary.slots, std::size_t{1} << slot_bits)) return false;
+        // A large table is filled all over at once by the move that follows.
+        if (slot_bits >= populated_slot_bits)
+            populate_now(dictionary.slots.data(), dictionary.slots.size * sizeof(std::uint64_t));
+    }
     ++dictionary.generation;
     dictionary.mask = (std::size_t{1} << slot_bits) - 1;
     dictionary.shift = 64 - slot_bits;
@@ -59,16 +82,25 @@ bool make_room_for_code(Dictionary& dictionary, std::uint32_t code) {
         dictionary, std::max<std::size_t>(std::size_t{code} + 1, 2 * dictionary.placements.size));
 }
 
-bool grow_dictionary(Dictionary& dictionary) {
-    MappedArray<std::uint64_t> old = std::move(dictionary.slots);
-    std::size_t old_count = dictionary.mask + 1;
-    // Straight to a size for the planned entries, but by at most 32 times at
-    // once: early plans, made before the dictionary knows the input, run high.
+namespace {
+
+// The slot bits of the table the next growth makes: straight to a size for
+// the planned entries, but by at most 32 times at once, since early plans,
+// made before the dictionary knows the input, run high.
+int growth_bits(const Dictionary& dictionary) {
     int slot_bits = 64 - dictionary.shift + 1;
     const int most_width = slot_bits + 4;
     while (slot_bits < most_width && dictionary.planned * 4 > (std::size_t{3} << slot_bits))
         ++slot_bits;
-    if (!allocate_slots(dictionary, slot_bits)) {
+    return slot_bits;
+}
+
+} // namespace
+
+bool grow_dictionary(Dictionary& dictionary) {
+    MappedArray<std::uint64_t> old = std::move(dictionary.slots);
+    std::size_t old_count = dictionary.mask + 1;
+    if (!allocate_slots(dictionary, growth_bits(dictionary))) {
         // The run fails, but a frozen parse on another thread may still be
         // probing this table until it is told.
         dictionary.slots = std::move(old);
@@ -101,6 +133,26 @@ void release_old_tables(Dictionary& dictionary, int oldest_in_use) {
     auto& old = dictionary.old_tables;
     std::erase_if(
         old, [&](const Dictionary::OldTable& table) { return table.replaced_by <= oldest_in_use; });
+}
+
+void prepare_growth(Dictionary& dictionary) {
+    if (!dictionary.prepare_ahead || !dictionary.prepared_slots.empty()) return;
+    std::size_t slot_count = dictionary.mask + 1;
+    // Once the entries are half way to the growth: a plan made earlier may
+    // still change its size.
+    if (dictionary.stored * 8 < slot_count * 3 || dictionary.planned * 4 <= slot_count * 3) return;
+    int slot_bits = growth_bits(dictionary);
+    if (slot_bits < populated_slot_bits) return;
+    try {
+        auto preparing = std::make_unique<Prefaulter>();
+        if (!allocate_zeroed(dictionary.prepared_slots, std::size_t{1} << slot_bits)) return;
+        std::size_t bytes = dictionary.prepared_slots.size * sizeof(std::uint64_t);
+        add_prefault_track(*preparing, dictionary.prepared_slots.data(), bytes);
+        start_prefault(*preparing, bytes);
+        dictionary.preparing = std::move(preparing);
+    } catch (const std::bad_alloc&) {
+        // Made at growth instead.
+    }
 }
 
 } // namespace tarnwel

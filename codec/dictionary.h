@@ -29,9 +29,11 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "codec/mapped_array.h"
+#include "codec/prefault.h"
 #include "codec/prefetch.h"
 #include "codec/widths.h"
 
@@ -66,6 +68,14 @@ struct Dictionary {
         int replaced_by = 0;
     };
     std::vector<OldTable> old_tables;
+    // Where a core is free for it (the owner says so in prepare_ahead), the
+    // table the next growth will make is made ahead, and its pages are
+    // faulted in by another thread while the parse goes on: a large table's
+    // fresh pages cost the parse's thread a good part of a run otherwise
+    // (see prepare_growth).
+    bool prepare_ahead = false;
+    MappedArray<std::uint64_t> prepared_slots;
+    std::unique_ptr<Prefaulter> preparing;
 };
 
 // What a parse on another thread probes: the dictionary's tables as they
@@ -221,6 +231,13 @@ inline std::uint32_t code_at(const StringPlace& place) {
 // Doubles the slot table, or more when the planned entries need it. False
 // when memory runs out.
 bool grow_dictionary(Dictionary& dictionary);
+
+// Where prepare_ahead allows it and the planned entries foresee a growth to
+// a large table, makes that table now and has another thread fault its
+// pages in. The growth takes it if the plan still foresees that size then;
+// otherwise it is let go. Only memory and another core's time are at stake:
+// the entries are the same either way.
+void prepare_growth(Dictionary& dictionary);
 
 // Widens the per-code records to hold code. add_string takes any code up to
 // the widest; a parse's codes keep step with the table and never need this,

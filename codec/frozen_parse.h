@@ -12,13 +12,16 @@
 //
 // The unbounded parse hands the frozen parse each block before it parses it,
 // and the frozen parse runs over copies of the blocks in a ring. How it gets
-// them is one of two hand-offs, chosen once as the pass starts
-// (compressor.cpp):
+// them is one of two hand-offs:
 // - the ring (frozen_ring.h): the frozen parse on a second thread, taking
 //   the blocks as they are handed over;
 // - the following (frozen_following.h): without a second thread, the frozen
 //   parse on the unbounded parse's thread, a ring's length of blocks behind,
 //   following the unbounded parse's strings where they are its own.
+// The compressor takes the following where no second thread can help, and
+// otherwise the switching hand-off (frozen_switching.h), which runs the
+// ring and moves the parse to the following and back, at block boundaries,
+// as the second core turns out busy or free.
 // The stream is the same either way. Each hand-off has the same calls, on
 // its own state: hand_over_block, restart_frozen, tell_unbounded_codes and
 // finish_frozen.

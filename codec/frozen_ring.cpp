@@ -1,5 +1,6 @@
 #include "codec/frozen_ring.h"
 
+#include <chrono>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -99,10 +100,11 @@ bool fail(FrozenRing& ring) {
 // now are off the unbounded thread's path at the end. Packing goes on while
 // another width is expected to overflow too: a wrong guess costs only time
 // the thread would have waited. False when the stream failed.
-bool wait_for_step(FrozenRing& ring, std::unique_lock<std::mutex>& hold,
-                   std::uint32_t restarts_seen, std::uint64_t next_block) {
+bool wait_for_step(FrozenRing& ring, std::unique_lock<std::mutex>& hold) {
+    const std::uint64_t next_block = ring.next_block;
     auto ready = [&] {
-        return ring.stopping || ring.restarts != restarts_seen || ring.input_done ||
+        return ring.stopping || ring.park_asked || ring.restarts != ring.restarts_seen ||
+               ring.input_done ||
                (ring.parse.active && next_block < ring.handed_over &&
                 (!ring.restart_likely || next_block + lag_blocks < ring.handed_over));
     };
@@ -119,16 +121,31 @@ bool wait_for_step(FrozenRing& ring, std::unique_lock<std::mutex>& hold,
     return true;
 }
 
-// Waits for a restart or the next block; false when there is nothing more to do.
-bool take_step(FrozenRing& ring, std::uint32_t& restarts_seen, std::uint64_t& next_block,
-               Step& step) {
-    std::unique_lock hold(ring.lock);
-    if (ring.parse.active) ring.holding = next_block; // done with the blocks before it
+// Parked, under hold: the unbounded parse has what the frozen parse had
+// until it lets the thread go on (or stops it).
+void park(FrozenRing& ring, std::unique_lock<std::mutex>& hold) {
+    ring.parked = true;
     ring.changed.notify_all();
-    if (!wait_for_step(ring, hold, restarts_seen, next_block) || ring.stopping) return false;
-    step.restarting = ring.restarts != restarts_seen;
+    ring.changed.wait(hold, [&] { return !ring.park_asked || ring.stopping; });
+    ring.parked = false;
+}
+
+// Waits for a restart or the next block, parking on the way when asked;
+// false when there is nothing more to do.
+bool take_step(FrozenRing& ring, Step& step) {
+    std::unique_lock hold(ring.lock);
+    for (;;) {
+        // Done with the blocks before the next.
+        if (ring.parse.active) ring.holding = ring.next_block;
+        ring.changed.notify_all();
+        if (!wait_for_step(ring, hold) || ring.stopping) return false;
+        if (!ring.park_asked) break;
+        park(ring, hold);
+    }
+    std::uint64_t& next_block = ring.next_block;
+    step.restarting = ring.restarts != ring.restarts_seen;
     if (step.restarting) {
-        restarts_seen = ring.restarts;
+        ring.restarts_seen = ring.restarts;
         step.restart = ring.restart;
         next_block = ring.holding = step.restart.block;
     } else if (!ring.parse.active || next_block >= ring.handed_over) {
@@ -145,16 +162,14 @@ bool take_step(FrozenRing& ring, std::uint32_t& restarts_seen, std::uint64_t& ne
 
 void parse_blocks(FrozenRing& ring) {
     FrozenParse& parse = ring.parse;
-    std::uint32_t restarts_seen = 0;
-    std::uint64_t next_block = 0;
     Step step;
-    while (take_step(ring, restarts_seen, next_block, step)) {
+    while (take_step(ring, step)) {
         const std::uint8_t* end = step.data + step.size;
         if (step.restarting)
             parse_from_restart(parse, step.view, step.restart, step.data, end);
         else
             parse_handed_block(parse, step.view, step.data, end, step.scouted);
-        ++next_block;
+        ++ring.next_block; // the thread's own while it runs
         if (frozen_parse_failed(parse)) {
             std::lock_guard hold(ring.lock);
             fail(ring);
@@ -212,10 +227,16 @@ RingStart start_frozen_ring(FrozenRing& ring, Dictionary& dictionary, ByteSink& 
 bool hand_over_block(FrozenRing& ring, const std::uint8_t* data, std::size_t size,
                      BlockNotes notes) {
     std::unique_lock hold(ring.lock);
-    ring.changed.wait(hold, [&] {
+    auto slot_free = [&] {
         return ring.failed || ring.holds_none ||
                ring.handed_over < ring.holding + ring.blocks.copies.size();
-    });
+    };
+    if (!slot_free()) {
+        auto began = std::chrono::steady_clock::now();
+        ring.changed.wait(hold, slot_free);
+        ring.waited_seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    }
     if (ring.failed) return false;
     std::uint64_t block = ring.handed_over;
     hold.unlock();
@@ -254,6 +275,22 @@ void restart_frozen(FrozenRing& ring, int width, std::size_t shared,
         ring.view = view_of(*ring.dictionary);
         if (ring.holds_none) ring.generation_in_use = ring.view.generation;
         ring.holds_none = false;
+    }
+    ring.changed.notify_all();
+}
+
+bool park_frozen_ring(FrozenRing& ring) {
+    std::unique_lock hold(ring.lock);
+    ring.park_asked = true;
+    ring.changed.notify_all();
+    ring.changed.wait(hold, [&] { return ring.parked || ring.failed; });
+    return !ring.failed;
+}
+
+void resume_frozen_ring(FrozenRing& ring) {
+    {
+        std::lock_guard hold(ring.lock);
+        ring.park_asked = false;
     }
     ring.changed.notify_all();
 }

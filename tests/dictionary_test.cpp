@@ -159,6 +159,58 @@ TEST(Dictionary, GrowingGoesStraightToThePlannedSizeButAtMostThirtyTwoTimes) {
     EXPECT_EQ(sizes[2], 2 * sizes[1]);
 }
 
+// A table prepared ahead, its pages faulted in on another thread, is the
+// one the growth takes when the plan still wants its size, and is let go
+// when the plan has changed; either way every string is found after it.
+TEST(Prefault, GrowthTakesTheTablePreparedAheadWhileThePlanStillWantsIt) {
+    struct PlanCase {
+        std::size_t planned_at_growth;
+        bool taken;
+    };
+    // 2^19 slots grow at 393216 entries; 3000000 planned wants 2^22 there,
+    // 600000 wants 2^20.
+    for (PlanCase plan : {PlanCase{3000000, true}, PlanCase{600000, false}}) {
+        Dictionary dictionary;
+        ASSERT_TRUE(init_dictionary(dictionary));
+        dictionary.planned = 3000000;
+        dictionary.prepare_ahead = true;
+        std::mt19937 generator(7);
+        std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> stored;
+        const std::uint64_t* prepared = nullptr;
+        std::size_t grown_at = 0;
+        for (std::uint32_t code = 256; code < 256 + 450000; ++code) {
+            std::uint32_t prefix = 256 + generator() % (code - 255);
+            std::uint32_t byte = generator() % 256;
+            if (code_at(place_of(dictionary, prefix, byte)) != absent) continue;
+            std::size_t slots_before = dictionary.mask + 1;
+            ASSERT_TRUE(add(dictionary, prefix, byte, code));
+            stored[{prefix, byte}] = code;
+            if (dictionary.mask + 1 != slots_before && slots_before == std::size_t{1} << 19) {
+                grown_at = slots_before;
+                // (Let go, its address may come back for the growth's own.)
+                if (plan.taken) {
+                    EXPECT_EQ(dictionary.slots.data(), prepared);
+                }
+                EXPECT_TRUE(dictionary.prepared_slots.empty());
+            }
+            prepare_growth(dictionary);
+            if (prepared == nullptr && !dictionary.prepared_slots.empty()) {
+                // Half way to the growth, and no sooner.
+                EXPECT_EQ(dictionary.mask + 1, std::size_t{1} << 19);
+                EXPECT_GE(dictionary.stored * 8, (dictionary.mask + 1) * 3);
+                EXPECT_EQ(dictionary.prepared_slots.size, std::size_t{1} << 22);
+                prepared = dictionary.prepared_slots.data();
+                dictionary.planned = plan.planned_at_growth;
+            }
+        }
+        ASSERT_NE(prepared, nullptr);
+        ASSERT_EQ(grown_at, std::size_t{1} << 19);
+        EXPECT_EQ(dictionary.mask + 1, std::size_t{plan.taken ? 1u << 22 : 1u << 20});
+        for (const auto& [key, code] : stored)
+            ASSERT_EQ(code_at(place_of(dictionary, key.first, key.second)), code);
+    }
+}
+
 TEST(Dictionary, StringsSharingAHashAreToldApartByTheirPair) {
     Dictionary dictionary;
     ASSERT_TRUE(init_dictionary(dictionary));

@@ -1,10 +1,13 @@
 // The frozen parse on a second thread, started whatever the machine: its
 // stream, handed the blocks through the ring, is the one the one-core
-// following writes and the one the straightforward coder writes.
+// following writes and the one the straightforward coder writes; and so
+// it is when the parse moves between the threads at any blocks.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
+#include "codec/frozen_parse.h"
 #include "codec/memory_streams.h"
 #include "test_support.h"
 
@@ -25,8 +28,10 @@ struct Compressed {
     Bytes stream;
 };
 
-Compressed compress_case(const RingCase& ring_case, bool second_thread) {
+Compressed compress_case(const RingCase& ring_case, bool second_thread,
+                         std::function<bool(std::uint64_t)> plan = {}) {
     CompressOptions options;
+    options.second_thread_plan = std::move(plan);
     options.cap = ring_case.cap;
     options.width = ring_case.width;
     options.second_thread = second_thread;
@@ -78,6 +83,55 @@ TEST(FrozenRing, ForcedSecondThreadWritesTheSameStreamAsOneCoreAndTheReference) 
         }
         ASSERT_TRUE(following.stream == ring.stream) << what;
         EXPECT_EQ(ring.choice.result.bytes_out, ring.stream.size()) << what;
+    }
+}
+
+// Where the frozen parse runs, block by block: parked and taken up again
+// before and after restarts, on either side of the cap, with the following's
+// ring grown, and at each width alone.
+struct SwitchPlan {
+    std::string name;
+    std::function<bool(std::uint64_t block)> on_second_thread;
+};
+
+std::vector<SwitchPlan> switch_plans() {
+    return {
+        {"every other block", [](std::uint64_t block) { return block % 2 == 0; }},
+        {"runs of three", [](std::uint64_t block) { return block / 3 % 2 == 1; }},
+        {"to this thread after two blocks", [](std::uint64_t block) { return block < 2; }},
+        {"to the second thread after seven", [](std::uint64_t block) { return block >= 7; }},
+        {"on this thread for longer than the ring",
+         [](std::uint64_t block) { return block < 3 || block >= 3 + ring_blocks + 8; }},
+    };
+}
+
+TEST(FrozenRing, MovedBetweenTheThreadsAtChosenBlocksWritesTheOneCoreStream) {
+    std::vector<RingCase> cases = {
+        {"mixed, widths up to 25", mixed_input(6 << 20, 311)},
+        {"text, widths up to 25", text_like(1 << 20, 312)},
+        {"mixed, cap 14", mixed_input(1 << 20, 313), 14, 0, false, true},
+        {"mixed in tiny blocks", mixed_input(1 << 16, 314), max_width, 0, true},
+    };
+    Bytes each_width = mixed_input(600000, 315);
+    for (int width = min_width; width <= max_width; ++width)
+        cases.push_back({"mixed at width " + std::to_string(width), each_width, max_width, width});
+    for (const RingCase& ring_case : cases) {
+        Compressed following = compress_case(ring_case, false);
+        ASSERT_EQ(following.choice.result.status, CodecStatus::ok) << ring_case.name;
+        for (const SwitchPlan& plan : switch_plans()) {
+            std::string what = ring_case.name + ", " + plan.name;
+            std::uint64_t asked = 0;
+            Compressed switched = compress_case(ring_case, true, [&](std::uint64_t block) {
+                EXPECT_EQ(block, asked) << what; // asked once a block, in order
+                ++asked;
+                return plan.on_second_thread(block);
+            });
+            ASSERT_EQ(switched.choice.result.status, CodecStatus::ok) << what;
+            EXPECT_TRUE(switched.choice.second_thread) << what;
+            EXPECT_GE(asked, ring_case.input.size() / (1 << 16)) << what;
+            EXPECT_EQ(switched.choice.width, following.choice.width) << what;
+            ASSERT_TRUE(switched.stream == following.stream) << what;
+        }
     }
 }
 

@@ -1,0 +1,88 @@
+// The frozen parse (frozen_parse.h) on a second thread while that pays, and
+// on the unbounded parse's thread while it does not, switched at block
+// boundaries as the run goes.
+//
+// The second thread pays when it has a core to itself. When another process
+// keeps the second core busy, the two threads take turns with it on the two
+// cores and the unbounded parse, which sets the pace, runs only part of the
+// time: slower than one thread doing both parses (frozen_following.h). So
+// the run watches, a window of wall time at a time:
+// - on the second thread, the unbounded thread's processor time against the
+//   wall time it was ready to run (the time it waited for a slot in the
+//   ring left out): well short of it, the thread was kept off a processor,
+//   and the frozen parse comes back to this thread;
+// - on this thread, the idle time of the processors the run may use: a core
+//   standing idle for half the window, the frozen parse goes back to the
+//   second thread.
+// Switching hands over the parse, its stream and the ring of blocks as they
+// are; the stream is the same whichever thread parses each block.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "codec/dictionary.h"
+#include "codec/frozen_following.h"
+#include "codec/frozen_ring.h"
+
+namespace tarnwel {
+
+// The window being measured, all of it the unbounded thread's.
+struct SwitchWatch {
+    bool started = false;
+    std::chrono::steady_clock::time_point began;
+    double processor_seconds = 0;       // the thread's, as the window began
+    double waited_seconds = 0;          // ring.waited_seconds then
+    std::optional<double> idle_seconds; // the processors', then
+};
+
+// All of it the unbounded thread's, but for what FrozenRing gives its second
+// thread while the frozen parse runs there (frozen_ring.h says what).
+struct FrozenSwitching {
+    Dictionary* dictionary = nullptr;
+    // Where the frozen parse runs: the ring's second thread, or, with the
+    // thread parked, the following. The parse and the ring of blocks move
+    // between the two with it; the one not running holds none.
+    bool on_second_thread = true;
+    FrozenRing ring;
+    FrozenFollowing following;
+    // Where the parse is once the input has ended.
+    FrozenParse& parse = following.parse;
+    // For tests: says for each block, from 0, whether it is handed over to
+    // the second thread, in place of what the watch measures.
+    std::function<bool(std::uint64_t block)> plan;
+    SwitchWatch watch;
+    // What the following needs to go on from any block: how many blocks and
+    // bytes have been handed over, where the last block began, and where in
+    // the input the latest restart was.
+    std::uint64_t handed_over = 0;
+    std::uint64_t handed_bytes = 0;
+    std::uint64_t last_block_start = 0;
+    FrozenRestart restart;
+    std::uint64_t restart_at = 0;
+
+    FrozenSwitching() = default;
+    FrozenSwitching(const FrozenSwitching&) = delete;
+    FrozenSwitching& operator=(const FrozenSwitching&) = delete;
+};
+
+// Starts the second thread (start_frozen_ring), with the frozen parse on
+// it; plan, when given, decides the switches instead of the watch.
+RingStart start_frozen_switching(FrozenSwitching& switching, Dictionary& dictionary,
+                                 ByteSink& output,
+                                 std::function<bool(std::uint64_t block)> plan = {});
+
+// The calls every hand-off has (frozen_parse.h), switching before a block
+// where the watch or the plan says so.
+bool hand_over_block(FrozenSwitching& switching, const std::uint8_t* data, std::size_t size,
+                     BlockNotes notes);
+void tell_unbounded_codes(FrozenSwitching& switching, const std::uint32_t* codes, std::size_t made,
+                          std::size_t capacity);
+void restart_frozen(FrozenSwitching& switching, int width, std::size_t shared,
+                    const std::uint32_t* shared_codes, std::size_t offset);
+// After it, switching.parse holds the frozen parse.
+void finish_frozen(FrozenSwitching& switching);
+
+} // namespace tarnwel
