@@ -127,7 +127,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         wake_prefault(prefaulter);
         hand_out(e.window, settled_end(e.pending, e.window));
         // Read a batch, and ask for the records of its first codes.
-        std::size_t count = 0;
+        std::size_t count = get_codes(reader, batch, code_batch, d.end);
         while (count < code_batch && (count == 0 || batch[count - 1] != d.end))
             batch[count++] = get_code(reader);
         const bool failed = source_failed(reader);
