@@ -47,8 +47,9 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
         s.batch[s.batch_count++] = code;
         if (code == s.d.end) break;
     }
+    pad_batch(s.batch, s.batch_count);
     for (std::size_t i = 0; i < record_ahead && i < s.batch_count; ++i)
-        if (s.batch[i] >= 256) prefetch_record(s.e.tables, s.batch[i]);
+        prefetch_record(s.e.tables, s.batch[i]);
     return s.batch_count != 0;
 }
 
@@ -97,7 +98,7 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
         std::size_t i = s.batch_next;
         Placement placed = Placement::placed;
         for (; i < count; ++i) {
-            prefetch_later(e, d, s.batch, i, count);
+            prefetch_later(e, s.batch, i);
             if (s.batch[i] == d.end) {
                 s.phase = StepPhase::ended;
                 break;

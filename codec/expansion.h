@@ -33,6 +33,16 @@ namespace tarnwel {
 inline constexpr std::size_t code_batch = 512;
 inline constexpr std::size_t record_ahead = 32;
 inline constexpr std::size_t window_ahead = 12;
+// A batch is followed by this many byte codes, so that looking ahead needs
+// no test of where the batch ends.
+inline constexpr std::size_t batch_padding = record_ahead;
+static_assert(window_ahead <= record_ahead, "the padding covers both looks ahead");
+
+// Pads a batch of count codes (in an array of code_batch + batch_padding).
+inline void pad_batch(std::uint32_t* batch, std::size_t count) {
+    for (std::size_t i = 0; i < batch_padding; ++i)
+        batch[count + i] = 0;
+}
 
 // What the loops' per-code work shares with the out-of-line parts
 // (spelling, laps).
@@ -63,17 +73,14 @@ enum class Placement {
     lap_full,     // steps only: the code needs a new lap, and the old one is not all handed out
 };
 
-// Asks for what the codes record_ahead and window_ahead places later need.
-// (A waiting entry's record may be incomplete; here it only steers a request.)
-TARNWEL_PREFETCH_HELPER void prefetch_later(const Expansion& e, const Decoder& d,
-                                            const std::uint32_t* batch, std::size_t i,
-                                            std::size_t count) {
-    if (i + record_ahead < count && batch[i + record_ahead] >= 256)
-        prefetch_record(e.tables, batch[i + record_ahead]);
-    if (i + window_ahead >= count) return;
-    std::uint32_t later = batch[i + window_ahead];
-    if (later < 256 || later >= d.free_code) return;
-    std::uint64_t occurrence = occurrence_of(e.tables, later);
+// Asks for what the codes record_ahead and window_ahead places later need,
+// in a padded batch. Any code of the width has a record to read: a byte's,
+// one not yet defined, or a waiting entry's may say anything, but here it
+// only steers a request, and prefetch_spot asks only within the window.
+TARNWEL_PREFETCH_HELPER void prefetch_later(const Expansion& e, const std::uint32_t* batch,
+                                            std::size_t i) {
+    prefetch_record(e.tables, batch[i + record_ahead]);
+    std::uint64_t occurrence = occurrence_of(e.tables, batch[i + window_ahead]);
     if (!is_inline(occurrence)) prefetch_spot(e.window, record_position(occurrence));
 }
 
