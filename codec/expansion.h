@@ -31,7 +31,7 @@ namespace tarnwel {
 // Tuning. Codes decoded ahead of the one being expanded, and how far ahead
 // the records and then the window are asked for.
 inline constexpr std::size_t code_batch = 512;
-inline constexpr std::size_t record_ahead = 32;
+inline constexpr std::size_t record_ahead = 64;
 inline constexpr std::size_t window_ahead = 12;
 // A batch is followed by this many byte codes, so that looking ahead needs
 // no test of where the batch ends.
