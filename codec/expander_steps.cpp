@@ -130,18 +130,17 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
                 break;
             }
         }
-        const std::size_t count = s.batch_count;
+        // A batch ends at the end code: it is looked for once, not at each code.
+        const bool ends = s.batch[s.batch_count - 1] == d.end;
+        const std::size_t count = s.batch_count - (ends ? 1 : 0);
         std::size_t i = s.batch_next;
         Placement placed = Placement::placed;
         for (; i < count; ++i) {
             prefetch_later(e, s.batch, i);
-            if (s.batch[i] == d.end) {
-                s.phase = StepPhase::ended;
-                break;
-            }
             placed = expand_code<true>(e, d, s.batch[i]);
             if (placed != Placement::placed) break;
         }
+        if (ends && i == count) s.phase = StepPhase::ended;
         s.batch_next = i;
         if (placed == Placement::lap_full) break;
         if (placed != Placement::placed) s.phase = StepPhase::faulted;
