@@ -130,9 +130,11 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
         defer_entry(e.pending, code, length, offset);
         return;
     }
-    set_last_byte(tables, code, *target);
+    // A short string's last byte is read from the string itself.
     if (length <= inline_length)
         set_occurrence(tables, code, pack_string(e.window.bytes + offset, length));
+    else
+        set_last_byte(tables, code, *target);
 }
 
 // Expands one code that is not the end code. A code that ends with
