@@ -123,18 +123,22 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
     const std::uint32_t length = d.previous_length + 1;
     const std::size_t offset = d.previous_at - e.window.base;
     set_prefix(tables, code, d.previous);
-    if (length > inline_length)
-        set_occurrence(tables, code, pack_occurrence(0, d.previous_at, length));
     if (waits_at(e.pending, offset + d.previous_length)) {
         // Its last byte is the first of a string still waiting: so it waits too.
+        if (length > inline_length)
+            set_occurrence(tables, code, pack_occurrence(0, d.previous_at, length));
         defer_entry(e.pending, code, length, offset);
         return;
     }
-    // A short string's last byte is read from the string itself.
-    if (length <= inline_length)
+    // A short string's last byte is read from the string itself; a longer
+    // one's goes to its two words as they are written.
+    if (length <= inline_length) {
         set_occurrence(tables, code, pack_string(e.window.bytes + offset, length));
-    else
-        set_last_byte(tables, code, *target);
+    } else {
+        const std::uint8_t last = *target;
+        set_occurrence(tables, code, new_occurrence(d.previous_at, length, last));
+        set_link_last_byte(record_of(tables, code), last);
+    }
 }
 
 // Expands one code that is not the end code. A code that ends with
