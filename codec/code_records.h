@@ -121,9 +121,20 @@ inline void set_record_prefix(std::uint8_t* record, std::uint32_t prefix) {
     store_link(record, (load_link(record) & ~prefix_mask) | prefix);
 }
 
+// A positional word for a new string, its last byte known.
+inline std::uint64_t new_occurrence(std::uint64_t position, std::uint32_t length,
+                                    std::uint8_t last) {
+    return pack_occurrence(std::uint64_t{last} << 63, position, length);
+}
+
+// The upper seven bits of a positional record's last byte, in its link.
+inline void set_link_last_byte(std::uint8_t* record, std::uint8_t byte) {
+    store_link(record, (load_link(record) & prefix_mask) | std::uint32_t{byte} >> 1 << length_bits);
+}
+
 // For a positional record; an inline one keeps its last byte in its string.
 inline void set_record_last_byte(std::uint8_t* record, std::uint8_t byte) {
-    store_link(record, (load_link(record) & prefix_mask) | std::uint32_t{byte} >> 1 << length_bits);
+    set_link_last_byte(record, byte);
     store_occurrence(record, (load_occurrence(record) & ~last_bit) | std::uint64_t{byte} << 63);
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "codec/byte_io.h"
 #include "codec/invariant.h"
@@ -20,6 +21,8 @@ namespace tarnwel {
 // The writer keeps up to 7 bits and adds a code; the reader tops up to more
 // than 24 bits and takes a code: both need width + 7 <= 32.
 static_assert(max_width + 7 <= 32, "codes must fit the 32-bit accumulators");
+// get_codes loads eight bytes from the last byte a code touches.
+static_assert(reader_slack >= 7, "a reader's slack takes a code's eight-byte load");
 
 struct CodeWriter {
     int width = 12;
@@ -109,6 +112,47 @@ inline std::uint32_t get_code(CodeReader& reader) {
     reader.read_buffer <<= reader.width;
     reader.read_count -= reader.width;
     return code;
+}
+
+// Takes up to count codes into codes, the same ones get_code would give,
+// stopping after end_code; returns how many it took. It takes only codes
+// whose bits all lie in the buffer, and only while the accumulator's bits
+// are still there too (which they are but right after a refill): each code
+// is then one eight-byte load at its bit position, with no accumulator to
+// keep between codes. The loads may reach into the buffer's slack; the
+// bits past a code are shifted out. Zero when it cannot start, and the
+// caller goes on with get_code, as it does for what is left of a batch.
+inline std::size_t get_codes(CodeReader& reader, std::uint32_t* codes, std::size_t count,
+                             std::uint32_t end_code) {
+    ByteReader& bytes = reader.bytes;
+    const auto held = static_cast<std::size_t>(reader.read_count);
+    if (bytes.position * 8 < held) return 0;
+    const std::size_t first_bit = bytes.position * 8 - held;
+    const auto width = static_cast<unsigned>(reader.width);
+    const std::size_t whole = (bytes.end * 8 - first_bit) / width;
+    if (whole < count) count = whole;
+    const std::uint8_t* const data = bytes.buffer.data();
+    std::size_t bit = first_bit;
+    std::size_t taken = 0;
+    while (taken < count) {
+        std::uint64_t word;
+        std::memcpy(&word, data + (bit >> 3), sizeof word);
+        word = __builtin_bswap64(word) << (bit & 7);
+        const auto code = static_cast<std::uint32_t>(word >> (64 - width));
+        codes[taken++] = code;
+        bit += width;
+        if (code == end_code) break;
+    }
+    // Back to get_code's terms: the bits of a partly taken byte, at the top.
+    const std::size_t position = (bit + 7) / 8;
+    const auto left = static_cast<int>(position * 8 - bit);
+    reader.read_buffer =
+        left == 0 ? 0
+                  : static_cast<std::uint32_t>(std::uint32_t{data[position - 1]} << (32 - left));
+    reader.read_count = left;
+    bytes.consumed += position - bytes.position;
+    bytes.position = position;
+    return taken;
 }
 
 } // namespace tarnwel

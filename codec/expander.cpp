@@ -118,7 +118,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     if (d.previous > 255) return finish(e, reader, CodecStatus::corrupt_stream);
     e.window.bytes[e.window.used++] = static_cast<std::uint8_t>(d.previous);
 
-    std::uint32_t batch[code_batch];
+    std::uint32_t batch[code_batch + batch_padding];
     for (;;) {
         // Between batches: the helpers hear how far the tables have come.
         report_reached(prefaulter, records_track, std::size_t{d.free_code} * record_size);
@@ -127,7 +127,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         wake_prefault(prefaulter);
         hand_out(e.window, settled_end(e.pending, e.window));
         // Read a batch, and ask for the records of its first codes.
-        std::size_t count = 0;
+        std::size_t count = get_codes(reader, batch, code_batch, d.end);
         while (count < code_batch && (count == 0 || batch[count - 1] != d.end))
             batch[count++] = get_code(reader);
         const bool failed = source_failed(reader);
@@ -136,16 +136,19 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
             count = whole > codes_read ? std::min<std::uint64_t>(count, whole - codes_read) : 0;
         }
         codes_read += count;
+        // A batch ends at the end code: it is looked for once, not at each code.
+        const bool ends = count != 0 && batch[count - 1] == d.end;
+        if (ends) --count;
+        pad_batch(batch, count);
         for (std::size_t i = 0; i < record_ahead && i < count; ++i)
-            if (batch[i] >= 256) prefetch_record(tables, batch[i]);
+            prefetch_record(tables, batch[i]);
         // Expand it.
         for (std::size_t i = 0; i < count; ++i) {
-            prefetch_later(e, d, batch, i, count);
-            if (batch[i] == d.end) return finish(e, reader, CodecStatus::ok);
+            prefetch_later(e, batch, i);
             Placement placed = expand_code<false>(e, d, batch[i]);
             if (placed != Placement::placed) return finish(e, reader, status_of(placed));
         }
-        if (failed) return finish(e, reader, CodecStatus::ok); // which reports the failed read
+        if (ends || failed) return finish(e, reader, CodecStatus::ok); // failed: reports the read
     }
 }
 

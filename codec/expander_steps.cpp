@@ -37,18 +37,55 @@ bool take_code(StepBits& bits, StepInput& in, bool input_ended, int width, std::
     return true;
 }
 
+// Tops the bits up to at least 32 with one eight-byte load, where eight
+// bytes are left: a byte at a time, take_code spends a test and a shift on
+// each. It may take bytes past what the codes need; give_back_whole_bytes
+// returns them.
+void top_up_fast(StepBits& bits, StepInput& in) {
+    std::uint64_t word;
+    std::memcpy(&word, in.data + in.pos, sizeof word);
+    const int take = (64 - bits.count) / 8;
+    const int kept = 8 * take;
+    word = __builtin_bswap64(word) >> (64 - kept) << (64 - kept);
+    bits.bits |= word >> bits.count;
+    bits.count += kept;
+    in.pos += static_cast<std::size_t>(take);
+}
+
+// Hands the whole bytes held past a code just taken back to the input, as
+// take_code would never have taken them: the bytes past the end code stay
+// the caller's. They all came from this input, by top_up_fast, since the
+// bits held were last under a byte.
+void give_back_whole_bytes(StepBits& bits, StepInput& in) {
+    const int whole = bits.count / 8;
+    in.pos -= static_cast<std::size_t>(whole);
+    bits.count -= 8 * whole;
+    bits.bits = bits.count == 0 ? 0 : bits.bits >> (64 - bits.count) << (64 - bits.count);
+}
+
 // Reads codes into the batch, up to a batch or the end code. False when
 // none could be read.
 bool read_batch(ExpanderSteps& s, StepInput& in) {
     s.batch_count = s.batch_next = 0;
+    const int width = s.e.tables.width;
     std::uint32_t code = 0;
-    while (s.batch_count < code_batch &&
-           take_code(s.bits, in, s.input_ended, s.e.tables.width, code)) {
+    bool short_of_a_code = false;
+    while (s.batch_count < code_batch) {
+        if (s.bits.count < width && in.size - in.pos >= sizeof(std::uint64_t))
+            top_up_fast(s.bits, in);
+        if (!take_code(s.bits, in, s.input_ended, width, code)) {
+            short_of_a_code = true;
+            break;
+        }
         s.batch[s.batch_count++] = code;
         if (code == s.d.end) break;
     }
+    // Short of a code, the input is all taken, and the bits held are the
+    // next code's, as take_code alone would hold them.
+    if (!short_of_a_code) give_back_whole_bytes(s.bits, in);
+    pad_batch(s.batch, s.batch_count);
     for (std::size_t i = 0; i < record_ahead && i < s.batch_count; ++i)
-        if (s.batch[i] >= 256) prefetch_record(s.e.tables, s.batch[i]);
+        prefetch_record(s.e.tables, s.batch[i]);
     return s.batch_count != 0;
 }
 
@@ -93,18 +130,17 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
                 break;
             }
         }
-        const std::size_t count = s.batch_count;
+        // A batch ends at the end code: it is looked for once, not at each code.
+        const bool ends = s.batch[s.batch_count - 1] == d.end;
+        const std::size_t count = s.batch_count - (ends ? 1 : 0);
         std::size_t i = s.batch_next;
         Placement placed = Placement::placed;
         for (; i < count; ++i) {
-            prefetch_later(e, d, s.batch, i, count);
-            if (s.batch[i] == d.end) {
-                s.phase = StepPhase::ended;
-                break;
-            }
+            prefetch_later(e, s.batch, i);
             placed = expand_code<true>(e, d, s.batch[i]);
             if (placed != Placement::placed) break;
         }
+        if (ends && i == count) s.phase = StepPhase::ended;
         s.batch_next = i;
         if (placed == Placement::lap_full) break;
         if (placed != Placement::placed) s.phase = StepPhase::faulted;

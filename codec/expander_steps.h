@@ -70,7 +70,7 @@ struct ExpanderSteps {
     StepBits bits;
     StepPhase phase = StepPhase::first_code;
     bool input_ended = false;
-    std::uint32_t batch[code_batch];
+    std::uint32_t batch[code_batch + batch_padding];
     std::size_t batch_count = 0;
     std::size_t batch_next = 0; // the next code of the batch to expand
 

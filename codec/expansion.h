@@ -31,8 +31,18 @@ namespace tarnwel {
 // Tuning. Codes decoded ahead of the one being expanded, and how far ahead
 // the records and then the window are asked for.
 inline constexpr std::size_t code_batch = 512;
-inline constexpr std::size_t record_ahead = 32;
+inline constexpr std::size_t record_ahead = 64;
 inline constexpr std::size_t window_ahead = 12;
+// A batch is followed by this many byte codes, so that looking ahead needs
+// no test of where the batch ends.
+inline constexpr std::size_t batch_padding = record_ahead;
+static_assert(window_ahead <= record_ahead, "the padding covers both looks ahead");
+
+// Pads a batch of count codes (in an array of code_batch + batch_padding).
+inline void pad_batch(std::uint32_t* batch, std::size_t count) {
+    for (std::size_t i = 0; i < batch_padding; ++i)
+        batch[count + i] = 0;
+}
 
 // What the loops' per-code work shares with the out-of-line parts
 // (spelling, laps).
@@ -63,17 +73,14 @@ enum class Placement {
     lap_full,     // steps only: the code needs a new lap, and the old one is not all handed out
 };
 
-// Asks for what the codes record_ahead and window_ahead places later need.
-// (A waiting entry's record may be incomplete; here it only steers a request.)
-TARNWEL_PREFETCH_HELPER void prefetch_later(const Expansion& e, const Decoder& d,
-                                            const std::uint32_t* batch, std::size_t i,
-                                            std::size_t count) {
-    if (i + record_ahead < count && batch[i + record_ahead] >= 256)
-        prefetch_record(e.tables, batch[i + record_ahead]);
-    if (i + window_ahead >= count) return;
-    std::uint32_t later = batch[i + window_ahead];
-    if (later < 256 || later >= d.free_code) return;
-    std::uint64_t occurrence = occurrence_of(e.tables, later);
+// Asks for what the codes record_ahead and window_ahead places later need,
+// in a padded batch. Any code of the width has a record to read: a byte's,
+// one not yet defined, or a waiting entry's may say anything, but here it
+// only steers a request, and prefetch_spot asks only within the window.
+TARNWEL_PREFETCH_HELPER void prefetch_later(const Expansion& e, const std::uint32_t* batch,
+                                            std::size_t i) {
+    prefetch_record(e.tables, batch[i + record_ahead]);
+    std::uint64_t occurrence = occurrence_of(e.tables, batch[i + window_ahead]);
     if (!is_inline(occurrence)) prefetch_spot(e.window, record_position(occurrence));
 }
 
@@ -116,16 +123,22 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
     const std::uint32_t length = d.previous_length + 1;
     const std::size_t offset = d.previous_at - e.window.base;
     set_prefix(tables, code, d.previous);
-    if (length > inline_length)
-        set_occurrence(tables, code, pack_occurrence(0, d.previous_at, length));
     if (waits_at(e.pending, offset + d.previous_length)) {
         // Its last byte is the first of a string still waiting: so it waits too.
+        if (length > inline_length)
+            set_occurrence(tables, code, pack_occurrence(0, d.previous_at, length));
         defer_entry(e.pending, code, length, offset);
         return;
     }
-    set_last_byte(tables, code, *target);
-    if (length <= inline_length)
+    // A short string's last byte is read from the string itself; a longer
+    // one's goes to its two words as they are written.
+    if (length <= inline_length) {
         set_occurrence(tables, code, pack_string(e.window.bytes + offset, length));
+    } else {
+        const std::uint8_t last = *target;
+        set_occurrence(tables, code, new_occurrence(d.previous_at, length, last));
+        set_link_last_byte(record_of(tables, code), last);
+    }
 }
 
 // Expands one code that is not the end code. A code that ends with

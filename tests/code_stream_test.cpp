@@ -55,6 +55,24 @@ Codes unpack(const Bytes& bytes, int width, std::size_t count) {
     return codes;
 }
 
+// Reads count codes in runs of get_codes of sizes that come round again,
+// between single get_codes, so that the runs start at every bit offset,
+// stop at the end code and meet the ends of the reader's blocks.
+Codes unpack_in_runs(const Bytes& bytes, int width, std::size_t count) {
+    SpanSource source(bytes.data(), bytes.size());
+    CodeReader reader = make_code_reader(source, width);
+    const std::uint32_t end = (1u << width) - 1;
+    const std::size_t runs[] = {1, 0, 7, 1000, 33, 2, 512};
+    Codes codes(count);
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < count; ++i) {
+        at += get_codes(reader, codes.data() + at, std::min(runs[i % std::size(runs)], count - at),
+                        end);
+        if (at < count) codes[at++] = get_code(reader);
+    }
+    return codes;
+}
+
 TEST(CodeStream, OneByteInputDropsSixBitsOfTheEndCode) {
     EXPECT_EQ(pack({97, 2047}, 11), (Bytes{0x0C, 0x3F}));
 }
@@ -92,6 +110,9 @@ TEST(CodeStream, PackingMatchesBitByBitReferenceAtEveryWidth) {
                 << "BITS " << width << ", runs into " << buffer_size << " bytes";
         // Reading back returns every code, the end code completed by the ones fill.
         EXPECT_EQ(unpack(bytes, width, codes.size()), codes) << "BITS " << width;
+        EXPECT_EQ(unpack_in_runs(bytes, width, codes.size() + 3),
+                  unpack(bytes, width, codes.size() + 3))
+            << "BITS " << width;
     }
 }
 
