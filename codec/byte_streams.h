@@ -47,4 +47,15 @@ public:
     virtual int error() const = 0;
 };
 
+// A sink for a writer whose bytes never reach it (they are taken from its
+// buffer instead): a write that did reach it fails, so a fault in that
+// rule shows as a failed stream rather than as bytes gone missing.
+class RefusingSink : public ByteSink {
+public:
+    bool write_at(std::uint64_t, const std::uint8_t*, std::size_t) override { return false; }
+    bool truncate(std::uint64_t) override { return false; }
+    bool flush() override { return true; }
+    int error() const override { return -1; }
+};
+
 } // namespace tarnwel

@@ -16,10 +16,10 @@ std::size_t output_waiting(const CompressorSteps& steps) {
                               : 0;
 }
 
-void hand_out(CompressorSteps& steps, StepBuffers& buffers) {
-    std::size_t count = std::min(output_waiting(steps), buffers.out_size - buffers.out_pos);
+void hand_out(CompressorSteps& steps, StepOutput& output) {
+    std::size_t count = std::min(output_waiting(steps), output.size - output.pos);
     if (count == 0) return;
-    std::uint8_t* out = buffers.out + buffers.out_pos;
+    std::uint8_t* out = output.data + output.pos;
     if (steps.searching) {
         steps.stream.read_at(steps.handed_out, out, count);
         steps.handed_out += count;
@@ -27,16 +27,15 @@ void hand_out(CompressorSteps& steps, StepBuffers& buffers) {
         std::memcpy(out, encoded_bytes(*steps.encoder), count);
         take_encoded(*steps.encoder, count);
     }
-    buffers.out_pos += count;
+    output.pos += count;
 }
 
-void take_input(CompressorSteps& steps, StepBuffers& buffers) {
-    std::size_t count =
-        std::min(io_block_size - steps.block_used, buffers.in_size - buffers.in_pos);
+void take_input(CompressorSteps& steps, StepInput& in) {
+    std::size_t count = std::min(io_block_size - steps.block_used, in.size - in.pos);
     if (count == 0) return;
-    std::memcpy(steps.block.data() + steps.block_used, buffers.in + buffers.in_pos, count);
+    std::memcpy(steps.block.data() + steps.block_used, in.data + in.pos, count);
     steps.block_used += count;
-    buffers.in_pos += count;
+    in.pos += count;
 }
 
 // Compresses the block gathered; false on a failure, kept in steps.status.
@@ -98,20 +97,19 @@ bool start_steps_searching(CompressorSteps& steps, int cap) {
     return steps.search != nullptr && make_block(steps);
 }
 
-CodecStatus compress_step(CompressorSteps& steps, StepBuffers& buffers, bool input_ends,
-                          bool& done) {
+CodecStatus compress_step(CompressorSteps& steps, StepInput& in, StepOutput& out, bool& done) {
     done = false;
     if (steps.status != CodecStatus::ok) return steps.status;
     for (;;) {
-        hand_out(steps, buffers);
+        hand_out(steps, out);
         if (output_waiting(steps) != 0 || steps.stream_whole) break;
-        take_input(steps, buffers);
+        take_input(steps, in);
         if (steps.block_used == io_block_size) {
             if (!compress_gathered_block(steps)) return steps.status;
             continue;
         }
         // All the input given is taken.
-        if (!input_ends) break;
+        if (!in.ends) break;
         if (!compress_gathered_block(steps) || !end_stream(steps)) return steps.status;
     }
     done = steps.stream_whole && output_waiting(steps) == 0;

@@ -23,20 +23,10 @@
 #include "codec/chunked_sink.h"
 #include "codec/codec_result.h"
 #include "codec/compressor.h"
+#include "codec/step_buffers.h"
 #include "codec/width_encoder.h"
 
 namespace tarnwel {
-
-// The caller's buffers for one step: the step moves in_pos past the input
-// it takes and out_pos past the output it writes.
-struct StepBuffers {
-    const std::uint8_t* in = nullptr;
-    std::size_t in_size = 0;
-    std::size_t in_pos = 0;
-    std::uint8_t* out = nullptr;
-    std::size_t out_size = 0;
-    std::size_t out_pos = 0;
-};
 
 struct CompressorSteps {
     bool searching = false;
@@ -56,11 +46,10 @@ struct CompressorSteps {
 bool start_steps_at_width(CompressorSteps& steps, int width);
 bool start_steps_searching(CompressorSteps& steps, int cap);
 
-// One step. input_ends: the caller's input ends with what buffers holds.
+// One step; in.ends: the caller's input ends with what in holds.
 // Returns the run's status (a failure ends it and is returned again by
 // every later step); done is set once the stream is written whole and all
 // of it handed out.
-CodecStatus compress_step(CompressorSteps& steps, StepBuffers& buffers, bool input_ends,
-                          bool& done);
+CodecStatus compress_step(CompressorSteps& steps, StepInput& in, StepOutput& out, bool& done);
 
 } // namespace tarnwel

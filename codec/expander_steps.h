@@ -18,39 +18,15 @@
 #include "codec/byte_streams.h"
 #include "codec/codec_result.h"
 #include "codec/expansion.h"
+#include "codec/step_buffers.h"
 
 namespace tarnwel {
-
-// The caller's input: data[pos, size) not yet taken.
-struct StepInput {
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    std::size_t pos = 0;
-    bool ends = false; // data holds the last of the stream
-};
-
-// The caller's output: data[pos, size) still free.
-struct StepOutput {
-    std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    std::size_t pos = 0;
-};
 
 // Bits of the stream taken from the input but not yet read as a code, at
 // the top of the word.
 struct StepBits {
     std::uint64_t bits = 0;
     int count = 0;
-};
-
-// A window's writer must have a sink; in steps nothing is written through
-// it (a lap ends only once handed out), so any write would be a fault.
-class NoSink : public ByteSink {
-public:
-    bool write_at(std::uint64_t, const std::uint8_t*, std::size_t) override { return false; }
-    bool truncate(std::uint64_t) override { return false; }
-    bool flush() override { return true; }
-    int error() const override { return -1; }
 };
 
 enum class StepPhase {
@@ -64,7 +40,9 @@ enum class StepPhase {
 // holds fixed_step_state() bytes: the batch of codes read ahead and the
 // queues of strings and entries waiting to be spelled.
 struct ExpanderSteps {
-    NoSink no_sink;
+    // The window's writer must have a sink; in steps nothing is written
+    // through it (a lap ends only once handed out).
+    RefusingSink no_sink;
     Expansion e;
     Decoder d;
     StepBits bits;

@@ -10,18 +10,6 @@ namespace tarnwel {
 
 namespace {
 
-// The writer's sink: with its buffer sized for a block's codes, the writer
-// never hands it a byte. Should it, the write fails, rather than bytes go
-// missing unseen.
-class NoSink : public ByteSink {
-public:
-    bool write_at(std::uint64_t, const std::uint8_t*, std::size_t) override { return false; }
-    bool truncate(std::uint64_t) override { return false; }
-    bool flush() override { return true; }
-    int error() const override { return -1; }
-};
-NoSink no_sink;
-
 std::uint32_t quiet_until(const WidthEncoder& encoder) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(
         end_code(encoder.width), quiet_codes_end(encoder.dictionary, encoder.free_code)));
@@ -50,8 +38,8 @@ std::size_t encoder_buffer_size() {
 bool start_width_encoder(WidthEncoder& encoder, int width) {
     encoder.width = width;
     if (!init_dictionary(encoder.dictionary)) return false;
-    encoder.writer = make_code_writer(no_sink, width);
-    encoder.writer.bytes = make_writer(no_sink, encoder_buffer_size());
+    encoder.writer = make_code_writer(encoder.no_sink, width);
+    encoder.writer.bytes = make_writer(encoder.no_sink, encoder_buffer_size());
     encoder.quiet_until = quiet_until(encoder);
     return true;
 }

@@ -34,6 +34,9 @@ struct WidthEncoder {
     // The codes' bytes not yet taken are [taken, used) of the writer's
     // buffer, which the writer never drains (see encoder_buffer_size).
     CodeWriter writer;
+    // The writer's sink: with its buffer sized for a block's codes, the
+    // writer never hands it a byte.
+    RefusingSink no_sink;
     std::size_t taken = 0;
 };
 

@@ -1,12 +1,10 @@
 #include "lib/compressor_steps.h"
 
+#include "lib/step_buffers.h"
+
 namespace tarnwel {
 
 namespace {
-
-bool buffer_usable(const void* data, std::size_t size, std::size_t pos) {
-    return pos <= size && (data != nullptr || size == 0);
-}
 
 tarnwel_status status_of_step(CodecStatus status) {
     switch (status) {
@@ -27,8 +25,7 @@ tarnwel_status step_compressor(SteppedCompressor& stepped, int given_width, int 
                                tarnwel_in_buffer& in, tarnwel_out_buffer& out, int input_ends,
                                int& done, int& width) {
     done = 0;
-    if (!buffer_usable(in.data, in.size, in.pos) || !buffer_usable(out.data, out.size, out.pos))
-        return TARNWEL_BAD_ARGUMENT;
+    if (!buffers_usable(in, out)) return TARNWEL_BAD_ARGUMENT;
     bool more_input = in.pos < in.size;
     // Once told, the input stays ended; once it has all been taken, no
     // more may come.
@@ -45,18 +42,12 @@ tarnwel_status step_compressor(SteppedCompressor& stepped, int given_width, int 
         steps = stepped.steps.get();
     }
     stepped.told_end = input_ends != 0;
-    StepBuffers buffers;
-    buffers.in = static_cast<const std::uint8_t*>(in.data);
-    buffers.in_size = in.size;
-    buffers.in_pos = in.pos;
-    buffers.out = static_cast<std::uint8_t*>(out.data);
-    buffers.out_size = out.size;
-    buffers.out_pos = out.pos;
+    StepInput input = step_input(in, input_ends);
+    StepOutput output = step_output(out);
     bool finished = false;
-    tarnwel_status status =
-        status_of_step(compress_step(*steps, buffers, input_ends != 0, finished));
-    in.pos = buffers.in_pos;
-    out.pos = buffers.out_pos;
+    tarnwel_status status = status_of_step(compress_step(*steps, input, output, finished));
+    in.pos = input.pos;
+    out.pos = output.pos;
     if (steps->stream_whole && status == TARNWEL_OK) width = steps->width;
     done = finished ? 1 : 0;
     return status;
