@@ -41,11 +41,12 @@ enum Outcome : int {
     every_call_succeeded = 0,
     memory_ran_out = 1,
     compress_one_shot = 10,
-    compressor_steps = 11,
+    compressor_fed = 11,
     expand_one_shot = 12,
-    expander_steps = 13,
+    expander_fed = 13,
     limit_not_set = 14,
-    compressor_step_calls = 15,
+    compressor_stepped = 15,
+    expander_stepped = 16,
 };
 
 // Whether some call ran out of memory, in the child.
@@ -62,8 +63,8 @@ bool returned(tarnwel_status status, const std::uint8_t* bytes, std::size_t size
 
 // An object's calls in turn, up to the first that runs out of memory.
 template <class Object, class Feed, class Finish, class Take>
-bool steps_returned(tarnwel_status created, Object* object, Feed feed, Finish finish, Take take,
-                    const Bytes& input, Bytes& output, const Bytes& expected) {
+bool fed_returned(tarnwel_status created, Object* object, Feed feed, Finish finish, Take take,
+                  const Bytes& input, Bytes& output, const Bytes& expected) {
     tarnwel_status status = created;
     if (status == TARNWEL_OK) status = feed(object, input.data(), input.size());
     if (status == TARNWEL_OK) status = finish(object);
@@ -72,16 +73,17 @@ bool steps_returned(tarnwel_status created, Object* object, Feed feed, Finish fi
     return returned(status, output.data(), taken, expected);
 }
 
-// A compressor's step calls over the whole input at once, until done or
-// out of memory.
-bool stepping_returned(tarnwel_status created, tarnwel_compressor* compressor, const Bytes& input,
-                       Bytes& output, const Bytes& expected) {
+// An object's step calls over the whole input at once, until done or out
+// of memory.
+template <class Object, class Step>
+bool stepped_returned(tarnwel_status created, Object* object, Step step, const Bytes& input,
+                      Bytes& output, const Bytes& expected) {
     tarnwel_status status = created;
     tarnwel_in_buffer in{input.data(), input.size(), 0};
     tarnwel_out_buffer out{output.data(), output.size(), 0};
     int done = 0;
     while (status == TARNWEL_OK && done == 0)
-        status = tarnwel_compressor_step(compressor, &in, &out, 1, &done);
+        status = step(object, &in, &out, 1, &done);
     return returned(status, output.data(), out.pos, expected);
 }
 
@@ -109,20 +111,20 @@ Outcome run_calls_under_limit(Work& work, std::size_t extra) {
 
     tarnwel_compressor* compressor = nullptr;
     status = tarnwel_compressor_create(TARNWEL_MAX_WIDTH, &compressor);
-    bool fine =
-        steps_returned(status, compressor, tarnwel_compressor_feed, tarnwel_compressor_finish,
-                       tarnwel_compressor_take, work.input, work.output, work.stream);
+    bool fine = fed_returned(status, compressor, tarnwel_compressor_feed, tarnwel_compressor_finish,
+                             tarnwel_compressor_take, work.input, work.output, work.stream);
     tarnwel_compressor_free(compressor);
-    if (!fine) return compressor_steps;
+    if (!fine) return compressor_fed;
 
     // Stepped, at the stream's width and searching up to it, which chooses
     // it again (the cap keeps the search's list of codes within the limits).
     for (bool searching : {false, true}) {
         status = searching ? tarnwel_compressor_create(work.width, &compressor)
                            : tarnwel_compressor_create_width(work.width, &compressor);
-        fine = stepping_returned(status, compressor, work.input, work.output, work.stream);
+        fine = stepped_returned(status, compressor, tarnwel_compressor_step, work.input,
+                                work.output, work.stream);
         tarnwel_compressor_free(compressor);
-        if (!fine) return compressor_step_calls;
+        if (!fine) return compressor_stepped;
     }
 
     status = tarnwel_expand(work.wide_stream.data(), work.wide_stream.size(), work.wide_width,
@@ -131,10 +133,16 @@ Outcome run_calls_under_limit(Work& work, std::size_t extra) {
 
     tarnwel_expander* expander = nullptr;
     status = tarnwel_expander_create(work.wide_width, &expander);
-    fine = steps_returned(status, expander, tarnwel_expander_feed, tarnwel_expander_finish,
-                          tarnwel_expander_take, work.wide_stream, work.output, work.input);
+    fine = fed_returned(status, expander, tarnwel_expander_feed, tarnwel_expander_finish,
+                        tarnwel_expander_take, work.wide_stream, work.output, work.input);
     tarnwel_expander_free(expander);
-    if (!fine) return expander_steps;
+    if (!fine) return expander_fed;
+
+    status = tarnwel_expander_create(work.wide_width, &expander);
+    fine = stepped_returned(status, expander, tarnwel_expander_step, work.wide_stream, work.output,
+                            work.input);
+    tarnwel_expander_free(expander);
+    if (!fine) return expander_stepped;
     return ran_out ? memory_ran_out : every_call_succeeded;
 }
 
