@@ -27,8 +27,7 @@ constexpr int helper_bits = 18;
 constexpr std::size_t prefault_ahead = std::size_t{4} << 20;
 
 CodecResult finish(Expansion& e, const CodeReader& reader, CodecStatus status) {
-    if (!e.pending.strings.empty() && !spell_pending(e.pending, e.window, e.tables) &&
-        status == CodecStatus::ok)
+    if (!settle_pending(e.pending, e.window, e.tables) && status == CodecStatus::ok)
         status = CodecStatus::corrupt_stream;
     // Whatever was expanded before a corrupt code stays in the output.
     write_out(e.window);

@@ -89,12 +89,6 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
     return s.batch_count != 0;
 }
 
-// Spells what waits in the window, so that all of it can be handed out.
-// False for a corrupt string: the window then ends before it.
-bool settle(Expansion& e) {
-    return e.pending.strings.empty() || spell_pending(e.pending, e.window, e.tables);
-}
-
 // The first code is a byte or the end code. False when its bits are not
 // all in yet.
 bool expand_first_code(ExpanderSteps& s, StepInput& in) {
@@ -147,7 +141,7 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
         if (s.phase != StepPhase::codes) break;
     }
     s.d = d;
-    if (!settle(e)) s.phase = StepPhase::faulted;
+    if (!settle_pending(e.pending, e.window, e.tables)) s.phase = StepPhase::faulted;
     return more_input || s.phase != StepPhase::codes;
 }
 

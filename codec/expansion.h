@@ -160,16 +160,15 @@ template <bool steps> inline Placement expand_code(Expansion& e, Decoder& d, std
     } else if (code >= 256) {
         length = d.previous_length + 1;
     }
-    // Make room; a new lap moves the window, so what waits in it is spelled first.
-    if (window.used + length > window.lap_length && !e.pending.strings.empty() &&
-        !spell_pending(e.pending, window, tables))
-        return Placement::corrupt;
-    if constexpr (steps) {
-        if (window.used + length > window.lap_length && window.flushed < window.used)
-            return Placement::lap_full;
+    // Make room. A new lap moves the window, so what waits in it is spelled
+    // first; in steps, it also waits until this lap has all been handed out.
+    if (window.used + length > window.lap_length) {
+        if (!settle_pending(e.pending, window, tables)) return Placement::corrupt;
+        if constexpr (steps) {
+            if (window.flushed < window.used) return Placement::lap_full;
+        }
+        if (!start_lap(window, d.previous_at, d.previous_length)) return Placement::write_failed;
     }
-    if (!make_room(window, length, d.previous_at, d.previous_length))
-        return Placement::write_failed;
     // Place the string.
     std::uint8_t* target = window.bytes + window.used;
     const std::uint64_t at = window.base + window.used;

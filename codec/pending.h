@@ -87,4 +87,10 @@ inline void defer_entry(Pending& pending, std::uint32_t code, std::uint32_t leng
 // first string that failed.
 bool spell_pending(Pending& pending, Window& window, ExpanderTables& tables);
 
+// Spells whatever waits; true at once when nothing does. False for a
+// corrupt string, as spell_pending.
+inline bool settle_pending(Pending& pending, Window& window, ExpanderTables& tables) {
+    return pending.strings.empty() || spell_pending(pending, window, tables);
+}
+
 } // namespace tarnwel

@@ -63,7 +63,7 @@ struct Window {
     std::size_t handoff = 0;                // least stretch handed to it
 };
 
-// A window over bytes (window_size(bits) + copy_slack of them) writing to output.
+// A window over bytes (window_size(width) + copy_slack of them) writing to output.
 Window make_window(std::uint8_t* bytes, int width, ByteSink& output);
 
 // From here on the window hands its settled bytes to writer, a stretch at a time.
@@ -79,13 +79,6 @@ bool write_out(Window& window);
 // Starts a new lap with the previous string at its front. False when
 // writing out the lap that ends fails.
 bool start_lap(Window& window, std::uint64_t previous_at, std::uint32_t previous_length);
-
-// Makes room for length more bytes, starting a new lap when they do not fit.
-inline bool make_room(Window& window, std::size_t length, std::uint64_t previous_at,
-                      std::uint32_t previous_length) {
-    if (window.used + length <= window.lap_length) return true;
-    return start_lap(window, previous_at, previous_length);
-}
 
 // Where a string seen at output position `at` still lies in the lap before,
 // or no_spot. `written` counts the bytes of this lap written so far and about
