@@ -53,6 +53,14 @@ bool encode_block(WidthEncoder& encoder, const std::uint8_t* data, std::size_t s
         start_string(encoder.cursor, next++);
         encoder.begun = true;
     }
+    // Once the width's codes have run out, the dictionary stays as it is and
+    // a string's end only writes its code.
+    if (encoder.free_code == end_code(encoder.width))
+        return parse_block(encoder.cursor, encoder.dictionary, no_code_limit, next, end,
+                           [&](const StringEnd& miss, const std::uint8_t*) {
+                               put_code(encoder.writer, miss.code);
+                               return AfterString::go_on;
+                           }) == end;
     return parse_block(encoder.cursor, encoder.dictionary, no_code_limit, next, end,
                        [&](const StringEnd& miss, const std::uint8_t* at) {
                            put_code(encoder.writer, miss.code);

@@ -1,5 +1,6 @@
 #include "platform/processor_time.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -33,11 +34,13 @@ std::optional<double> idle_processor_seconds() {
     bool seen = false;
     while (std::fgets(line, sizeof line, stat) != nullptr) {
         if (std::strncmp(line, "cpu", 3) != 0) break; // the processors' lines come first
+        // The line of all processors together ("cpu  ...") is not one of them.
+        if (std::isdigit(static_cast<unsigned char>(line[3])) == 0) continue;
         int processor = 0;
         unsigned long long user = 0, nice = 0, system = 0, idle = 0;
         if (std::sscanf(line, "cpu%d %llu %llu %llu %llu", &processor, &user, &nice, &system,
                         &idle) != 5)
-            continue; // the line of all processors together
+            continue;
         if (masked &&
             (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &allowed)))
             continue;
