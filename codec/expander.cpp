@@ -109,13 +109,18 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
 
     // The first code is a byte or the end code. Once the source has failed,
     // only the codes read whole are expanded.
-    d.previous = get_code(reader);
+    const std::uint32_t first = get_code(reader);
     std::uint64_t codes_read = 1;
-    if (d.previous == d.end) return finish(e, reader, CodecStatus::ok);
     if (source_failed(reader) && whole_codes(reader) < codes_read)
         return finish(e, reader, CodecStatus::ok);
-    if (d.previous > 255) return finish(e, reader, CodecStatus::corrupt_stream);
-    e.window.bytes[e.window.used++] = static_cast<std::uint8_t>(d.previous);
+    switch (place_first_code(e, d, first)) {
+    case FirstCode::ended:
+        return finish(e, reader, CodecStatus::ok);
+    case FirstCode::corrupt:
+        return finish(e, reader, CodecStatus::corrupt_stream);
+    case FirstCode::placed:
+        break;
+    }
 
     std::uint32_t batch[code_batch + batch_padding];
     for (;;) {
@@ -138,9 +143,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         // A batch ends at the end code: it is looked for once, not at each code.
         const bool ends = count != 0 && batch[count - 1] == d.end;
         if (ends) --count;
-        pad_batch(batch, count);
-        for (std::size_t i = 0; i < record_ahead && i < count; ++i)
-            prefetch_record(tables, batch[i]);
+        ready_batch(tables, batch, count);
         // Expand it.
         for (std::size_t i = 0; i < count; ++i) {
             prefetch_later(e, batch, i);

@@ -83,9 +83,7 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
     // Short of a code, the input is all taken, and the bits held are the
     // next code's, as take_code alone would hold them.
     if (!short_of_a_code) give_back_whole_bytes(s.bits, in);
-    pad_batch(s.batch, s.batch_count);
-    for (std::size_t i = 0; i < record_ahead && i < s.batch_count; ++i)
-        prefetch_record(s.e.tables, s.batch[i]);
+    ready_batch(s.e.tables, s.batch, s.batch_count);
     return s.batch_count != 0;
 }
 
@@ -94,14 +92,16 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
 bool expand_first_code(ExpanderSteps& s, StepInput& in) {
     std::uint32_t code = 0;
     if (!take_code(s.bits, in, s.input_ended, s.e.tables.width, code)) return false;
-    if (code == s.d.end) {
+    switch (place_first_code(s.e, s.d, code)) {
+    case FirstCode::ended:
         s.phase = StepPhase::ended;
-    } else if (code > 255) {
+        break;
+    case FirstCode::corrupt:
         s.phase = StepPhase::faulted;
-    } else {
-        s.e.window.bytes[s.e.window.used++] = static_cast<std::uint8_t>(code);
-        s.d.previous = code;
+        break;
+    case FirstCode::placed:
         s.phase = StepPhase::codes;
+        break;
     }
     return true;
 }

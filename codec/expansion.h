@@ -38,12 +38,6 @@ inline constexpr std::size_t window_ahead = 12;
 inline constexpr std::size_t batch_padding = record_ahead;
 static_assert(window_ahead <= record_ahead, "the padding covers both looks ahead");
 
-// Pads a batch of count codes (in an array of code_batch + batch_padding).
-inline void pad_batch(std::uint32_t* batch, std::size_t count) {
-    for (std::size_t i = 0; i < batch_padding; ++i)
-        batch[count + i] = 0;
-}
-
 // What the loops' per-code work shares with the out-of-line parts
 // (spelling, laps).
 struct Expansion {
@@ -72,6 +66,26 @@ enum class Placement {
     write_failed, // writing out the lap that ended failed
     lap_full,     // steps only: the code needs a new lap, and the old one is not all handed out
 };
+
+// Readies a batch of count codes read (in an array of code_batch +
+// batch_padding) for the loop: pads it, and asks for its first records.
+inline void ready_batch(const ExpanderTables& tables, std::uint32_t* batch, std::size_t count) {
+    for (std::size_t i = 0; i < batch_padding; ++i)
+        batch[count + i] = 0;
+    for (std::size_t i = 0; i < record_ahead; ++i)
+        prefetch_record(tables, batch[i]);
+}
+
+// The stream's first code: the end code (an empty input), or a byte, placed
+// as the previous string. Anything else cannot come from the compressor.
+enum class FirstCode { ended, placed, corrupt };
+inline FirstCode place_first_code(Expansion& e, Decoder& d, std::uint32_t code) {
+    if (code == d.end) return FirstCode::ended;
+    if (code > 255) return FirstCode::corrupt;
+    e.window.bytes[e.window.used++] = static_cast<std::uint8_t>(code);
+    d.previous = code;
+    return FirstCode::placed;
+}
 
 // Asks for what the codes record_ahead and window_ahead places later need,
 // in a padded batch. Any code of the width has a record to read: a byte's,
