@@ -482,6 +482,11 @@ bool compress_block(BlockwiseCompression& run, const std::uint8_t* data, std::si
     return !run.over;
 }
 
+CodecStatus blockwise_failure(const BlockwiseCompression& run) {
+    CodecStatus status = run.pass.choice.result.status;
+    return status != CodecStatus::ok ? status : CodecStatus::write_failed;
+}
+
 CompressResult finish_blockwise(BlockwiseCompression& run) {
     end_search(run.pass, run.following, run.consumed, 0);
     return write_stream(run.pass, run.output);

@@ -100,8 +100,11 @@ BlockwiseCompressor start_blockwise(ByteSink& output, const CompressOptions& opt
 // Compresses the next size bytes of the input. The parse reads up to
 // reader_slack bytes past them (byte_io.h), which must be readable; the
 // block need not outlive the call. False once the run has failed:
-// finish_blockwise then says why.
+// blockwise_failure then says why.
 bool compress_block(BlockwiseCompression& run, const std::uint8_t* data, std::size_t size);
+
+// Why compress_block failed: memory ran out, or the frozen stream's write.
+CodecStatus blockwise_failure(const BlockwiseCompression& run);
 
 // The input has ended: writes the stream into output and cuts it to size.
 CompressResult finish_blockwise(BlockwiseCompression& run);

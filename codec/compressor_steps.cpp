@@ -45,10 +45,9 @@ bool compress_gathered_block(CompressorSteps& steps) {
     bool done = steps.searching ? compress_block(*steps.search, steps.block.data(), size)
                                 : encode_block(*steps.encoder, steps.block.data(), size);
     if (!done) {
-        // The pass says why at its end; the encoder fails only for memory.
-        steps.status = steps.searching ? finish_blockwise(*steps.search).result.status
-                                       : CodecStatus::out_of_memory;
-        if (steps.status == CodecStatus::ok) steps.status = CodecStatus::write_failed;
+        // The encoder fails only for memory.
+        steps.status =
+            steps.searching ? blockwise_failure(*steps.search) : CodecStatus::out_of_memory;
     }
     return done;
 }
