@@ -10,20 +10,18 @@
 namespace tarnwel {
 
 tarnwel_status step_expander(std::unique_ptr<ExpanderSteps>& steps, ExpanderTables& tables,
-                             bool gathering, tarnwel_in_buffer* in, tarnwel_out_buffer* out,
-                             int input_ends, int* done) {
-    if (in == nullptr || out == nullptr || done == nullptr) return TARNWEL_BAD_ARGUMENT;
-    *done = 0;
-    if (!buffers_usable(*in, *out)) return TARNWEL_BAD_ARGUMENT;
+                             bool gathering, tarnwel_in_buffer& in, tarnwel_out_buffer& out,
+                             int input_ends, int& done) {
+    if (!buffers_usable(in, out)) return TARNWEL_BAD_ARGUMENT;
     if (gathering) return TARNWEL_BAD_SEQUENCE;
     if (steps == nullptr) steps = std::make_unique<ExpanderSteps>(tables);
-    StepInput input = step_input(*in, input_ends);
-    StepOutput output = step_output(*out);
+    StepInput input = step_input(in, input_ends);
+    StepOutput output = step_output(out);
     bool finished = false;
     CodecStatus status = expand_step(*steps, input, output, finished);
-    in->pos = input.pos;
-    out->pos = output.pos;
-    *done = finished ? 1 : 0;
+    in.pos = input.pos;
+    out.pos = output.pos;
+    done = finished ? 1 : 0;
     return status == CodecStatus::ok ? TARNWEL_OK : TARNWEL_CORRUPT_STREAM;
 }
 

@@ -14,7 +14,7 @@ namespace tarnwel {
 // is true once the expander has been fed bytes, finished or run over a
 // source: steps then refuse. May throw std::bad_alloc (the caller guards it).
 tarnwel_status step_expander(std::unique_ptr<ExpanderSteps>& steps, ExpanderTables& tables,
-                             bool gathering, tarnwel_in_buffer* in, tarnwel_out_buffer* out,
-                             int input_ends, int* done);
+                             bool gathering, tarnwel_in_buffer& in, tarnwel_out_buffer& out,
+                             int input_ends, int& done);
 
 } // namespace tarnwel

@@ -54,6 +54,12 @@ struct tarnwel_expander {
 
 namespace {
 
+// The expander has been fed bytes or finished (or run over a source): it
+// is driven by feed/finish/take, and steps refuse it.
+bool gathering(const tarnwel_expander& expander) {
+    return expander.gathered.finished || !expander.gathered.input.empty();
+}
+
 template <class Call> tarnwel_status guarded(Call call) noexcept {
     try {
         return call();
@@ -359,11 +365,12 @@ tarnwel_status tarnwel_expander_take(tarnwel_expander* expander, void* output, s
 
 tarnwel_status tarnwel_expander_step(tarnwel_expander* expander, tarnwel_in_buffer* in,
                                      tarnwel_out_buffer* out, int input_ends, int* done) {
-    if (expander == nullptr) return TARNWEL_BAD_ARGUMENT;
-    const bool gathering = expander->gathered.finished || !expander->gathered.input.empty();
+    if (expander == nullptr || in == nullptr || out == nullptr || done == nullptr)
+        return TARNWEL_BAD_ARGUMENT;
+    *done = 0;
     return guarded([&] {
-        return tarnwel::step_expander(expander->steps, expander->tables, gathering, in, out,
-                                      input_ends, done);
+        return tarnwel::step_expander(expander->steps, expander->tables, gathering(*expander), *in,
+                                      *out, input_ends, *done);
     });
 }
 
@@ -452,9 +459,7 @@ tarnwel_status tarnwel_expander_expand_stream(tarnwel_expander* expander,
                                               unsigned long long* bytes_out) {
     if (expander == nullptr || !source_usable(source) || !sink_usable(sink))
         return TARNWEL_BAD_ARGUMENT;
-    if (expander->gathered.finished || !expander->gathered.input.empty() ||
-        expander->steps != nullptr)
-        return TARNWEL_BAD_SEQUENCE;
+    if (gathering(*expander) || expander->steps != nullptr) return TARNWEL_BAD_SEQUENCE;
     expander->gathered.finished = true;
     return guarded([&] {
         CallerSource input(*source);
