@@ -13,17 +13,30 @@ void ChunkedSink::hold(std::uint64_t size) {
     size_ = std::max(size_, size);
 }
 
+namespace {
+
+// Calls copy(chunk bytes, offset into the caller's bytes, part) for each
+// piece of [position, position + count) as the chunks cut it.
+template <class Chunks, class Copy>
+void for_each_part(Chunks& chunks, std::uint64_t position, std::size_t count, Copy copy) {
+    for (std::size_t done = 0; done < count;) {
+        std::size_t offset = static_cast<std::size_t>(position % ChunkedSink::chunk_size);
+        std::size_t part = std::min(count - done, ChunkedSink::chunk_size - offset);
+        copy(chunks[static_cast<std::size_t>(position / ChunkedSink::chunk_size)].get() + offset,
+             done, part);
+        position += part;
+        done += part;
+    }
+}
+
+} // namespace
+
 bool ChunkedSink::write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count) {
     hold(position + count);
-    while (count > 0) {
-        std::size_t offset = static_cast<std::size_t>(position % chunk_size);
-        std::size_t part = std::min(count, chunk_size - offset);
-        std::memcpy(chunks_[static_cast<std::size_t>(position / chunk_size)].get() + offset, data,
-                    part);
-        position += part;
-        data += part;
-        count -= part;
-    }
+    for_each_part(chunks_, position, count,
+                  [&](std::uint8_t* chunk, std::size_t at, std::size_t part) {
+                      std::memcpy(chunk, data + at, part);
+                  });
     return true;
 }
 
@@ -41,15 +54,10 @@ bool ChunkedSink::truncate(std::uint64_t size) {
 }
 
 void ChunkedSink::read_at(std::uint64_t position, std::uint8_t* out, std::size_t count) const {
-    while (count > 0) {
-        std::size_t offset = static_cast<std::size_t>(position % chunk_size);
-        std::size_t part = std::min(count, chunk_size - offset);
-        std::memcpy(out, chunks_[static_cast<std::size_t>(position / chunk_size)].get() + offset,
-                    part);
-        position += part;
-        out += part;
-        count -= part;
-    }
+    for_each_part(chunks_, position, count,
+                  [&](const std::uint8_t* chunk, std::size_t at, std::size_t part) {
+                      std::memcpy(out + at, chunk, part);
+                  });
 }
 
 } // namespace tarnwel
