@@ -94,11 +94,25 @@ inline std::uint64_t pack_occurrence(std::uint64_t replaced, std::uint64_t posit
     return (replaced & last_bit) | position << position_shift | std::uint64_t{length} << 1;
 }
 
-// Reads eight bytes; only the string's first length count.
+// Reads eight bytes, and keeps the string's first length: the bytes past a
+// string's end in its inline word are zero, so that the next entry's word
+// is this one's with a byte added (extend_inline).
 inline std::uint64_t pack_string(const std::uint8_t* string, std::uint32_t length) {
     std::uint64_t bytes;
     std::memcpy(&bytes, string, sizeof bytes);
+    bytes &= ~std::uint64_t{0} >> (64 - 8 * length);
     return bytes << 8 | length << 1 | 1;
+}
+
+// The inline word of the string of `word` (up to six bytes) followed by
+// byte: the byte goes just past the string, and the length grows by one.
+inline std::uint64_t extend_inline(std::uint64_t word, std::uint32_t length, std::uint8_t byte) {
+    return word + (std::uint64_t{byte} << (8 * (length + 1))) + (1 << 1);
+}
+
+// A byte's record: the string of that one byte.
+inline std::uint64_t byte_occurrence(std::uint8_t byte) {
+    return std::uint64_t{byte} << 8 | 1 << 1 | 1;
 }
 
 inline std::uint32_t record_prefix(const std::uint8_t* record) {

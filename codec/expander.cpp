@@ -64,6 +64,10 @@ bool allocate_expander(ExpanderTables& tables, int width) {
         tables = ExpanderTables{};
         return false;
     }
+    // A byte's record holds its string, so that the decode loop's common
+    // path reads a byte code as it reads any short string.
+    for (std::uint32_t byte = 0; byte < 256; ++byte)
+        set_occurrence(tables, byte, byte_occurrence(static_cast<std::uint8_t>(byte)));
     tables.width = width;
     return true;
 }
@@ -146,6 +150,8 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         ready_batch(tables, batch, count);
         // Expand it.
         for (std::size_t i = 0; i < count; ++i) {
+            i = expand_common(e, d, batch, i, count);
+            if (i == count) break;
             prefetch_later(e, batch, i);
             Placement placed = expand_code<false>(e, d, batch[i]);
             if (placed != Placement::placed) return finish(e, reader, status_of(placed));

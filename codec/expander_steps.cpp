@@ -130,6 +130,8 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
         std::size_t i = s.batch_next;
         Placement placed = Placement::placed;
         for (; i < count; ++i) {
+            i = expand_common(e, d, s.batch, i, count);
+            if (i == count) break;
             prefetch_later(e, s.batch, i);
             placed = expand_code<true>(e, d, s.batch[i]);
             if (placed != Placement::placed) break;

@@ -155,6 +155,109 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
     }
 }
 
+// The common path, for as long as the codes take it: a code already in the
+// dictionary and complete, whose string fits this lap and is kept whole in
+// its record or lies in the window's settled bytes. It stops at
+// the first code that needs more (the code being defined, a corrupt code, a
+// new lap, a string gone from the window), which expand_code then takes,
+// and returns that code's index in the batch (count when there is none).
+// The window's and the decoder's fields are held in locals, which the bytes
+// written cannot change, and a short entry's record is built from its
+// prefix's record in a register rather than read back from the output just
+// written. A short entry needs no link: its record always holds its string.
+inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* batch,
+                                 std::size_t i, std::size_t count) {
+    Window& window = e.window;
+    // Strings waiting to be spelled stay as they are: no code from the first
+    // waiting entry on is read, and no string is copied from unsettled bytes.
+    const std::uint32_t first_waiting = e.pending.first_waiting_code;
+    const std::size_t settled =
+        e.pending.strings.empty() ? no_spot : e.pending.strings.front().offset;
+    if (d.previous >= first_waiting && d.previous_length < inline_length) return i;
+    std::uint8_t* const bytes = window.bytes;
+    std::uint8_t* const records = e.tables.records.data();
+    const std::uint64_t base = window.base;
+    const std::uint64_t previous_base = window.previous_base;
+    const std::size_t lap_length = window.lap_length;
+    const std::uint32_t last_assignable = d.last_assignable;
+    std::size_t used = window.used;
+    std::uint32_t free_code = d.free_code;
+    std::uint32_t previous = d.previous;
+    std::uint64_t previous_at = d.previous_at;
+    std::uint32_t previous_length = d.previous_length;
+    std::uint64_t previous_word = load_occurrence(records + std::size_t{previous} * record_size);
+    TARNWEL_INVARIANT(previous_at + previous_length == base + used);
+    for (; i < count; ++i) {
+        // Ask for what later codes need, as prefetch_later does.
+        const std::uint8_t* ahead = records + std::size_t{batch[i + record_ahead]} * record_size;
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + record_size - 1);
+        const std::uint64_t soon =
+            load_occurrence(records + std::size_t{batch[i + window_ahead]} * record_size);
+        if (!is_inline(soon)) {
+            const std::uint64_t soon_at = record_position(soon);
+            if (soon_at >= base) {
+                if (soon_at < base + used) __builtin_prefetch(bytes + (soon_at - base));
+            } else if (soon_at >= previous_base) {
+                __builtin_prefetch(bytes + (soon_at - previous_base));
+            }
+        }
+        // Place the string.
+        const std::uint32_t code = batch[i];
+        if (code >= free_code || code >= first_waiting) break;
+        std::uint8_t* const record = records + std::size_t{code} * record_size;
+        const std::uint64_t word = load_occurrence(record);
+        const std::uint32_t length = record_length(word);
+        if (used + length > lap_length) break;
+        std::uint8_t* const target = bytes + used;
+        const std::uint64_t at = base + used;
+        std::uint8_t first;
+        if (is_inline(word)) {
+            const std::uint64_t string = word >> 8;
+            std::memcpy(target, &string, sizeof string);
+            first = static_cast<std::uint8_t>(string);
+        } else {
+            const std::uint64_t seen_at = record_position(word);
+            if (seen_at == unknown_position) break;
+            std::size_t spot;
+            if (seen_at >= base) {
+                spot = seen_at - base;
+                if (spot + length > settled) break;
+            } else if (seen_at >= previous_base &&
+                       seen_at - previous_base >= used + length + copy_slack) {
+                spot = seen_at - previous_base;
+            } else {
+                break;
+            }
+            first = bytes[spot];
+            copy_string(target, bytes + spot, length);
+            store_occurrence(record, pack_occurrence(word, at, length));
+        }
+        used += length;
+        // Define the next code: the previous string and this one's first byte.
+        if (free_code <= last_assignable) {
+            std::uint8_t* const entry = records + std::size_t{free_code} * record_size;
+            if (previous_length < inline_length) {
+                store_occurrence(entry, extend_inline(previous_word, previous_length, first));
+            } else {
+                store_occurrence(entry, new_occurrence(previous_at, previous_length + 1, first));
+                store_link(entry, previous | std::uint32_t{first} >> 1 << length_bits);
+            }
+            ++free_code;
+        }
+        previous = code;
+        previous_at = at;
+        previous_length = length;
+        previous_word = word;
+    }
+    window.used = used;
+    d.free_code = free_code;
+    d.previous = previous;
+    d.previous_at = previous_at;
+    d.previous_length = previous_length;
+    return i;
+}
+
 // Expands one code that is not the end code. A code that ends with
 // lap_full has changed nothing the next try depends on: it is expanded
 // again once the lap has been handed out.
