@@ -7,6 +7,14 @@
 
 namespace tarnwel {
 
+namespace {
+
+// Writeback is started a stretch at a time: large enough that the calls
+// are few, small enough that little is left for the end.
+constexpr std::uint64_t writeback_stretch = std::uint64_t{4} << 20;
+
+} // namespace
+
 FileSource::FileSource(std::FILE* file, std::function<void(std::uint64_t)> progress)
     : file_(file), progress_(std::move(progress)), size_(regular_file_size(file)) {
     // A file is read from its first byte, wherever it was left.
@@ -41,6 +49,11 @@ bool FileSink::write_at(std::uint64_t position, const std::uint8_t* data, std::s
     errno = 0;
     if (std::fwrite(data, 1, count, file_) != count) return failed(last_error_or());
     position_ += count;
+    if (write_back_early_ && position_ >= written_back_ + writeback_stretch &&
+        std::fflush(file_) == 0) {
+        start_writeback(file_, written_back_, position_ - written_back_);
+        written_back_ = position_;
+    }
     return true;
 }
 

@@ -39,6 +39,12 @@ private:
 class FileSink {
 public:
     explicit FileSink(std::FILE* file) : file_(file) {}
+    // For a new file that will replace an existing one. A file system that
+    // allocates a file's blocks only as it writes them out (ext4) does all
+    // of that for the new file when it takes the old one's name, and the
+    // run would wait for it at the very end; started as the file grows, it
+    // is done on the writer's thread while the run goes on.
+    void write_back_early() { write_back_early_ = true; }
     bool write_at(std::uint64_t position, const std::uint8_t* data, std::size_t count);
     bool truncate(std::uint64_t size);
     bool flush();
@@ -48,6 +54,8 @@ private:
     bool failed(int error_number);
     std::FILE* file_;
     std::uint64_t position_ = 0;
+    bool write_back_early_ = false;
+    std::uint64_t written_back_ = 0; // writeback is started for the bytes below it
     int error_ = 0;
 };
 

@@ -34,6 +34,11 @@ struct OutputFile {
     int guard = -1;
 };
 
+// True when the output is a new file that will take an existing one's name.
+inline bool replaces_existing_file(const OutputFile& output) {
+    return output.replacing && output.replacement.exists && !output.replacement.in_place;
+}
+
 // Opens the output for writing. Opening a FIFO waits for its reader, and
 // that wait stays interruptible. 0, or the errno (not_a_regular_file never
 // comes back: such outputs are written in place).

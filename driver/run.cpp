@@ -203,6 +203,7 @@ int compress_mode(RunState& state) {
         report_staging_error(stream.staging_path.c_str(), state.output_path, stream.staging_error);
         return exit_failure;
     }
+    if (!stream.staged && replaces_existing_file(state.output)) stream.sink->write_back_early();
     FileSource input(state.input, progress_hook(state));
     const tarnwel_source source = source_of(input);
     const tarnwel_sink sink = sink_of(*stream.sink);
@@ -277,6 +278,7 @@ int decompress_mode(RunState& state) {
     start_phase(state.progress, expanding_phase());
     FileSource input(state.input, progress_hook(state));
     FileSink output(state.output.file);
+    if (replaces_existing_file(state.output)) output.write_back_early();
     const tarnwel_source source = source_of(input);
     const tarnwel_sink sink = sink_of(output);
     unsigned long long bytes_in = 0, bytes_out = 0;

@@ -54,6 +54,12 @@ std::optional<std::uint64_t> regular_file_size(std::FILE* file);
 // not_a_regular_file for anything else.
 std::FILE* open_regular_file(const char* path, int& error);
 
+// Asks the system to start writing length bytes of file from offset to
+// its disk, without waiting for them (Linux; elsewhere it does nothing).
+// The bytes must have left stdio's buffer. Best effort: nothing is
+// reported.
+void start_writeback(std::FILE* file, std::uint64_t offset, std::uint64_t length);
+
 // Flushes file and cuts it to size bytes. 0, or the errno of the failure.
 int truncate_file(std::FILE* file, std::uint64_t size);
 

@@ -149,6 +149,17 @@ std::FILE* open_regular_file(const char* path, int& error) {
     return open_checked(path, O_RDONLY | O_NONBLOCK, true, error);
 }
 
+void start_writeback(std::FILE* file, std::uint64_t offset, std::uint64_t length) {
+#ifdef __linux__
+    sync_file_range(fileno(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+    (void)offset;
+    (void)length;
+#endif
+}
+
 int truncate_file(std::FILE* file, std::uint64_t size) {
     errno = 0;
     if (std::fflush(file) != 0 || ftruncate(fileno(file), static_cast<off_t>(size)) != 0)
