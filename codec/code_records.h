@@ -1,10 +1,12 @@
-// The expander's record of one code: twelve bytes that say both where its
-// string can be found and how to spell it from its prefix. Both halves sit
-// in one cache line (but for the odd record that straddles two), so a step
-// along a chain of prefixes waits for one cache miss, not two.
+// The expander's record of one code, in two words kept in two tables: the
+// occurrence word says where its string can be found, and the link word how
+// to spell it from its prefix. Expanding a code reads only the first; the
+// second is read only to spell a string gone from the window, and written
+// only for strings longer than an occurrence word holds, so a stream of
+// short strings (random or binary data) never touches most of its table.
 //
-// The first eight bytes, the occurrence word, take one of two forms; the
-// lowest bit tells them apart:
+// The occurrence word takes one of two forms; the lowest bit tells them
+// apart:
 //   inline:     bytes (7 x 8) << 8 | length (3) << 1 | 1
 //   positional: last byte's low bit << 63 | position (37) << 26 | length (25) << 1 | 0
 // A string of up to seven bytes is kept whole (most codes of random and
@@ -13,9 +15,9 @@
 // 2^25 - 256 bytes, fits); output past 128 GiB is recorded as unknown, and
 // such strings are spelled from their prefixes instead of copied.
 //
-// The last four bytes, the link word, hold the prefix's code (25 bits) under
-// the rest of the last byte. An inline string's last byte is read from the
-// string itself.
+// The link word holds the prefix's code (25 bits) under the rest of the
+// last byte. An inline string needs none: its last byte is read from the
+// string itself, and it is never spelled from its prefix.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +28,8 @@
 
 namespace tarnwel {
 
-constexpr std::size_t record_size = 12;
+constexpr std::size_t occurrence_size = 8;
+constexpr std::size_t link_size = 4;
 constexpr std::uint32_t inline_length = 7;
 
 constexpr int length_bits = 25;
@@ -39,8 +42,8 @@ constexpr std::uint32_t prefix_mask = (std::uint32_t{1} << length_bits) - 1;
 
 // The packing, checked: every field fits its bits, and the fields fill the
 // words exactly, so no field's top spills into the next.
-static_assert(record_size == sizeof(std::uint64_t) + sizeof(std::uint32_t),
-              "a record is an occurrence word and a link word");
+static_assert(occurrence_size == sizeof(std::uint64_t) && link_size == sizeof(std::uint32_t),
+              "the two words' sizes");
 static_assert(max_width <= length_bits, "every code fits the link's prefix field");
 static_assert((std::uint64_t{1} << max_width) - 256 <= length_mask,
               "the longest string a stream can carry fits the length field");
@@ -64,14 +67,14 @@ inline void store_occurrence(std::uint8_t* record, std::uint64_t word) {
     std::memcpy(record, &word, sizeof word);
 }
 
-inline std::uint32_t load_link(const std::uint8_t* record) {
+inline std::uint32_t load_link(const std::uint8_t* link) {
     std::uint32_t word;
-    std::memcpy(&word, record + 8, sizeof word);
+    std::memcpy(&word, link, sizeof word);
     return word;
 }
 
-inline void store_link(std::uint8_t* record, std::uint32_t word) {
-    std::memcpy(record + 8, &word, sizeof word);
+inline void store_link(std::uint8_t* link, std::uint32_t word) {
+    std::memcpy(link, &word, sizeof word);
 }
 
 inline bool is_inline(std::uint64_t occurrence) {
@@ -115,41 +118,42 @@ inline std::uint64_t byte_occurrence(std::uint8_t byte) {
     return std::uint64_t{byte} << 8 | 1 << 1 | 1;
 }
 
-inline std::uint32_t record_prefix(const std::uint8_t* record) {
-    return load_link(record) & prefix_mask;
+inline std::uint32_t link_prefix(std::uint32_t link) {
+    return link & prefix_mask;
 }
 
-// The last byte of a longer string, from its record's two words.
+// The last byte of a longer string, from its two words.
 inline std::uint8_t positional_last_byte(std::uint64_t occurrence, std::uint32_t link) {
     return static_cast<std::uint8_t>(link >> length_bits << 1 | occurrence >> 63);
 }
 
-inline std::uint8_t record_last_byte(const std::uint8_t* record) {
-    std::uint64_t occurrence = load_occurrence(record);
-    if (is_inline(occurrence))
-        return static_cast<std::uint8_t>(occurrence >> 8 * record_length(occurrence));
-    return positional_last_byte(occurrence, load_link(record));
+inline std::uint8_t inline_last_byte(std::uint64_t occurrence) {
+    return static_cast<std::uint8_t>(occurrence >> 8 * record_length(occurrence));
 }
 
-inline void set_record_prefix(std::uint8_t* record, std::uint32_t prefix) {
-    store_link(record, (load_link(record) & ~prefix_mask) | prefix);
+inline std::uint32_t link_with_prefix(std::uint32_t link, std::uint32_t prefix) {
+    return (link & ~prefix_mask) | prefix;
+}
+
+// The upper seven bits of a positional string's last byte go to its link,
+// the lowest to its occurrence word.
+inline std::uint32_t link_with_last_byte(std::uint32_t link, std::uint8_t byte) {
+    return (link & prefix_mask) | std::uint32_t{byte} >> 1 << length_bits;
+}
+
+inline std::uint64_t occurrence_with_last_byte(std::uint64_t occurrence, std::uint8_t byte) {
+    return (occurrence & ~last_bit) | std::uint64_t{byte} << 63;
+}
+
+// The link of a new string longer than an inline one.
+inline std::uint32_t new_link(std::uint32_t prefix, std::uint8_t last) {
+    return link_with_last_byte(prefix, last);
 }
 
 // A positional word for a new string, its last byte known.
 inline std::uint64_t new_occurrence(std::uint64_t position, std::uint32_t length,
                                     std::uint8_t last) {
     return pack_occurrence(std::uint64_t{last} << 63, position, length);
-}
-
-// The upper seven bits of a positional record's last byte, in its link.
-inline void set_link_last_byte(std::uint8_t* record, std::uint8_t byte) {
-    store_link(record, (load_link(record) & prefix_mask) | std::uint32_t{byte} >> 1 << length_bits);
-}
-
-// For a positional record; an inline one keeps its last byte in its string.
-inline void set_record_last_byte(std::uint8_t* record, std::uint8_t byte) {
-    set_link_last_byte(record, byte);
-    store_occurrence(record, (load_occurrence(record) & ~last_bit) | std::uint64_t{byte} << 63);
 }
 
 } // namespace tarnwel

@@ -59,7 +59,8 @@ CodecStatus status_of(Placement placed) {
 
 bool allocate_expander(ExpanderTables& tables, int width) {
     std::size_t codes = std::size_t{1} << width;
-    if (!allocate_zeroed(tables.records, codes * record_size) ||
+    if (!allocate_zeroed(tables.records, codes * occurrence_size) ||
+        !allocate_zeroed(tables.links, codes * link_size) ||
         !allocate_zeroed(tables.window, window_size(width) + copy_slack)) {
         tables = ExpanderTables{};
         return false;
@@ -100,9 +101,12 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     Decoder d{end_code(tables.width), last_code(tables.width)};
     // The tables and the window fill from the front: their fresh pages are
     // faulted in on the other core, ahead of the codes that fill them.
-    enum : std::size_t { records_track, window_track };
+    // Links are written only for long strings: their pages are faulted in
+    // ahead only while long strings are being defined.
+    enum : std::size_t { records_track, links_track, window_track };
     Prefaulter prefaulter;
     add_prefault_track(prefaulter, tables.records.data(), tables.records.size);
+    add_prefault_track(prefaulter, tables.links.data(), tables.links.size);
     add_prefault_track(prefaulter, tables.window.data(), tables.window.size);
     BackgroundWriter background;
     if (tables.width >= helper_bits) {
@@ -129,7 +133,9 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     std::uint32_t batch[code_batch + batch_padding];
     for (;;) {
         // Between batches: the helpers hear how far the tables have come.
-        report_reached(prefaulter, records_track, std::size_t{d.free_code} * record_size);
+        report_reached(prefaulter, records_track, std::size_t{d.free_code} * occurrence_size);
+        if (d.previous_length >= inline_length)
+            report_reached(prefaulter, links_track, std::size_t{d.free_code} * link_size);
         window_reached = std::max(window_reached, e.window.used);
         report_reached(prefaulter, window_track, window_reached);
         wake_prefault(prefaulter);

@@ -32,10 +32,11 @@ namespace tarnwel {
 
 struct ExpanderTables {
     int width = 0;
-    // Per code, record_size bytes (see code_records.h): where its string last
-    // appeared, or the string itself, and its link to its prefix. Set before
-    // it is read.
+    // Per code (see code_records.h): its occurrence word, where its string
+    // last appeared or the string itself, and its link to its prefix. Set
+    // before they are read.
     MappedArray<std::uint8_t> records;
+    MappedArray<std::uint8_t> links;
     // The window of recent output, filled in laps (see window.h): four and
     // a half times the longest string a stream of this width can carry
     // (2^width - 256 bytes), so the previous string and the next always fit.
@@ -43,34 +44,30 @@ struct ExpanderTables {
 };
 
 inline std::uint8_t* record_of(ExpanderTables& tables, std::uint32_t code) {
-    return &tables.records[code * record_size];
+    return &tables.records[std::size_t{code} * occurrence_size];
 }
 
 inline const std::uint8_t* record_of(const ExpanderTables& tables, std::uint32_t code) {
-    return &tables.records[code * record_size];
+    return &tables.records[std::size_t{code} * occurrence_size];
 }
 
-// A record is read whole; the odd one straddles two cache lines.
+inline std::uint8_t* link_of(ExpanderTables& tables, std::uint32_t code) {
+    return &tables.links[std::size_t{code} * link_size];
+}
+
+inline const std::uint8_t* link_of(const ExpanderTables& tables, std::uint32_t code) {
+    return &tables.links[std::size_t{code} * link_size];
+}
+
 TARNWEL_PREFETCH_HELPER void prefetch_record(const ExpanderTables& tables, std::uint32_t code) {
-    const std::uint8_t* record = record_of(tables, code);
-    __builtin_prefetch(record);
-    __builtin_prefetch(record + record_size - 1);
+    __builtin_prefetch(record_of(tables, code));
 }
 
-inline std::uint8_t last_byte(const ExpanderTables& tables, std::uint32_t code) {
-    return record_last_byte(record_of(tables, code));
-}
-
-inline std::uint32_t prefix_of(const ExpanderTables& tables, std::uint32_t code) {
-    return record_prefix(record_of(tables, code));
-}
-
-inline void set_last_byte(ExpanderTables& tables, std::uint32_t code, std::uint8_t byte) {
-    set_record_last_byte(record_of(tables, code), byte);
-}
-
-inline void set_prefix(ExpanderTables& tables, std::uint32_t code, std::uint32_t prefix) {
-    set_record_prefix(record_of(tables, code), prefix);
+// Both words, for a step along a chain of prefixes.
+TARNWEL_PREFETCH_HELPER void prefetch_record_and_link(const ExpanderTables& tables,
+                                                      std::uint32_t code) {
+    __builtin_prefetch(record_of(tables, code));
+    __builtin_prefetch(link_of(tables, code));
 }
 
 inline std::uint64_t occurrence_of(const ExpanderTables& tables, std::uint32_t code) {
@@ -79,6 +76,34 @@ inline std::uint64_t occurrence_of(const ExpanderTables& tables, std::uint32_t c
 
 inline void set_occurrence(ExpanderTables& tables, std::uint32_t code, std::uint64_t word) {
     store_occurrence(record_of(tables, code), word);
+}
+
+inline std::uint32_t link_word(const ExpanderTables& tables, std::uint32_t code) {
+    return load_link(link_of(tables, code));
+}
+
+inline void set_link_word(ExpanderTables& tables, std::uint32_t code, std::uint32_t word) {
+    store_link(link_of(tables, code), word);
+}
+
+inline std::uint8_t last_byte(const ExpanderTables& tables, std::uint32_t code) {
+    std::uint64_t occurrence = occurrence_of(tables, code);
+    if (is_inline(occurrence)) return inline_last_byte(occurrence);
+    return positional_last_byte(occurrence, link_word(tables, code));
+}
+
+inline std::uint32_t prefix_of(const ExpanderTables& tables, std::uint32_t code) {
+    return link_prefix(link_word(tables, code));
+}
+
+// For a positional record; an inline one keeps its last byte in its string.
+inline void set_last_byte(ExpanderTables& tables, std::uint32_t code, std::uint8_t byte) {
+    set_link_word(tables, code, link_with_last_byte(link_word(tables, code), byte));
+    set_occurrence(tables, code, occurrence_with_last_byte(occurrence_of(tables, code), byte));
+}
+
+inline void set_prefix(ExpanderTables& tables, std::uint32_t code, std::uint32_t prefix) {
+    set_link_word(tables, code, link_with_prefix(link_word(tables, code), prefix));
 }
 
 // Sizes the tables for a width from 11 to 25. False when memory runs out.

@@ -136,11 +136,12 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
     const std::uint32_t code = d.free_code++;
     const std::uint32_t length = d.previous_length + 1;
     const std::size_t offset = d.previous_at - e.window.base;
-    set_prefix(tables, code, d.previous);
     if (waits_at(e.pending, offset + d.previous_length)) {
         // Its last byte is the first of a string still waiting: so it waits too.
-        if (length > inline_length)
+        if (length > inline_length) {
+            set_link_word(tables, code, d.previous);
             set_occurrence(tables, code, pack_occurrence(0, d.previous_at, length));
+        }
         defer_entry(e.pending, code, length, offset);
         return;
     }
@@ -151,7 +152,7 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
     } else {
         const std::uint8_t last = *target;
         set_occurrence(tables, code, new_occurrence(d.previous_at, length, last));
-        set_link_last_byte(record_of(tables, code), last);
+        set_link_word(tables, code, new_link(d.previous, last));
     }
 }
 
@@ -176,6 +177,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
     if (d.previous >= first_waiting && d.previous_length < inline_length) return i;
     std::uint8_t* const bytes = window.bytes;
     std::uint8_t* const records = e.tables.records.data();
+    std::uint8_t* const links = e.tables.links.data();
     const std::uint64_t base = window.base;
     const std::uint64_t previous_base = window.previous_base;
     const std::size_t lap_length = window.lap_length;
@@ -185,15 +187,16 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
     std::uint32_t previous = d.previous;
     std::uint64_t previous_at = d.previous_at;
     std::uint32_t previous_length = d.previous_length;
-    std::uint64_t previous_word = load_occurrence(records + std::size_t{previous} * record_size);
+    std::uint64_t previous_word =
+        load_occurrence(records + std::size_t{previous} * occurrence_size);
     TARNWEL_INVARIANT(previous_at + previous_length == base + used);
     for (; i < count; ++i) {
         // Ask for what later codes need, as prefetch_later does.
-        const std::uint8_t* ahead = records + std::size_t{batch[i + record_ahead]} * record_size;
+        const std::uint8_t* ahead =
+            records + std::size_t{batch[i + record_ahead]} * occurrence_size;
         __builtin_prefetch(ahead);
-        __builtin_prefetch(ahead + record_size - 1);
         const std::uint64_t soon =
-            load_occurrence(records + std::size_t{batch[i + window_ahead]} * record_size);
+            load_occurrence(records + std::size_t{batch[i + window_ahead]} * occurrence_size);
         if (!is_inline(soon)) {
             const std::uint64_t soon_at = record_position(soon);
             if (soon_at >= base) {
@@ -205,7 +208,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         // Place the string.
         const std::uint32_t code = batch[i];
         if (code >= free_code || code >= first_waiting) break;
-        std::uint8_t* const record = records + std::size_t{code} * record_size;
+        std::uint8_t* const record = records + std::size_t{code} * occurrence_size;
         const std::uint64_t word = load_occurrence(record);
         const std::uint32_t length = record_length(word);
         if (used + length > lap_length) break;
@@ -236,12 +239,12 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         used += length;
         // Define the next code: the previous string and this one's first byte.
         if (free_code <= last_assignable) {
-            std::uint8_t* const entry = records + std::size_t{free_code} * record_size;
+            std::uint8_t* const entry = records + std::size_t{free_code} * occurrence_size;
             if (previous_length < inline_length) {
                 store_occurrence(entry, extend_inline(previous_word, previous_length, first));
             } else {
                 store_occurrence(entry, new_occurrence(previous_at, previous_length + 1, first));
-                store_link(entry, previous | std::uint32_t{first} >> 1 << length_bits);
+                store_link(links + std::size_t{free_code} * link_size, new_link(previous, first));
             }
             ++free_code;
         }

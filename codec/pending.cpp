@@ -59,19 +59,19 @@ inline bool step(Spelling& spelling, Lane& lane) {
             spelling.failed = std::min(spelling.failed, lane.offset);
         return true;
     }
-    // One cache miss gives both words of the record.
+    // Both words were asked for at the step before.
     std::uint8_t* record = record_of(tables, lane.code);
     const std::uint64_t occurrence = load_occurrence(record);
     if (copy_rest_from_window(spelling, lane, occurrence)) return true;
     // The prefix passed is recorded at this new spot: strings of the same
     // text share prefixes, and the next chain through it can stop there.
-    const std::uint32_t link = load_link(record);
+    const std::uint32_t link = link_word(tables, lane.code);
     store_occurrence(record,
                      pack_occurrence(occurrence, spelling.window.base + lane.offset, lane.left));
     *lane.last-- = positional_last_byte(occurrence, link);
-    lane.code = link & prefix_mask;
+    lane.code = link_prefix(link);
     --lane.left;
-    prefetch_record(tables, lane.code);
+    prefetch_record_and_link(tables, lane.code);
     return false;
 }
 
@@ -80,9 +80,10 @@ inline bool step(Spelling& spelling, Lane& lane) {
 void complete_entries(Pending& pending, const Window& window, ExpanderTables& tables) {
     for (const PendingEntry& entry : pending.entries) {
         const std::uint8_t* string = window.bytes + entry.offset;
-        set_last_byte(tables, entry.code, string[entry.length - 1]);
         if (entry.length <= inline_length)
             set_occurrence(tables, entry.code, pack_string(string, entry.length));
+        else
+            set_last_byte(tables, entry.code, string[entry.length - 1]);
     }
     pending.entries.clear();
     pending.first_waiting_code = no_code;

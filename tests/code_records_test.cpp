@@ -1,5 +1,5 @@
-// The expander's twelve-byte records: every field reads back what was put
-// in, whatever its neighbours hold.
+// The expander's occurrence and link words: every field reads back what was
+// put in, whatever its neighbours hold.
 #include <gtest/gtest.h>
 
 #include "codec/code_records.h"
@@ -15,19 +15,19 @@ TEST(CodeRecords, PositionalFieldsKeepEachOtherAtTheirExtremes) {
         for (std::uint32_t prefix : prefixes)
             for (std::uint64_t position : positions)
                 for (std::uint32_t length : lengths) {
-                    std::uint8_t record[record_size] = {};
-                    set_record_prefix(record, prefix);
-                    store_occurrence(record, pack_occurrence(0, position, length));
-                    set_record_last_byte(record, static_cast<std::uint8_t>(byte));
+                    const auto last = static_cast<std::uint8_t>(byte);
+                    std::uint32_t link = link_with_prefix(0, prefix);
+                    std::uint64_t occurrence = pack_occurrence(0, position, length);
+                    link = link_with_last_byte(link, last);
+                    occurrence = occurrence_with_last_byte(occurrence, last);
+                    ASSERT_EQ(link, new_link(prefix, last));
                     // The string is seen again: the new spot keeps the last byte.
-                    store_occurrence(
-                        record, pack_occurrence(load_occurrence(record), position + 1, length));
-                    std::uint64_t occurrence = load_occurrence(record);
+                    occurrence = pack_occurrence(occurrence, position + 1, length);
                     ASSERT_FALSE(is_inline(occurrence));
                     ASSERT_EQ(record_position(occurrence), position + 1);
                     ASSERT_EQ(record_length(occurrence), length);
-                    ASSERT_EQ(record_prefix(record), prefix);
-                    ASSERT_EQ(record_last_byte(record), byte);
+                    ASSERT_EQ(link_prefix(link), prefix);
+                    ASSERT_EQ(positional_last_byte(occurrence, link), byte);
                 }
 }
 
@@ -38,19 +38,24 @@ TEST(CodeRecords, PositionsPastTheFieldAreUnknown) {
     EXPECT_NE(occurrence & last_bit, 0u);
 }
 
-TEST(CodeRecords, InlineStringsGiveTheirLastByteAndKeepThePrefix) {
+// An inline word keeps nothing past its string, so that the next entry's
+// word is this one's extended by a byte.
+TEST(CodeRecords, InlineStringsGiveTheirLastByteAndExtendByOne) {
     const std::uint8_t string[8] = {0x80, 0xFF, 0x01, 0x7F, 0xFE, 0x00, 0x81, 0xAA};
-    for (std::uint32_t length = 2; length <= inline_length; ++length) {
-        std::uint8_t record[record_size] = {};
-        set_record_prefix(record, prefix_mask);
-        store_occurrence(record, pack_string(string, length));
-        std::uint64_t occurrence = load_occurrence(record);
+    EXPECT_EQ(byte_occurrence(string[0]), pack_string(string, 1));
+    for (std::uint32_t length = 1; length <= inline_length; ++length) {
+        std::uint64_t occurrence = pack_string(string, length);
         EXPECT_TRUE(is_inline(occurrence));
         EXPECT_EQ(record_length(occurrence), length);
-        EXPECT_EQ(record_last_byte(record), string[length - 1]) << length;
-        EXPECT_EQ(record_prefix(record), prefix_mask);
+        EXPECT_EQ(inline_last_byte(occurrence), string[length - 1]) << length;
         std::uint64_t bytes = occurrence >> 8;
         EXPECT_EQ(std::memcmp(&bytes, string, length), 0);
+        EXPECT_EQ(bytes >> 8 * length, 0u) << length;
+        if (length < inline_length) {
+            EXPECT_EQ(extend_inline(occurrence, length, string[length]),
+                      pack_string(string, length + 1))
+                << length;
+        }
     }
 }
 
