@@ -191,20 +191,12 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         load_occurrence(records + std::size_t{previous} * occurrence_size);
     TARNWEL_INVARIANT(previous_at + previous_length == base + used);
     for (; i < count; ++i) {
-        // Ask for what later codes need, as prefetch_later does.
+        // Ask for a later code's record. Asking for its string's line in
+        // the window as well (prefetch_later) costs this loop more than it
+        // saves: the load of the record it needs waits for a miss.
         const std::uint8_t* ahead =
             records + std::size_t{batch[i + record_ahead]} * occurrence_size;
         __builtin_prefetch(ahead);
-        const std::uint64_t soon =
-            load_occurrence(records + std::size_t{batch[i + window_ahead]} * occurrence_size);
-        if (!is_inline(soon)) {
-            const std::uint64_t soon_at = record_position(soon);
-            if (soon_at >= base) {
-                if (soon_at < base + used) __builtin_prefetch(bytes + (soon_at - base));
-            } else if (soon_at >= previous_base) {
-                __builtin_prefetch(bytes + (soon_at - previous_base));
-            }
-        }
         // Place the string.
         const std::uint32_t code = batch[i];
         if (code >= free_code || code >= first_waiting) break;
