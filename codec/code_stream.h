@@ -134,14 +134,31 @@ inline std::size_t get_codes(CodeReader& reader, std::uint32_t* codes, std::size
     const std::uint8_t* const data = bytes.buffer.data();
     std::size_t bit = first_bit;
     std::size_t taken = 0;
-    while (taken < count) {
+    // Two codes a load: 7 bits of offset and two codes fit its 64 bits.
+    static_assert(7 + 2 * max_width <= 64, "two codes fit one load");
+    while (taken + 2 <= count) {
         std::uint64_t word;
         std::memcpy(&word, data + (bit >> 3), sizeof word);
         word = __builtin_bswap64(word) << (bit & 7);
         const auto code = static_cast<std::uint32_t>(word >> (64 - width));
-        codes[taken++] = code;
+        const auto next = static_cast<std::uint32_t>(word << width >> (64 - width));
+        codes[taken] = code;
+        codes[taken + 1] = next;
+        if (code == end_code) {
+            ++taken;
+            bit += width;
+            break;
+        }
+        taken += 2;
+        bit += 2 * width;
+        if (next == end_code) break;
+    }
+    if (taken < count && (taken == 0 || codes[taken - 1] != end_code)) {
+        std::uint64_t word;
+        std::memcpy(&word, data + (bit >> 3), sizeof word);
+        word = __builtin_bswap64(word) << (bit & 7);
+        codes[taken++] = static_cast<std::uint32_t>(word >> (64 - width));
         bit += width;
-        if (code == end_code) break;
     }
     // Back to get_code's terms: the bits of a partly taken byte, at the top.
     const std::size_t position = (bit + 7) / 8;

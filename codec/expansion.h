@@ -18,6 +18,7 @@
 // parameter, so the pull loop does not carry it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -189,6 +190,10 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
     std::uint32_t previous_length = d.previous_length;
     std::uint64_t previous_word =
         load_occurrence(records + std::size_t{previous} * occurrence_size);
+    // Codes below it may be read: free_code, or the first waiting entry,
+    // which stays put while free_code moves on.
+    std::uint32_t readable = std::min(free_code, first_waiting);
+    const std::uint32_t readable_grows = first_waiting == no_code ? 1 : 0;
     TARNWEL_INVARIANT(previous_at + previous_length == base + used);
     for (; i < count; ++i) {
         // Ask for a later code's record. Asking for its string's line in
@@ -199,7 +204,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         __builtin_prefetch(ahead);
         // Place the string.
         const std::uint32_t code = batch[i];
-        if (code >= free_code || code >= first_waiting) break;
+        if (code >= readable) break;
         std::uint8_t* const record = records + std::size_t{code} * occurrence_size;
         const std::uint64_t word = load_occurrence(record);
         const std::uint32_t length = record_length(word);
@@ -239,6 +244,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
                 store_link(links + std::size_t{free_code} * link_size, new_link(previous, first));
             }
             ++free_code;
+            readable += readable_grows;
         }
         previous = code;
         previous_at = at;
