@@ -181,7 +181,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
     std::uint8_t* const links = e.tables.links.data();
     const std::uint64_t base = window.base;
     const std::uint64_t previous_base = window.previous_base;
-    const std::size_t lap_length = window.lap_length;
+    const std::size_t capacity = window.capacity;
     const std::uint32_t last_assignable = d.last_assignable;
     std::size_t used = window.used;
     std::uint32_t free_code = d.free_code;
@@ -208,7 +208,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         std::uint8_t* const record = records + std::size_t{code} * occurrence_size;
         const std::uint64_t word = load_occurrence(record);
         const std::uint32_t length = record_length(word);
-        if (used + length > lap_length) break;
+        if (used + length > capacity) break;
         std::uint8_t* const target = bytes + used;
         const std::uint64_t at = base + used;
         std::uint8_t first;
@@ -280,7 +280,7 @@ template <bool steps> inline Placement expand_code(Expansion& e, Decoder& d, std
     }
     // Make room. A new lap moves the window, so what waits in it is spelled
     // first; in steps, it also waits until this lap has all been handed out.
-    if (window.used + length > window.lap_length) {
+    if (window.used + length > window.capacity) {
         if (!settle_pending(e.pending, window, tables)) return Placement::corrupt;
         if constexpr (steps) {
             if (window.flushed < window.used) return Placement::lap_full;

@@ -25,7 +25,6 @@ Window make_window(std::uint8_t* bytes, int width, ByteSink& output) {
     Window window;
     window.bytes = bytes;
     window.capacity = window_size(width);
-    window.lap_length = std::min(window.capacity, std::size_t{2} << width);
     window.file = make_writer(output, 0);
     return window;
 }
@@ -66,7 +65,6 @@ bool start_lap(Window& window, std::uint64_t previous_at, std::uint32_t previous
     window.previous_base = window.base;
     window.base = previous_at;
     window.used = window.flushed = previous_length;
-    window.lap_length = std::min(window.capacity, 2 * window.lap_length);
     return true;
 }
 

@@ -5,15 +5,16 @@
 // longer fits, the next lap starts over at the front with a copy of the
 // previous string (the next dictionary entry extends it). The bytes of the
 // lap before, past those the current lap has written, are still history,
-// so the window holds nearly a lap's length of recent output at the cost
-// of one short copy a lap. The first lap takes twice the longest string and
-// each lap after twice the one before, up to the whole window: an output
-// that needs no more does not touch fresh pages for it.
+// so the window holds nearly all of its length of recent output at the
+// cost of one short copy a lap. Every lap is the whole window: pages are
+// touched only as the lap fills them, so an output shorter than the window
+// takes only its own length, and a longer one always has the window's
+// length of history (laps that started shorter and doubled left half of it
+// behind in the second lap, and strings last seen there had to be spelled).
 //
 // The state, and the rule each field keeps:
 //   bytes          capacity + copy_slack bytes: a short copy may write up to
 //                  copy_slack bytes past the end of its string.
-//   lap_length     this lap's length, at most capacity.
 //   used           bytes of this lap written (or reserved for a string that
 //                  waits to be spelled, see pending.h).
 //   base           the output position of bytes[0].
@@ -53,7 +54,6 @@ std::size_t window_size(int width);
 struct Window {
     std::uint8_t* bytes = nullptr;
     std::size_t capacity = 0;
-    std::size_t lap_length = 0;
     std::size_t used = 0;
     std::size_t flushed = 0;
     std::uint64_t base = 0;

@@ -131,6 +131,28 @@ TEST(Expander, RepeatsLongerThanTheWindowComeBack) {
     expect_round_trip(repeated, 18);
 }
 
+TEST(Expander, AnEntryWaitingForAStringGoneFromTheWindowIsReadOnlyOnceSpelled) {
+    // "w7" is followed by a long string last seen before the window (at
+    // width 16, 288 KiB back), which waits to be spelled; the entry "w7A"
+    // made from the two waits with it, and the stream names it three codes
+    // later. Tables left from another stream hold a stale record for it.
+    Bytes input = bytes_of("w7w7w7w7");
+    for (int i = 0; i < 40; ++i) {
+        Bytes unit = bytes_of("ABCDEFGHIJKLMNOPxyz");
+        input.insert(input.end(), unit.begin(), unit.end());
+    }
+    input.insert(input.end(), std::size_t{300} << 10, 0);
+    Bytes ending = bytes_of("w7ABCDEFGHIJKLMNOPw7A!");
+    input.insert(input.end(), ending.begin(), ending.end());
+    ExpanderTables tables;
+    ASSERT_TRUE(allocate_expander(tables, 16));
+    ASSERT_EQ(expand_bytes(compress_bytes(text_like(200000, 7), 16), tables).status,
+              CodecStatus::ok);
+    Expanded expanded = expand_bytes(compress_bytes(input, 16), tables);
+    ASSERT_EQ(expanded.status, CodecStatus::ok);
+    EXPECT_TRUE(expanded.bytes == input);
+}
+
 TEST(Expander, RepeatsAboutAsLongAsTheWindowAreCopiedFromTheLapBefore) {
     // The window (9 KiB at 11, 18 KiB at 12) is filled in laps: a period a
     // little shorter than it is copied from the lap before, right up to the
