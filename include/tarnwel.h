@@ -36,8 +36,9 @@
  * and about 200 KiB for that block's codes: a bound set by the width,
  * whatever the input's length.
  *
- * The expander's tables are 12 bytes per code and a window of 4.5 times
- * 2^width bytes: 16.5 * 2^width bytes in all (528 MiB at width 25, 33 KiB
+ * The expander's tables are 8 bytes per code, 4 more for each code whose
+ * string is longer than seven bytes, and a window of 4.5 times 2^width
+ * bytes: at most 16.5 * 2^width bytes in all (528 MiB at width 25, 33 KiB
  * at width 11), reserved at tarnwel_expander_create and taken as the stream
  * reaches them. Fed, it keeps the stream fed to it and expands it at
  * finish, holding the stream, the output and its tables. Stepped
