@@ -3,13 +3,15 @@
 // sink, and the resumable loop of the step calls (expander_steps.cpp),
 // which the caller feeds and drains a buffer at a time.
 //
-// Plan: read codes a batch ahead and ask for the records and window lines
-// later codes need while earlier ones are placed; place each code's string
-// in the window in one of four ways (a byte, a string kept whole in its
-// record, a copy from where it last appeared, or the code being defined:
-// the previous string and its own first byte); a string gone from the
-// window waits to be spelled with others (pending.h). Then the next code is
-// defined from the previous string.
+// Plan: read codes a batch ahead and ask for the records later codes need
+// while earlier ones are placed; place each code's string in the window in
+// one of three ways (a string kept whole in its record, bytes included, a
+// copy from where it last appeared, or the code being defined: the
+// previous string and its own first byte); a string gone from the window
+// waits to be spelled with others (pending.h). Then the next code is
+// defined from the previous string. Most codes take expand_common, a loop
+// that does only the first two; it stops at any other code, which
+// expand_code takes whatever it needs.
 //
 // In steps the window is also the caller's output buffer: its bytes are
 // handed out from window.flushed on, and a lap may start only once all of
@@ -159,10 +161,12 @@ inline void define_next_code(Expansion& e, Decoder& d, const std::uint8_t* targe
 
 // The common path, for as long as the codes take it: a code already in the
 // dictionary and complete, whose string fits this lap and is kept whole in
-// its record or lies in the window's settled bytes. It stops at
-// the first code that needs more (the code being defined, a corrupt code, a
-// new lap, a string gone from the window), which expand_code then takes,
-// and returns that code's index in the batch (count when there is none).
+// its record or lies in the window (in this lap's settled bytes, or in the
+// lap before, past what this lap will have written). It stops at the
+// first code that needs more (the code being defined, a waiting entry, a
+// corrupt code, a new lap, a string to spell or one that would be copied
+// from bytes still waiting), which expand_code then takes, and returns
+// that code's index in the batch (count when there is none).
 // The window's and the decoder's fields are held in locals, which the bytes
 // written cannot change, and a short entry's record is built from its
 // prefix's record in a register rather than read back from the output just
