@@ -57,6 +57,15 @@ static_assert(inline_length < 8, "an inline length fits its three bits");
 static_assert(unknown_position == (std::uint64_t{128} << 30) - 1,
               "positions are known for the first 128 GiB of output");
 
+// A code's word in its table.
+template <class Byte> Byte* occurrence_in(Byte* records, std::uint32_t code) {
+    return records + std::size_t{code} * occurrence_size;
+}
+
+template <class Byte> Byte* link_in(Byte* links, std::uint32_t code) {
+    return links + std::size_t{code} * link_size;
+}
+
 inline std::uint64_t load_occurrence(const std::uint8_t* record) {
     std::uint64_t word;
     std::memcpy(&word, record, sizeof word);

@@ -157,13 +157,9 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         if (ends) --count;
         ready_batch(tables, batch, count);
         // Expand it.
-        for (std::size_t i = 0; i < count; ++i) {
-            i = expand_common(e, d, batch, i, count);
-            if (i == count) break;
-            prefetch_later(e, batch, i);
-            Placement placed = expand_code<false>(e, d, batch[i]);
-            if (placed != Placement::placed) return finish(e, reader, status_of(placed));
-        }
+        std::size_t i = 0;
+        const Placement placed = expand_codes<false>(e, d, batch, i, count);
+        if (placed != Placement::placed) return finish(e, reader, status_of(placed));
         if (ends || failed) return finish(e, reader, CodecStatus::ok); // failed: reports the read
     }
 }

@@ -44,19 +44,19 @@ struct ExpanderTables {
 };
 
 inline std::uint8_t* record_of(ExpanderTables& tables, std::uint32_t code) {
-    return &tables.records[std::size_t{code} * occurrence_size];
+    return occurrence_in(tables.records.data(), code);
 }
 
 inline const std::uint8_t* record_of(const ExpanderTables& tables, std::uint32_t code) {
-    return &tables.records[std::size_t{code} * occurrence_size];
+    return occurrence_in(tables.records.data(), code);
 }
 
 inline std::uint8_t* link_of(ExpanderTables& tables, std::uint32_t code) {
-    return &tables.links[std::size_t{code} * link_size];
+    return link_in(tables.links.data(), code);
 }
 
 inline const std::uint8_t* link_of(const ExpanderTables& tables, std::uint32_t code) {
-    return &tables.links[std::size_t{code} * link_size];
+    return link_in(tables.links.data(), code);
 }
 
 TARNWEL_PREFETCH_HELPER void prefetch_record(const ExpanderTables& tables, std::uint32_t code) {

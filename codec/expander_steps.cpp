@@ -128,14 +128,7 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
         const bool ends = s.batch[s.batch_count - 1] == d.end;
         const std::size_t count = s.batch_count - (ends ? 1 : 0);
         std::size_t i = s.batch_next;
-        Placement placed = Placement::placed;
-        for (; i < count; ++i) {
-            i = expand_common(e, d, s.batch, i, count);
-            if (i == count) break;
-            prefetch_later(e, s.batch, i);
-            placed = expand_code<true>(e, d, s.batch[i]);
-            if (placed != Placement::placed) break;
-        }
+        const Placement placed = expand_codes<true>(e, d, s.batch, i, count);
         if (ends && i == count) s.phase = StepPhase::ended;
         s.batch_next = i;
         if (placed == Placement::lap_full) break;

@@ -192,8 +192,7 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
     std::uint32_t previous = d.previous;
     std::uint64_t previous_at = d.previous_at;
     std::uint32_t previous_length = d.previous_length;
-    std::uint64_t previous_word =
-        load_occurrence(records + std::size_t{previous} * occurrence_size);
+    std::uint64_t previous_word = load_occurrence(occurrence_in(records, previous));
     // Codes below it may be read: free_code, or the first waiting entry,
     // which stays put while free_code moves on.
     std::uint32_t readable = std::min(free_code, first_waiting);
@@ -203,13 +202,11 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         // Ask for a later code's record. Asking for its string's line in
         // the window as well (prefetch_later) costs this loop more than it
         // saves: the load of the record it needs waits for a miss.
-        const std::uint8_t* ahead =
-            records + std::size_t{batch[i + record_ahead]} * occurrence_size;
-        __builtin_prefetch(ahead);
+        __builtin_prefetch(occurrence_in(records, batch[i + record_ahead]));
         // Place the string.
         const std::uint32_t code = batch[i];
         if (code >= readable) break;
-        std::uint8_t* const record = records + std::size_t{code} * occurrence_size;
+        std::uint8_t* const record = occurrence_in(records, code);
         const std::uint64_t word = load_occurrence(record);
         const std::uint32_t length = record_length(word);
         if (used + length > capacity) break;
@@ -221,6 +218,10 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
             std::memcpy(target, &string, sizeof string);
             first = static_cast<std::uint8_t>(string);
         } else {
+            // Where place_seen_string would copy it from without waiting:
+            // spot_in_this_lap's and spot_in_previous_lap's rules, written
+            // out on the fields in locals with the lap's tests shared
+            // (through those helpers the loop ran longer: performance.md).
             const std::uint64_t seen_at = record_position(word);
             if (seen_at == unknown_position) break;
             std::size_t spot;
@@ -240,12 +241,12 @@ inline std::size_t expand_common(Expansion& e, Decoder& d, const std::uint32_t* 
         used += length;
         // Define the next code: the previous string and this one's first byte.
         if (free_code <= last_assignable) {
-            std::uint8_t* const entry = records + std::size_t{free_code} * occurrence_size;
+            std::uint8_t* const entry = occurrence_in(records, free_code);
             if (previous_length < inline_length) {
                 store_occurrence(entry, extend_inline(previous_word, previous_length, first));
             } else {
                 store_occurrence(entry, new_occurrence(previous_at, previous_length + 1, first));
-                store_link(links + std::size_t{free_code} * link_size, new_link(previous, first));
+                store_link(link_in(links, free_code), new_link(previous, first));
             }
             ++free_code;
             readable += readable_grows;
@@ -314,6 +315,22 @@ template <bool steps> inline Placement expand_code(Expansion& e, Decoder& d, std
     d.previous_at = at;
     d.previous_length = length;
     return Placement::placed;
+}
+
+// Expands the codes of a padded batch from index i up to count, each by the
+// common path while it takes them, else by expand_code. Stops at the first
+// code that does not end placed and gives its placement, with i left at
+// it; gives placed, with i at count, once all are.
+template <bool steps>
+inline Placement expand_codes(Expansion& e, Decoder& d, const std::uint32_t* batch, std::size_t& i,
+                              std::size_t count) {
+    for (;; ++i) {
+        i = expand_common(e, d, batch, i, count);
+        if (i == count) return Placement::placed;
+        prefetch_later(e, batch, i);
+        const Placement placed = expand_code<steps>(e, d, batch[i]);
+        if (placed != Placement::placed) return placed;
+    }
 }
 
 } // namespace tarnwel
