@@ -32,12 +32,7 @@ while [ $# -gt 0 ]; do
 done
 work=${work:-$(mktemp -d /tmp/tarnwel-busy-XXXXXX)}
 mkdir -p "$work"
-if [ ! -x "$root/build/tarnwel" ]; then
-    cmake -S "$root" -B "$root/build" >/dev/null
-    cmake --build "$root/build" -j2 --target tarnwel >/dev/null
-fi
-cp "$root/build/tarnwel" "$work/tarnwel"
-[ -z "$baseline" ] || cp "$baseline" "$work/baseline"
+copy_builds "$root" "$work" "$baseline"
 cd "$work" # the command writes bits.txt where it runs
 
 # Runs two commands in turn, runs times each, and prints the median seconds

@@ -44,12 +44,7 @@ missing=()
 command -v compress >/dev/null || missing+=(ncompress)
 command -v hyperfine >/dev/null || missing+=(hyperfine)
 install_missing "${missing[@]}"
-if [ ! -x "$root/build/tarnwel" ]; then
-    cmake -S "$root" -B "$root/build" >/dev/null
-    cmake --build "$root/build" -j2 --target tarnwel >/dev/null
-fi
-cp "$root/build/tarnwel" "$work/tarnwel"
-[ -z "$baseline" ] || cp "$baseline" "$work/baseline"
+copy_builds "$root" "$work" "$baseline"
 baseline_rows=""
 cd "$work"
 

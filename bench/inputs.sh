@@ -8,6 +8,19 @@ install_missing() { # package...
         { apt-get update >/dev/null && apt-get install -y "$@" >/dev/null; }
 }
 
+# Copies the build's tarnwel (built first, where there is none yet) into a
+# work folder as "tarnwel", and a baseline build, when one is named, as
+# "baseline".
+copy_builds() { # root, work, [baseline]
+    local root=$1 work=$2 baseline=${3:-}
+    if [ ! -x "$root/build/tarnwel" ]; then
+        cmake -S "$root" -B "$root/build" >/dev/null
+        cmake --build "$root/build" -j2 --target tarnwel >/dev/null
+    fi
+    cp "$root/build/tarnwel" "$work/tarnwel"
+    [ -z "$baseline" ] || cp "$baseline" "$work/baseline"
+}
+
 # An input of one kind, cut to size; a kind that runs short is repeated.
 # Kinds: text (manual pages), headers, binaries, random, zeros.
 make_input() { # kind, bytes, file

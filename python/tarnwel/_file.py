@@ -246,30 +246,26 @@ class TarnwelFile(io.BufferedIOBase):
         if self._mode != "rb":
             raise io.UnsupportedOperation("File not open for reading")
 
-    def read(self, size=-1):
+    def _reading(self, call):
+        """Runs call on the expanded bytes' buffer, once reading is allowed."""
         with self._lock:
             self._check_reading()
-            return self._buffer.read(size)
+            return call(self._buffer)
+
+    def read(self, size=-1):
+        return self._reading(lambda buffer: buffer.read(size))
 
     def read1(self, size=-1):
-        with self._lock:
-            self._check_reading()
-            return self._buffer.read1(size)
+        return self._reading(lambda buffer: buffer.read1(size))
 
     def readinto(self, b):
-        with self._lock:
-            self._check_reading()
-            return self._buffer.readinto(b)
+        return self._reading(lambda buffer: buffer.readinto(b))
 
     def peek(self, size=0):
-        with self._lock:
-            self._check_reading()
-            return self._buffer.peek(size)
+        return self._reading(lambda buffer: buffer.peek(size))
 
     def readline(self, size=-1):
-        with self._lock:
-            self._check_reading()
-            return self._buffer.readline(size)
+        return self._reading(lambda buffer: buffer.readline(size))
 
     def write(self, data):
         """Compresses data (any bytes-like object); returns its length."""
