@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 #include "codec/chunked_sink.h"
 #include "codec/memory_streams.h"
@@ -50,6 +51,19 @@ Stepped step_through(tarnwel_compressor* compressor, const Bytes& input, std::si
     return result;
 }
 
+// Steps compressor (which it frees) through input in those pieces, and
+// checks that the stream is expected and the width is width.
+void expect_stepped(tarnwel_compressor* compressor, const Bytes& input, std::size_t in_piece,
+                    std::size_t out_piece, const Bytes& expected, int width,
+                    const std::string& what) {
+    Stepped got = step_through(compressor, input, in_piece, out_piece);
+    tarnwel_compressor_free(compressor);
+    ASSERT_EQ(got.status, TARNWEL_OK) << what;
+    ASSERT_EQ(got.stream, expected) << what << ", " << input.size() << " bytes in pieces of "
+                                    << in_piece << " and " << out_piece;
+    EXPECT_EQ(got.width, width) << what;
+}
+
 Bytes compress_at(const Bytes& input, int width) {
     SpanSource source(input.data(), input.size());
     VectorSink sink;
@@ -81,13 +95,8 @@ TEST(CompressorSteps, AtEveryGivenWidthAnyPiecesGiveTheStreamAtThatWidth) {
                     tarnwel_compressor* compressor = nullptr;
                     ASSERT_EQ(tarnwel_compressor_create_width(width, &compressor), TARNWEL_OK);
                     EXPECT_EQ(tarnwel_compressor_width(compressor), width);
-                    Stepped got = step_through(compressor, input, in_piece, out_piece);
-                    tarnwel_compressor_free(compressor);
-                    ASSERT_EQ(got.status, TARNWEL_OK);
-                    ASSERT_EQ(got.stream, expected)
-                        << "width " << width << ", " << input.size() << " bytes in pieces of "
-                        << in_piece << " and " << out_piece;
-                    EXPECT_EQ(got.width, width);
+                    expect_stepped(compressor, input, in_piece, out_piece, expected, width,
+                                   "width " + std::to_string(width));
                 }
         }
     }
@@ -108,13 +117,8 @@ TEST(CompressorSteps, WithTheSearchAnyPiecesGiveTheOneShotStreamAndWidth) {
                 for (std::size_t out_piece : piece_sizes) {
                     tarnwel_compressor* compressor = nullptr;
                     ASSERT_EQ(tarnwel_compressor_create(cap, &compressor), TARNWEL_OK);
-                    Stepped got = step_through(compressor, input, in_piece, out_piece);
-                    tarnwel_compressor_free(compressor);
-                    ASSERT_EQ(got.status, TARNWEL_OK);
-                    ASSERT_EQ(got.stream, expected)
-                        << "cap " << cap << ", " << input.size() << " bytes in pieces of "
-                        << in_piece << " and " << out_piece;
-                    EXPECT_EQ(got.width, width);
+                    expect_stepped(compressor, input, in_piece, out_piece, expected, width,
+                                   "cap " + std::to_string(cap));
                 }
         }
 }
