@@ -5,11 +5,11 @@
 // only once complete: until then the old file keeps its content under
 // every name it has, and a failed or interrupted run removes only the new
 // file. Where no new file can take its place (a folder this run may not
-// write, another user's file in a folder with the sticky bit) but the file
-// itself may be written, it is written in place, and a run that fails
-// empties it. Anything else (a pipe, a FIFO, a device) is written where it
-// is. A run refuses an output it can neither replace nor write before it
-// reads any input.
+// write, another user's file in a folder with the sticky bit, an
+// append-only folder) but the file itself may be written, it is written in
+// place, and a run that fails empties it. Anything else (a pipe, a FIFO,
+// a device) is written where it is. A run refuses an output it can neither
+// replace nor write before it reads any input.
 //
 // A compressing run writes its stream into a regular output as it goes
 // (the codec goes back for the front of the stream at the end). An output

@@ -6,8 +6,9 @@
 // says how the output is written; a corrupt stream counts as complete:
 // what was expanded before the fault is kept). The width file is replaced
 // only once the stream is complete and in place, so a failed run leaves
-// the previous one. Once both are in place the run is done: a signal that
-// arrives while they are put there no longer ends it.
+// the previous one. Until both are in place a signal ends the run (the
+// hint's scan of a corrupt stream comes before); once they are, the run is
+// done: a signal that arrives while they are put there no longer ends it.
 #include "driver/run.h"
 
 #include <bit>
@@ -40,6 +41,12 @@ constexpr int exit_ok = 0;
 constexpr int exit_usage = 1;
 constexpr int exit_failure = 2;
 constexpr int exit_corrupt_stream = -3;
+
+// The hint's scan reads the whole input once more: past this size it is
+// skipped, since the hint is a courtesy and the wait would not be.
+constexpr std::uint64_t largest_input_scanned = std::uint64_t{256} << 20;
+
+void (*hint_scan_hook)() = nullptr;
 
 using Clock = std::chrono::steady_clock;
 
@@ -230,9 +237,11 @@ int compress_mode(RunState& state) {
 
 // The one width at which the input reads whole, or 0: when it reads at
 // none or at several, or is not a regular file, which cannot be read a
-// second time. The input is read from its start and left there.
+// second time, or is larger than largest_input_scanned. The input is read
+// from its start and left there. The run's signals still end it meanwhile.
 int only_fitting_width(const RunState& state) {
-    if (!state.input_size) return 0;
+    if (!state.input_size || *state.input_size > largest_input_scanned) return 0;
+    if (hint_scan_hook != nullptr) hint_scan_hook();
     unsigned widths = 0;
     {
         FileSource input(state.input);
@@ -244,11 +253,15 @@ int only_fitting_width(const RunState& state) {
 }
 
 // After an expanding run's failure: a hint at the width to use, when it is
-// not the one this run used (0: none). Only a hint: the run's status and
-// messages stay as they are.
-void suggest_other_width(const RunState& state, int used) {
+// not the one this run used (0: none), found by other_width. Only a hint:
+// the run's status and messages stay as they are.
+int other_width(const RunState& state, int used) {
     int width = only_fitting_width(state);
-    if (width != 0 && width != used) suggest_width(width_file_name, width);
+    return width != used ? width : 0;
+}
+
+void suggest_other_width(int width) {
+    if (width != 0) suggest_width(width_file_name, width);
 }
 
 // Everything an expanding run needs before its output is opened: a run that
@@ -257,12 +270,12 @@ bool prepare_expanding(RunState& state) {
     WidthFileResult width = read_width_file(width_file_name, state.width);
     if (width.status == WidthFileStatus::unreadable) {
         report_file_error(cannot_read_width_file, width_file_name, width.error_number);
-        suggest_other_width(state, 0);
+        suggest_other_width(other_width(state, 0));
         return false;
     }
     if (width.status == WidthFileStatus::out_of_range) {
         report_no_width(width_file_name);
-        suggest_other_width(state, 0);
+        suggest_other_width(other_width(state, 0));
         return false;
     }
     tarnwel_status made = tarnwel_expander_create(state.width, &state.expander);
@@ -292,11 +305,13 @@ int decompress_mode(RunState& state) {
     // The output keeps what was expanded before a corrupt code, so it is
     // finished (and checked) before the verdict.
     if (!finish_output(state)) return exit_failure;
+    // Scanned while a signal still ends the run, and said after the verdict.
+    int hint = result.status == TARNWEL_CORRUPT_STREAM ? other_width(state, state.width) : 0;
     if ((result.status == TARNWEL_OK || result.status == TARNWEL_CORRUPT_STREAM) &&
         !put_files_in_place(state, false))
         return exit_failure;
     int exit_status = report_codec_failure(state, result, state.width);
-    if (result.status == TARNWEL_CORRUPT_STREAM) suggest_other_width(state, state.width);
+    suggest_other_width(hint);
     return exit_status;
 }
 
@@ -372,6 +387,10 @@ bool room_to_start() {
 }
 
 } // namespace
+
+void set_hint_scan_hook(void (*hook)()) {
+    hint_scan_hook = hook;
+}
 
 int run(int argc, char** argv) {
     // Before any file is opened, so that none takes the place of a closed

@@ -11,13 +11,25 @@
 // short one.
 //
 // Where a new file cannot take the old one's place (a folder this run may
-// not write, another user's file in a folder with the sticky bit) but the
-// file itself may be written, the caller may have it written in place: its
-// old content is then lost from the moment it is opened.
+// not write, another user's file in a folder with the sticky bit, an
+// append-only folder) but the file itself may be written, the caller may
+// have it written in place: its old content is then lost from the moment
+// it is opened.
+//
+// The new file is its maker's alone (mode 0600) while it is written, so
+// that nobody else can open it and read what it holds once complete. What
+// it gets beyond its content (owner, extended attributes, access control
+// list, mode) is read once, at the start, from a descriptor checked to be
+// the file replaced, and given through the new file's own descriptor: a
+// path swapped meanwhile for a link to another file changes nothing. On
+// Windows the new file takes its folder's inherited access rules, as any
+// new file there does, and nothing is carried over.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tarnwel {
 
@@ -30,10 +42,14 @@ struct Replacement {
     std::string temporary;
     int folder = -1;         // POSIX: target's folder, held open; -1 elsewhere
     std::string target_name; // target's last name, within folder
-    // The old file's owner and mode, carried over to the new one.
+    // What the new version gets once complete (POSIX): the old file's mode,
+    // owner and extended attributes (its access control list among them),
+    // as they were at the start; where there was no old file, the mode any
+    // new file made there would get.
     unsigned mode = 0;
     long long owner = -1;
     long long group = -1;
+    std::vector<std::pair<std::string, std::string>> extended; // name, value
 };
 
 // Opens the new version of path for binary writing: a new file beside the
@@ -42,16 +58,22 @@ struct Replacement {
 // folder, not_a_regular_file for anything else that is not a regular file
 // (a FIFO, a device, a link the system resolves by magic such as /dev/fd/N:
 // those are the caller's to write in place), EACCES for a file this run may
-// not write, ENOENT for an empty path, or the errno of a failed step.
+// not write, EPERM where no new file can take its place and it may not be
+// written in place (an append-only file, or, in an append-only folder, a
+// file not there yet), EAGAIN where the file the path led to was replaced
+// while the run looked at it, ENOENT for an empty path, or the errno of a
+// failed step. Nothing is left behind where it fails.
 int open_new_version(const char* path, bool in_place_allowed, Replacement& replacement,
                      std::FILE*& file);
 
-// Gives the new version, after its last write, what the old file had
-// beyond its content and the owner and group (given where this run may
-// set them when the file was made): the extended attributes (access
-// control lists among them) where it may set them, and the mode bits,
-// set-user-ID included, last, since a write or a change of owner clears
-// those. Best effort: what cannot be kept is not.
+// Gives the new version, after its last write, through its descriptor,
+// what the old file had beyond its content when the run started: the owner
+// and group where this run may set them, the extended attributes where it
+// may set them, the old access control list entry for entry (or none,
+// where the old file had none, whatever the folder's default list gave the
+// new file), and the mode bits, set-user-ID included, last, since a write
+// or a change of owner clears those. A new version of no old file gets the
+// mode any new file there would. Best effort: what cannot be kept is not.
 void carry_over_attributes(const Replacement& replacement, std::FILE* file);
 
 // Puts the new version in the old one's place. 0, or the errno.
@@ -62,5 +84,9 @@ void discard_new_version(Replacement& replacement);
 
 // For tests: called just before a new version takes the old one's place.
 void set_commit_hook(void (*hook)());
+
+// For tests: called once a new version's content is complete, before it
+// gets its attributes.
+void set_carry_over_hook(void (*hook)());
 
 } // namespace tarnwel

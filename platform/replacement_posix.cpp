@@ -4,10 +4,9 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 
+#include "platform/attributes_posix.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/paths_posix.h"
@@ -17,6 +16,7 @@ namespace tarnwel {
 namespace {
 
 void (*commit_hook)() = nullptr;
+void (*carry_over_hook)() = nullptr;
 
 // Follows the links from path to the file they lead to, existing or not.
 // Empty where the chain has no end or goes through a link the system
@@ -48,24 +48,38 @@ int open_folder(const std::string& folder) {
     return open(folder.empty() ? "." : folder.c_str(), flags);
 }
 
-// Whether a new file renamed over target would be refused although the
-// folder may be written: another user's file in a folder with the sticky
-// bit, or a file marked append-only or immutable.
+// Whether name in folder (the folder itself for "") is marked append-only
+// or immutable. An append-only folder takes new files but lets none of its
+// names go: the new file could neither be renamed over the old one nor
+// removed, by anyone but root.
+bool marked_fixed(int folder, const char* name) {
+#ifdef STATX_ATTR_APPEND
+    struct statx flags {};
+    if (statx(folder, name, *name == '\0' ? AT_EMPTY_PATH : 0, STATX_BASIC_STATS, &flags) != 0)
+        return false;
+    constexpr auto fixed = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    return (flags.stx_attributes & flags.stx_attributes_mask & fixed) != 0;
+#else
+    (void)folder;
+    (void)name;
+    return false;
+#endif
+}
+
+// Whether a new file renamed over target (or, where target does not exist,
+// to its name) would be refused although the folder may be written: an
+// append-only folder, another user's file in a folder with the sticky bit,
+// or a file marked append-only or immutable. Found before anything is
+// made, so that nothing is left behind that cannot be removed.
 bool rename_refused(const Replacement& replacement, const struct stat& target) {
+    if (marked_fixed(replacement.folder, "")) return true;
+    if (!replacement.exists) return false;
     struct stat folder {};
     if (fstat(replacement.folder, &folder) != 0) return false;
     uid_t me = geteuid();
     if ((folder.st_mode & S_ISVTX) != 0 && me != 0 && target.st_uid != me && folder.st_uid != me)
         return true;
-#ifdef STATX_ATTR_APPEND
-    struct statx flags {};
-    if (statx(replacement.folder, replacement.target_name.c_str(), 0, STATX_BASIC_STATS, &flags) ==
-        0) {
-        constexpr auto fixed = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
-        if ((flags.stx_attributes & flags.stx_attributes_mask & fixed) != 0) return true;
-    }
-#endif
-    return false;
+    return marked_fixed(replacement.folder, replacement.target_name.c_str());
 }
 
 // Creates the new file beside the target under a name of bounded length.
@@ -74,9 +88,10 @@ int create_temporary(Replacement& replacement, int& descriptor) {
         std::string name =
             "tarnwel." + std::to_string(process_id()) + "." + std::to_string(attempt) + ".tmp";
         errno = 0;
-        // Mode 0666 less the umask: the file gets the permissions any new file would.
+        // Its maker's alone until complete: another user who opened it
+        // meanwhile would keep a descriptor that reads the whole new content.
         descriptor =
-            openat(replacement.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            openat(replacement.folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (descriptor >= 0) {
             replacement.temporary = name;
             return 0;
@@ -88,13 +103,53 @@ int create_temporary(Replacement& replacement, int& descriptor) {
 
 // Truncates the target where it is; no O_CREAT, so that a folder that
 // refuses new files (or another user's file in a sticky folder) is no bar.
-int open_in_place(Replacement& replacement, int& descriptor) {
+// Only once it is checked to be the file the path led to (named): EAGAIN
+// where it is not.
+int open_in_place(Replacement& replacement, const struct stat& named, int& descriptor) {
     errno = 0;
-    descriptor =
-        openat(replacement.folder, replacement.target_name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    descriptor = openat(replacement.folder, replacement.target_name.c_str(),
+                        O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return last_error_or();
+    struct stat opened {};
+    int error = 0;
+    if (fstat(descriptor, &opened) != 0)
+        error = last_error_or();
+    else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+        error = EAGAIN;
+    else if (ftruncate(descriptor, 0) != 0)
+        error = last_error_or();
+    if (error != 0) {
+        close(descriptor);
+        descriptor = -1;
+        return error;
+    }
     replacement.in_place = true;
     return 0;
+}
+
+// Opens the old file at the start, to read what the new one gets from the
+// file itself rather than from a path that may lead elsewhere by the end:
+// for reading where this run may, else only to name it. 0, or EAGAIN where
+// it is no longer the file the path led to (named), or the errno.
+int read_old_file(Replacement& replacement, const struct stat& named) {
+    const char* name = replacement.target_name.c_str();
+    constexpr int flags = O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    errno = 0;
+    int descriptor = openat(replacement.folder, name, O_RDONLY | O_NONBLOCK | flags);
+#ifdef O_PATH
+    if (descriptor < 0) descriptor = openat(replacement.folder, name, O_PATH | flags);
+#endif
+    if (descriptor < 0) return last_error_or();
+    struct stat opened {};
+    int error = 0;
+    if (fstat(descriptor, &opened) != 0)
+        error = last_error_or();
+    else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+        error = EAGAIN;
+    else
+        read_old_attributes(descriptor, replacement);
+    close(descriptor);
+    return error;
 }
 
 // Looks at path and fills in where its new version goes. 0, or the error.
@@ -115,42 +170,10 @@ int look_at_target(const char* path, Replacement& replacement, struct stat& name
     if (replacement.exists) {
         if (faccessat(replacement.folder, replacement.target_name.c_str(), W_OK, AT_EACCESS) != 0)
             return last_error_or(EACCES);
-        replacement.mode = named.st_mode & 07777;
-        replacement.owner = named.st_uid;
-        replacement.group = named.st_gid;
+        return read_old_file(replacement, named);
     }
+    replacement.mode = mode_of_a_new_file(replacement.folder);
     return 0;
-}
-
-void give_old_owner(const Replacement& replacement, int descriptor) {
-    if (fchown(descriptor, static_cast<uid_t>(replacement.owner),
-               static_cast<gid_t>(replacement.group)) != 0) {
-        // Only the superuser may give a file away; the group alone may do.
-        [[maybe_unused]] int ignored =
-            fchown(descriptor, static_cast<uid_t>(-1), static_cast<gid_t>(replacement.group));
-    }
-}
-
-// Gives the new file the old one's owner and permission bits while it is
-// written, so that it is never open to more readers than the old one was.
-void protect_while_written(const Replacement& replacement, int descriptor) {
-    if (!replacement.exists) return;
-    give_old_owner(replacement, descriptor);
-    fchmod(descriptor, replacement.mode & 0777);
-}
-
-void copy_extended_attributes(const Replacement& replacement, int descriptor) {
-    std::vector<char> names(1 << 16);
-    ssize_t length = listxattr(replacement.target.c_str(), names.data(), names.size());
-    std::vector<char> value(1 << 16);
-    for (ssize_t at = 0; at < length;) {
-        const char* name = names.data() + at;
-        at += static_cast<ssize_t>(std::char_traits<char>::length(name)) + 1;
-        ssize_t size = getxattr(replacement.target.c_str(), name, value.data(), value.size());
-        // One that this run may not set (another's security label, a trusted
-        // attribute without privilege) is left behind.
-        if (size >= 0) fsetxattr(descriptor, name, value.data(), static_cast<size_t>(size), 0);
-    }
 }
 
 } // namespace
@@ -162,12 +185,10 @@ int open_new_version(const char* path, bool in_place_allowed, Replacement& repla
     int error = look_at_target(path, replacement, named);
     if (error != 0) return error;
     int descriptor = -1;
-    bool may_rename = !replacement.exists || !rename_refused(replacement, named);
-    error = may_rename ? create_temporary(replacement, descriptor) : EPERM;
+    error = rename_refused(replacement, named) ? EPERM : create_temporary(replacement, descriptor);
     if (error != 0 && replacement.exists && in_place_allowed)
-        error = open_in_place(replacement, descriptor);
+        error = open_in_place(replacement, named, descriptor);
     if (error != 0) return error;
-    if (!replacement.in_place) protect_while_written(replacement, descriptor);
     file = fdopen(descriptor, "wb");
     if (file == nullptr) {
         error = last_error_or();
@@ -177,11 +198,14 @@ int open_new_version(const char* path, bool in_place_allowed, Replacement& repla
 }
 
 void carry_over_attributes(const Replacement& replacement, std::FILE* file) {
-    if (!replacement.exists || file == nullptr) return;
-    int descriptor = fileno(file);
-    // The owner was given when the file was made, and writing keeps it.
-    if (!replacement.in_place) copy_extended_attributes(replacement, descriptor);
-    fchmod(descriptor, replacement.mode);
+    if (file == nullptr) return;
+    if (carry_over_hook != nullptr) carry_over_hook();
+    // A file written in place keeps what it has, but for the set-user-ID
+    // and set-group-ID bits a write clears.
+    if (replacement.in_place)
+        fchmod(fileno(file), replacement.mode);
+    else
+        give_attributes(replacement, fileno(file));
 }
 
 int commit_new_version(Replacement& replacement) {
@@ -205,6 +229,10 @@ void discard_new_version(Replacement& replacement) {
 
 void set_commit_hook(void (*hook)()) {
     commit_hook = hook;
+}
+
+void set_carry_over_hook(void (*hook)()) {
+    carry_over_hook = hook;
 }
 
 } // namespace tarnwel

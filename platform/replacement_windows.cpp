@@ -91,4 +91,7 @@ void set_commit_hook(void (*hook)()) {
     commit_hook = hook;
 }
 
+// Nothing is carried over here, so there is no moment to mark.
+void set_carry_over_hook(void (*)()) {}
+
 } // namespace tarnwel

@@ -1,8 +1,9 @@
 // How an output takes the place of the file it names: names and paths at
 // the system's limits, folders and files the user may or may not write,
-// what the old file had beyond its content, and a signal while the files
-// are put in place. Where the suite runs as root, the cases that are about
-// a user's rights run the program as another user.
+// what the old file had beyond its content, who may open the new file while
+// it is written, and a signal while the files are put in place. Where the
+// suite runs as root, the cases that are about a user's rights run the
+// program, or an attempt to open its files, as another user.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <iostream>
 #include <string>
 #include <sys/stat.h>
@@ -60,6 +62,41 @@ struct OpenFolder {
 
 std::string single_line(const std::string& what, const std::string& path, int error) {
     return "tarnwel: " + what + " " + path + ": " + std::strerror(error) + "\n";
+}
+
+// Whether the unprivileged user can open path for reading, tried from a
+// child process that becomes them (only root can; false otherwise).
+bool other_user_can_open(const fs::path& path) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(other_user) != 0 || setuid(other_user) != 0)
+            _exit(2);
+        _exit(open(path.c_str(), O_RDONLY) >= 0 ? 1 : 0);
+    }
+    int raw = 0;
+    return child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw) && WEXITSTATUS(raw) == 1;
+}
+
+// Runs the command in folder in a child process of this test (so that hooks
+// can be set in it first, by setup), with its standard output dropped; the
+// child's wait status. The child's exit status is verdict(the run's status).
+int run_in_child(
+    const fs::path& folder, std::vector<std::string> args, void (*setup)(),
+    int (*verdict)(int) = [](int status) { return status; }) {
+    pid_t child = fork();
+    if (child == 0) {
+        setup();
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        if (chdir(folder.c_str()) != 0) _exit(99);
+        std::vector<char*> argv{args[0].data()};
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        _exit(verdict(run(static_cast<int>(args.size()) + 1, argv.data())));
+    }
+    int raw = 0;
+    if (child < 0 || waitpid(child, &raw, 0) != child) ADD_FAILURE() << "no child";
+    return raw;
 }
 
 // Runs a shell command in folder; true when it succeeds.
@@ -115,8 +152,9 @@ TEST(OutputRights, WhatTheUserMayWriteIsWrittenAndTheRestRefusedAtOnce) {
         const char* name;
         fs::perms folder;
         fs::perms file;
-        bool append_only;
-        int refusal; // 0 where the run succeeds
+        const char* append_only; // the folder's or the file's name, or nullptr
+        int refusal;             // 0 where the run succeeds
+        bool file_exists = true;
     };
     const auto rwx = fs::perms::all;
     const auto r_x = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
@@ -125,10 +163,14 @@ TEST(OutputRights, WhatTheUserMayWriteIsWrittenAndTheRestRefusedAtOnce) {
                     fs::perms::group_write | fs::perms::others_read | fs::perms::others_write;
     const auto r = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     const Case cases[] = {
-        {"folder closed, file open", r_x, rw, false, 0},
-        {"another user's file in a sticky folder", rwx | fs::perms::sticky_bit, rw, false, 0},
-        {"folder and file closed", r_x, r, false, EACCES},
-        {"append-only file", rwx, rw, true, EPERM},
+        {"folder closed, file open", r_x, rw, nullptr, 0},
+        {"another user's file in a sticky folder", rwx | fs::perms::sticky_bit, rw, nullptr, 0},
+        {"folder and file closed", r_x, r, nullptr, EACCES},
+        {"append-only file", rwx, rw, "place/out", EPERM},
+        // Its names cannot go: a new file could neither replace the old one
+        // nor be removed.
+        {"append-only folder, file open", rwx, rw, "place", 0},
+        {"append-only folder, no file yet", rwx, rw, "place", EPERM, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,18 +182,19 @@ TEST(OutputRights, WhatTheUserMayWriteIsWrittenAndTheRestRefusedAtOnce) {
         OpenFolder folder;
         fs::path place = folder.path / "place";
         fs::create_directory(place);
-        write_file(place / "out", bytes_of("old"));
-        fs::permissions(place / "out", c.file);
-        if (c.append_only &&
-            std::system(
-                ("chattr +a '" + (place / "out").string() + "'" + " 2>/dev/null").c_str()) != 0) {
-            std::cout << "skipped: the file system has no append-only files\n";
+        if (c.file_exists) {
+            write_file(place / "out", bytes_of("old"));
+            fs::permissions(place / "out", c.file);
+        }
+        fs::permissions(place, c.folder); // a folder marked append-only keeps its mode
+        std::string marked = c.append_only ? (folder.path / c.append_only).string() : "";
+        if (c.append_only && std::system(("chattr +a '" + marked + "' 2>/dev/null").c_str()) != 0) {
+            std::cout << "skipped: the file system has no append-only files (" << c.name << ")\n";
             continue;
         }
-        fs::permissions(place, c.folder);
         RunOutcome outcome =
             run_tarnwel(folder.path, {"c", "in", "place/out"}, "", unprivileged_program());
-        if (c.append_only) std::system(("chattr -a '" + (place / "out").string() + "'").c_str());
+        if (c.append_only) std::system(("chattr -a '" + marked + "'").c_str());
         fs::permissions(place, rwx);
         if (c.refusal == 0) {
             EXPECT_EQ(outcome.status, 0) << outcome.output;
@@ -159,9 +202,12 @@ TEST(OutputRights, WhatTheUserMayWriteIsWrittenAndTheRestRefusedAtOnce) {
         } else {
             EXPECT_EQ(outcome.status, 2);
             EXPECT_EQ(outcome.output, single_line("cannot create output", "place/out", c.refusal));
-            EXPECT_EQ(read_file(place / "out"), bytes_of("old"));
+            if (c.file_exists) {
+                EXPECT_EQ(read_file(place / "out"), bytes_of("old"));
+            }
         }
-        EXPECT_EQ(names_in(place), std::vector<std::string>{"out"});
+        EXPECT_EQ(names_in(place),
+                  c.file_exists ? std::vector<std::string>{"out"} : std::vector<std::string>{});
     }
 }
 
@@ -254,6 +300,156 @@ TEST(OutputRights, ReplacingAFileKeepsItsModeExtendedAttributesAndAccessList) {
     if (unsupported != 0)
         GTEST_SKIP() << "the file system lacks extended attributes or access lists ("
                      << std::strerror(unsupported) << "): only the mode was checked";
+}
+
+// A folder's default access control list gives a file made there entries
+// of its own. A replaced file keeps its own list, entry for entry, or none
+// where it had none, whatever the folder's default; a file that did not
+// exist gets what any new file there gets.
+TEST(OutputRights, AReplacedFileKeepsItsOwnAccessListNotItsFoldersDefault) {
+    struct Case {
+        const char* name;
+        bool file_exists;
+        bool own_list;
+    };
+    const Case cases[] = {{"an old file without a list", true, false},
+                          {"an old file with a list of its own", true, true},
+                          {"no old file", false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenFolder folder;
+        fs::path place = folder.path / "place";
+        fs::create_directory(place);
+        std::string granting = access_list_granting(other_user);
+        if (setxattr(place.c_str(), "system.posix_acl_default", granting.data(), granting.size(),
+                     0) != 0)
+            GTEST_SKIP() << "the file system lacks access control lists (" << std::strerror(errno)
+                         << ")";
+        fs::path output = place / "out";
+        Attributes wanted;
+        if (c.file_exists) {
+            write_file(output, bytes_of("old"));
+            // Whatever the default gave it, the old file has a list of its own or none.
+            removexattr(output.c_str(), "system.posix_acl_access");
+            std::string own = access_list_granting(other_user - 1);
+            if (c.own_list) {
+                ASSERT_EQ(
+                    setxattr(output.c_str(), "system.posix_acl_access", own.data(), own.size(), 0),
+                    0);
+            }
+            ASSERT_EQ(chmod(output.c_str(), 0640), 0);
+            wanted = attributes_of(output);
+        } else {
+            int made = open((place / "new").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+            ASSERT_GE(made, 0);
+            close(made);
+            wanted = attributes_of(place / "new");
+        }
+        RunOutcome outcome = run_tarnwel(folder.path, {"c", "in", "place/out"});
+        EXPECT_EQ(outcome.status, 0) << outcome.output;
+        Attributes after = attributes_of(output);
+        EXPECT_EQ(after.mode, wanted.mode);
+        EXPECT_EQ(after.extended, wanted.extended);
+    }
+}
+
+// A path swapped while the run works for a link to another user's file
+// gives the new file nothing of that file: what the new file gets was read
+// from the old one at the start, and is given through its own descriptor.
+// The run goes in a child process, which swaps the path as the new file's
+// content is complete.
+TEST(OutputRights, AnOutputSwappedForALinkMidRunTakesNothingFromTheLinkedFile) {
+    if (!running_as_root()) GTEST_SKIP() << "needs root, to run while another user swaps a link";
+    OpenFolder folder;
+    write_file(folder.path / "out", bytes_of("old"));
+    ASSERT_EQ(chmod((folder.path / "out").c_str(), 0640), 0);
+    fs::path theirs = folder.path / "theirs";
+    write_file(theirs, bytes_of("bait"));
+    ASSERT_EQ(chown(theirs.c_str(), other_user, other_user), 0);
+    std::string granting = access_list_granting(other_user);
+    if (setxattr(theirs.c_str(), "system.posix_acl_access", granting.data(), granting.size(), 0) !=
+        0)
+        GTEST_SKIP() << "the file system lacks access control lists (" << std::strerror(errno)
+                     << ")";
+    fs::create_symlink("theirs", folder.path / "link");
+    static std::string link, out;
+    link = (folder.path / "link").string();
+    out = (folder.path / "out").string();
+    int raw = run_in_child(folder.path, {"c", "in", "out"}, [] {
+        set_carry_over_hook([] { std::rename(link.c_str(), out.c_str()); });
+    });
+    ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+    EXPECT_FALSE(fs::is_symlink(folder.path / "out"));
+    EXPECT_TRUE(read_file(folder.path / "out") == folder.stream);
+    Attributes after = attributes_of(folder.path / "out");
+    EXPECT_EQ(after.mode, 0640u);
+    EXPECT_TRUE(after.extended.empty());
+    EXPECT_FALSE(other_user_can_open(folder.path / "out"));
+    EXPECT_EQ(read_file(theirs), bytes_of("bait"));
+}
+
+// The new file is its maker's alone until its content is complete: another
+// user who opened it meanwhile could keep the descriptor and read all of
+// it. The run goes in a child process, which looks at every new file's
+// mode, and where the suite is root tries to open it as the other user, as
+// the first is complete (the width file's; the stream is written by then),
+// before either gets its final mode.
+TEST(OutputRights, AnotherUserCannotOpenTheNewFileWhileItIsWritten) {
+    if (!running_as_root()) std::cout << "not root: the new files' modes alone are checked\n";
+    for (int old_mode : {-1, 0644, 0600}) {
+        SCOPED_TRACE(old_mode);
+        OpenFolder folder;
+        if (old_mode >= 0) {
+            write_file(folder.path / "out", bytes_of("old"));
+            ASSERT_EQ(chmod((folder.path / "out").c_str(), old_mode), 0);
+        }
+        static fs::path watched;
+        static bool tried, opened;
+        watched = folder.path;
+        int raw = run_in_child(
+            folder.path, {"c", "in", "out"},
+            [] {
+                set_carry_over_hook([] {
+                    if (tried) return;
+                    for (const std::string& name : names_in(watched)) {
+                        if (name.rfind("tarnwel.", 0) != 0) continue;
+                        tried = true;
+                        struct stat info {};
+                        stat((watched / name).c_str(), &info);
+                        opened = opened || (info.st_mode & 077) != 0 ||
+                                 (running_as_root() && other_user_can_open(watched / name));
+                    }
+                });
+            },
+            [](int status) { return !tried   ? 90
+                                    : opened ? 91
+                                             : status; });
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), 0) << "90: no new file seen; 91: another user opened one";
+        EXPECT_TRUE(read_file(folder.path / "out") == folder.stream);
+        struct stat info {};
+        ASSERT_EQ(stat((folder.path / "out").c_str(), &info), 0);
+        mode_t mask = umask(0);
+        umask(mask);
+        EXPECT_EQ(info.st_mode & 07777, old_mode >= 0 ? old_mode : 0666 & ~mask);
+    }
+}
+
+// A signal during the scan behind the width hint, after an expansion that
+// ended corrupt, ends the run as one before it does: the output is not
+// left in place. The run goes in a child process, signalled as the scan
+// starts.
+TEST(OutputRights, ASignalDuringTheHintsScanEndsTheRunBeforeTheOutputIsInPlace) {
+    OpenFolder folder;
+    write_file(folder.path / "in.z", folder.stream);
+    write_file(folder.path / "bits.txt", bytes_of("13")); // it is 14: corrupt, then the hint
+    write_file(folder.path / "out", bytes_of("old"));
+    int raw = run_in_child(folder.path, {"d", "in.z", "out"},
+                           [] { set_hint_scan_hook([] { raise(SIGTERM); }); });
+    ASSERT_TRUE(WIFSIGNALED(raw)) << "ended with status " << WEXITSTATUS(raw);
+    EXPECT_EQ(WTERMSIG(raw), SIGTERM);
+    EXPECT_EQ(read_file(folder.path / "out"), bytes_of("old"));
+    EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"bits.txt", "in", "in.z", "out"}));
 }
 
 // The run's files are in place only when both are: a signal that arrives
