@@ -2,7 +2,9 @@
 // significant bit first across byte boundaries, with no header. The last code
 // is the end code (all ones). Only whole bytes are written, so the 0 to 7 bits
 // of the end code that would start a new byte are dropped; the reader puts
-// them back by treating every byte past the end of the file as 0xFF.
+// them back by treating every byte past the end of the file as 0xFF. Any
+// other code that reaches past the end of the file is a stream cut short,
+// which the expanders refuse (stream_ends.h).
 //
 // Both sides keep their pending bits at the top of a 32-bit accumulator. The
 // writer holds at most 7 bits between codes and the reader tops up to more
@@ -112,6 +114,16 @@ inline std::uint32_t get_code(CodeReader& reader) {
     reader.read_buffer <<= reader.width;
     reader.read_count -= reader.width;
     return code;
+}
+
+// Of the first `codes` codes read, the bits that lie past the bytes the
+// source gave, which the reader took as ones: none before the input ends
+// (or fails), and then those of the last code, the earlier ones being
+// whole (stream_ends.h says which codes may lack bits).
+inline std::uint64_t bits_past_input(const CodeReader& reader, std::uint64_t codes) {
+    const std::uint64_t read = codes * static_cast<unsigned>(reader.width);
+    const std::uint64_t given = reader.bytes.consumed * 8;
+    return read > given ? read - given : 0;
 }
 
 // Takes up to count codes into codes, the same ones get_code would give,

@@ -18,6 +18,7 @@
 #include "codec/code_stream.h"
 #include "codec/expansion.h"
 #include "codec/prefault.h"
+#include "codec/stream_ends.h"
 
 namespace tarnwel {
 
@@ -39,16 +40,31 @@ CodecResult finish(Expansion& e, const CodeReader& reader, CodecStatus status) {
 }
 
 // How many of the codes read so far lie wholly in bytes the source gave.
-// Past a failed read the reader goes on with ones, as past the end of a
-// stream; but a stream cut short by a failure did not end there, and a
-// code partly made of those ones is not the stream's (it may well be a
-// valid code, whose string would go to the output as if it were).
 std::uint64_t whole_codes(const CodeReader& reader) {
     return reader.bytes.consumed * 8 / static_cast<unsigned>(reader.width);
 }
 
 bool source_failed(const CodeReader& reader) {
     return reader.bytes.error_number != 0;
+}
+
+// Of count codes just read after codes_read others, how many are the
+// stream's; cut is set when the stream was cut short. Past the end of the
+// input, or a failed read, the reader goes on with ones. A code partly made
+// of them may well be a valid code, whose string would go to the output as
+// if it were the stream's: only the end code lacking no more bits than the
+// writer leaves out is. A failed read is reported as such, not as a cut.
+std::size_t codes_in_stream(const CodeReader& reader, const std::uint32_t* codes,
+                            std::uint64_t codes_read, std::size_t count, bool& cut) {
+    cut = false;
+    const std::uint64_t whole = whole_codes(reader);
+    if (codes_read + count <= whole) return count;
+    const std::size_t kept = whole > codes_read ? static_cast<std::size_t>(whole - codes_read) : 0;
+    if (source_failed(reader)) return kept;
+    const std::uint64_t missing = bits_past_input(reader, codes_read + kept + 1);
+    if (whole_as_written(codes[kept], reader.width, missing)) return kept + 1;
+    cut = true;
+    return kept;
 }
 
 // Why the pull loop stops at a code (it never sees lap_full).
@@ -117,12 +133,12 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     }
     std::size_t window_reached = 0;
 
-    // The first code is a byte or the end code. Once the source has failed,
-    // only the codes read whole are expanded.
+    // The first code is a byte or the end code, if the stream holds it.
     const std::uint32_t first = get_code(reader);
+    bool cut = false;
+    if (codes_in_stream(reader, &first, 0, 1, cut) == 0)
+        return finish(e, reader, cut ? CodecStatus::corrupt_stream : CodecStatus::ok);
     std::uint64_t codes_read = 1;
-    if (source_failed(reader) && whole_codes(reader) < codes_read)
-        return finish(e, reader, CodecStatus::ok);
     switch (place_first_code(e, d, first)) {
     case FirstCode::ended:
         return finish(e, reader, CodecStatus::ok);
@@ -146,11 +162,8 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         std::size_t count = get_codes(reader, batch, code_batch, d.end);
         while (count < code_batch && (count == 0 || batch[count - 1] != d.end))
             batch[count++] = get_code(reader);
+        count = codes_in_stream(reader, batch, codes_read, count, cut);
         const bool failed = source_failed(reader);
-        if (failed) {
-            std::uint64_t whole = whole_codes(reader);
-            count = whole > codes_read ? std::min<std::uint64_t>(count, whole - codes_read) : 0;
-        }
         codes_read += count;
         // A batch ends at the end code: it is looked for once, not at each code.
         const bool ends = count != 0 && batch[count - 1] == d.end;
@@ -160,6 +173,7 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
         std::size_t i = 0;
         const Placement placed = expand_codes<false>(e, d, batch, i, count);
         if (placed != Placement::placed) return finish(e, reader, status_of(placed));
+        if (cut) return finish(e, reader, CodecStatus::corrupt_stream);
         if (ends || failed) return finish(e, reader, CodecStatus::ok); // failed: reports the read
     }
 }

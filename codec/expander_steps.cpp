@@ -11,30 +11,45 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/stream_ends.h"
+
 namespace tarnwel {
 
 namespace {
+
+enum class Take {
+    none, // its bits are not all in hand yet
+    code,
+    cut, // the stream was cut short in the code (stream_ends.h)
+};
 
 // Takes the next code when its bits are all in hand (past the input's end,
 // once the caller has said it ends, every bit is a one). Bytes are taken
 // one at a time, and no further than the code needs, so those after the
 // end code stay the caller's.
-bool take_code(StepBits& bits, StepInput& in, bool input_ended, int width, std::uint32_t& code) {
+Take take_code(StepBits& bits, StepInput& in, bool input_ended, int width, std::uint32_t& code) {
     while (bits.count < width) {
         std::uint64_t byte;
-        if (in.pos < in.size)
+        if (in.pos < in.size) {
             byte = in.data[in.pos++];
-        else if (input_ended)
+        } else if (input_ended) {
             byte = 0xFF;
-        else
-            return false;
+            bits.ones += 8;
+        } else {
+            return Take::none;
+        }
         bits.bits |= byte << (56 - bits.count);
         bits.count += 8;
     }
     code = static_cast<std::uint32_t>(bits.bits >> (64 - width));
     bits.bits <<= width;
     bits.count -= width;
-    return true;
+    if (bits.ones > bits.count) {
+        const int missing = bits.ones - bits.count;
+        bits.ones = bits.count;
+        if (!whole_as_written(code, width, static_cast<std::uint64_t>(missing))) return Take::cut;
+    }
+    return Take::code;
 }
 
 // Tops the bits up to at least 32 with one eight-byte load, where eight
@@ -73,8 +88,11 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
     while (s.batch_count < code_batch) {
         if (s.bits.count < width && in.size - in.pos >= sizeof(std::uint64_t))
             top_up_fast(s.bits, in);
-        if (!take_code(s.bits, in, s.input_ended, width, code)) {
+        const Take took = take_code(s.bits, in, s.input_ended, width, code);
+        if (took != Take::code) {
+            // Cut short, the input is all taken too.
             short_of_a_code = true;
+            s.cut = took == Take::cut;
             break;
         }
         s.batch[s.batch_count++] = code;
@@ -91,7 +109,12 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
 // all in yet.
 bool expand_first_code(ExpanderSteps& s, StepInput& in) {
     std::uint32_t code = 0;
-    if (!take_code(s.bits, in, s.input_ended, s.e.tables.width, code)) return false;
+    const Take took = take_code(s.bits, in, s.input_ended, s.e.tables.width, code);
+    if (took == Take::none) return false;
+    if (took == Take::cut) {
+        s.phase = StepPhase::faulted;
+        return true;
+    }
     switch (place_first_code(s.e, s.d, code)) {
     case FirstCode::ended:
         s.phase = StepPhase::ended;
@@ -120,7 +143,10 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
         if (s.batch_next == s.batch_count) {
             if (e.window.used - e.window.flushed >= wanted) break;
             if (!read_batch(s, in)) {
-                more_input = false;
+                if (s.cut)
+                    s.phase = StepPhase::faulted;
+                else
+                    more_input = false;
                 break;
             }
         }
@@ -130,6 +156,8 @@ bool decode_spell(ExpanderSteps& s, StepInput& in, std::size_t wanted) {
         std::size_t i = s.batch_next;
         const Placement placed = expand_codes<true>(e, d, s.batch, i, count);
         if (ends && i == count) s.phase = StepPhase::ended;
+        // The whole codes before a cut are expanded; then it is a fault.
+        if (s.cut && i == count) s.phase = StepPhase::faulted;
         s.batch_next = i;
         if (placed == Placement::lap_full) break;
         if (placed != Placement::placed) s.phase = StepPhase::faulted;

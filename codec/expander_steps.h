@@ -9,7 +9,8 @@
 // lap waits until the lap has all been handed out. Codes are read only once
 // their bits are all in hand, so a step may stop anywhere in the stream;
 // past its end (once the caller says it ends) the reader takes ones, as the
-// pull loop does, which completes a cut end code.
+// pull loop does, which completes the end code the writer left a few bits
+// short. Any other code those ones reach into is a stream cut short.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,7 @@ namespace tarnwel {
 struct StepBits {
     std::uint64_t bits = 0;
     int count = 0;
+    int ones = 0; // of the count, the last ones taken past the input's end
 };
 
 enum class StepPhase {
@@ -48,6 +50,7 @@ struct ExpanderSteps {
     StepBits bits;
     StepPhase phase = StepPhase::first_code;
     bool input_ended = false;
+    bool cut = false; // the batch stops at a code the stream was cut in
     std::uint32_t batch[code_batch + batch_padding];
     std::size_t batch_count = 0;
     std::size_t batch_next = 0; // the next code of the batch to expand

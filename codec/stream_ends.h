@@ -8,12 +8,30 @@
 //
 // An empty input has no open string: its stream is two end codes, which at
 // any width are two whole bytes of ones.
+//
+// So a writer's file holds every code but the end code whole, and at least
+// width - 7 bits of the end code: a reader that meets any other code
+// reaching past the end of the file, or an end code lacking more bits, has
+// a stream cut short, never one a writer made.
 #pragma once
+
+#include <cstdint>
 
 #include "codec/code_stream.h"
 #include "codec/widths.h"
 
 namespace tarnwel {
+
+// The most bits of the end code the writer leaves out: those that would
+// start a byte of their own.
+inline constexpr int unwritten_end_bits = 7;
+
+// Whether a code that lacks `missing` bits past the end of the file (read as
+// ones) may be the writer's: any code written whole, or the end code lacking
+// at most the bits the writer leaves out.
+inline bool whole_as_written(std::uint32_t code, int width, std::uint64_t missing) {
+    return missing == 0 || (code == end_code(width) && missing <= unwritten_end_bits);
+}
 
 inline void put_stream_end(CodeWriter& writer, std::uint32_t last) {
     put_code(writer, last);

@@ -299,8 +299,8 @@ int decompress_mode(RunState& state) {
         tarnwel_expander_expand_stream(state.expander, &source, &sink, &bytes_in, &bytes_out);
     PassOutcome result = outcome_of(status, input, output, bytes_in, bytes_out);
     erase_progress(state.progress);
-    // A stream cut short reads as one that ends there; the expander stops
-    // at the end code, wherever the file ends.
+    // A file that shrank while it was read says so, rather than leaving the
+    // expander's verdict on a stream cut wherever the file ended.
     if (input_shrank(state, std::nullopt)) return exit_failure;
     // The output keeps what was expanded before a corrupt code, so it is
     // finished (and checked) before the verdict.

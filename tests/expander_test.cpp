@@ -2,7 +2,12 @@
 // compressor writes.
 #include <gtest/gtest.h>
 
+#include <numeric>
+#include <set>
+#include <stdexcept>
+
 #include "codec/expander.h"
+#include "tarnwel.h"
 #include "test_support.h"
 
 namespace tarnwel::test {
@@ -169,25 +174,88 @@ TEST(Expander, RepeatsAboutAsLongAsTheWindowAreCopiedFromTheLapBefore) {
     }
 }
 
-TEST(Expander, TruncatedStreamsKeepEveryWholeCodeAndEndCleanlyOrAsCorrupt) {
-    Bytes input = text_like(3000, 25);
-    for (int width : {11, 12, 16, 25}) {
-        Codes codes = reference_codes(input, width);
-        Bytes stream = compress_bytes(input, width);
+// The length of the input the first `count` codes spell: a code's string
+// is a byte, or the string of the code the entry was made after, plus one.
+std::size_t spelled_length(const Codes& codes, std::size_t count, int width) {
+    std::vector<std::size_t> entry_length;
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t code = codes[i];
+        const std::size_t string = code < 256 ? 1 : entry_length.at(code - 256);
+        if (i + 255 < last_code(width)) entry_length.push_back(string + 1);
+        length += string;
+    }
+    return length;
+}
+
+// Steps through the stream in pieces of three bytes, into an output of five.
+Expanded step_through(const Bytes& stream, int width) {
+    tarnwel_expander* expander = nullptr;
+    if (tarnwel_expander_create(width, &expander) != TARNWEL_OK)
+        throw std::runtime_error("no memory");
+    Expanded got;
+    tarnwel_in_buffer in{stream.data(), 0, 0};
+    tarnwel_status status = TARNWEL_OK;
+    for (int done = 0, steps = 0; status == TARNWEL_OK && done == 0; ++steps) {
+        if (steps > 100000) throw std::runtime_error("steps stalled");
+        in.size = std::min(in.pos + 3, stream.size());
+        std::uint8_t buffer[5];
+        tarnwel_out_buffer out{buffer, sizeof buffer, 0};
+        status = tarnwel_expander_step(expander, &in, &out, in.size == stream.size(), &done);
+        got.bytes.insert(got.bytes.end(), buffer, buffer + out.pos);
+    }
+    tarnwel_expander_free(expander);
+    got.status = status == TARNWEL_OK ? CodecStatus::ok : CodecStatus::corrupt_stream;
+    return got;
+}
+
+// A writer's file holds every code but the end code whole, and all but at
+// most 7 bits of the end code: so a stream cut at any byte is corrupt, and
+// gives exactly what its whole codes spell. The pull loop, the steps and
+// the straightforward expander all see the cut, at every width; the whole
+// stream ends well, with every trailing partial byte the writer leaves.
+TEST(Expander, AStreamCutAtAnyByteIsCorruptAndGivesWhatItsWholeCodesSpell) {
+    const Bytes input = text_like(160, 25);
+    for (int width = min_width; width <= max_width; ++width) {
+        // Whole streams leaving every number of the end code's bits unwritten
+        // the width allows (any of 0 to 7 at an odd width).
+        std::set<std::size_t> unwritten;
+        for (std::size_t taken = 0; taken <= 12; ++taken) {
+            const Bytes front(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(taken));
+            const Bytes stream = compress_bytes(front, width);
+            unwritten.insert(reference_codes(front, width).size() * static_cast<unsigned>(width) %
+                             8);
+            for (const Expanded& expanded :
+                 {expand_bytes(stream, width), step_through(stream, width),
+                  reference_expand_bytes(stream, width)}) {
+                ASSERT_EQ(expanded.status, CodecStatus::ok) << "BITS " << width << ", " << taken;
+                ASSERT_TRUE(expanded.bytes == front) << "BITS " << width << ", " << taken;
+            }
+        }
+        ASSERT_EQ(unwritten.size(), 8u / static_cast<unsigned>(std::gcd(width, 8))) << width;
+        const Codes codes = reference_codes(input, width);
+        const Bytes stream = compress_bytes(input, width);
         ExpanderTables tables;
         ASSERT_TRUE(allocate_expander(tables, width));
-        for (std::size_t length = 0; length < stream.size(); ++length) {
-            Expanded cut = expand_bytes(Bytes(stream.begin(), stream.begin() + length), tables);
-            ASSERT_TRUE(cut.status == CodecStatus::ok || cut.status == CodecStatus::corrupt_stream);
-            // The codes wholly inside the cut expand exactly as they did.
-            std::size_t whole =
-                std::min(length * 8 / static_cast<std::size_t>(width), codes.size() - 1);
-            Codes kept(codes.begin(), codes.begin() + static_cast<long>(whole));
-            kept.push_back((1u << width) - 1);
-            Bytes expected = expand_bytes(reference_pack(kept, width), tables).bytes;
-            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), input.begin()));
-            ASSERT_GE(cut.bytes.size(), expected.size()) << "BITS " << width << " cut " << length;
-            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), cut.bytes.begin()));
+        for (std::size_t length = 0; length <= stream.size(); ++length) {
+            const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(length));
+            const bool whole = length == stream.size();
+            const std::size_t whole_codes =
+                std::min(length * 8 / static_cast<unsigned>(width), codes.size() - 1);
+            const Bytes front(input.begin(),
+                              input.begin() + static_cast<std::ptrdiff_t>(
+                                                  spelled_length(codes, whole_codes, width)));
+            const Expanded got[] = {expand_bytes(cut, tables), step_through(cut, width),
+                                    reference_expand_bytes(cut, width)};
+            for (const Expanded& expanded : got) {
+                const std::string what =
+                    "BITS " + std::to_string(width) + " cut at " + std::to_string(length) + " of " +
+                    std::to_string(stream.size()) + ", expander " + std::to_string(&expanded - got);
+                ASSERT_EQ(expanded.status, whole ? CodecStatus::ok : CodecStatus::corrupt_stream)
+                    << what;
+                ASSERT_TRUE(expanded.bytes == front)
+                    << what << ": " << expanded.bytes.size() << " bytes, not " << front.size();
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "reference/reference_expander.h"
 
 #include "codec/code_stream.h"
+#include "codec/stream_ends.h"
 #include "codec/widths.h"
 
 namespace tarnwel::reference {
@@ -50,6 +51,23 @@ CodecResult finish(CodeReader& reader, ByteWriter& writer, CodecStatus status) {
     return result;
 }
 
+// The next code, when the stream holds it: false for a code that reaches
+// past the end of the input, unless it is the end code lacking no more bits
+// than the writer leaves out; cut says whether the stream was cut short
+// there, or the source failed.
+bool next_code(CodeReader& reader, std::uint64_t& codes_read, std::uint32_t& code, bool& cut) {
+    code = get_code(reader);
+    const std::uint64_t missing = bits_past_input(reader, ++codes_read);
+    const bool failed = reader.bytes.error_number != 0;
+    const bool held = failed ? missing == 0 : whole_as_written(code, reader.width, missing);
+    cut = !held && !failed;
+    return held;
+}
+
+CodecStatus cut_status(bool cut) {
+    return cut ? CodecStatus::corrupt_stream : CodecStatus::ok;
+}
+
 } // namespace
 
 CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& output) {
@@ -59,14 +77,20 @@ CodecResult expand_stream(ExpanderTables& tables, ByteSource& input, ByteSink& o
     const std::uint32_t last = last_code(tables.width);
     std::uint32_t free_code = first_free_code;
 
-    std::uint32_t previous = get_code(reader);
+    std::uint64_t codes_read = 0;
+    bool cut = false;
+    std::uint32_t previous = 0;
+    if (!next_code(reader, codes_read, previous, cut))
+        return finish(reader, writer, cut_status(cut));
     if (previous == end) return finish(reader, writer, CodecStatus::ok);
     if (previous > 255) return finish(reader, writer, CodecStatus::corrupt_stream);
     std::uint8_t previous_first = static_cast<std::uint8_t>(previous);
     write_byte(writer, previous_first);
 
     for (;;) {
-        std::uint32_t code = get_code(reader);
+        std::uint32_t code = 0;
+        if (!next_code(reader, codes_read, code, cut))
+            return finish(reader, writer, cut_status(cut));
         if (code == end) break;
         if (code > free_code) return finish(reader, writer, CodecStatus::corrupt_stream);
         std::int64_t top;
