@@ -6,6 +6,7 @@
 #include "codec/width_scan.h"
 
 #include "codec/byte_io.h"
+#include "codec/stream_ends.h"
 
 namespace tarnwel {
 
@@ -85,10 +86,12 @@ void read_lane(WidthLane& lane, const std::uint8_t* data, std::size_t size) {
 }
 
 // Whether a lane still reading ends well where the file ends: its unread
-// bits begin the end code, which lacks at most 7 bits (the reader's ones).
+// bits begin the end code, which lacks no more bits than the writer leaves
+// out (the expanders' rule, stream_ends.h).
 bool ends_at_the_file_end(const WidthLane& lane) {
-    return lane.codes != 0 && lane.count != 0 && lane.width - lane.count < 8 &&
-           all_ones(lane.bits, lane.count);
+    const auto missing = static_cast<std::uint64_t>(lane.width - lane.count);
+    return lane.codes != 0 && all_ones(lane.bits, lane.count) &&
+           whole_as_written(end_code(lane.width), lane.width, missing);
 }
 
 bool lane_fits(const WidthLane& lane, std::uint64_t size) {

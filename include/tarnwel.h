@@ -172,9 +172,12 @@ TARNWEL_API tarnwel_status tarnwel_expander_create(int width, tarnwel_expander**
 TARNWEL_API tarnwel_status tarnwel_expander_feed(tarnwel_expander* expander, const void* data,
                                                  size_t size);
 
-/* Ends the stream and expands it. A stream cut short reads as if it went on
- * with 0xFF bytes, which end it. On TARNWEL_CORRUPT_STREAM the bytes
- * expanded before the fault are there to take. */
+/* Ends the stream and expands it. Past its end it reads ones, which complete
+ * the end code; a stream cut short (a code other than the end code reaching
+ * past its end, or an end code lacking more than the 7 bits a compressor
+ * leaves out) is TARNWEL_CORRUPT_STREAM. On TARNWEL_CORRUPT_STREAM the bytes
+ * expanded before the fault are there to take: for a stream cut short,
+ * those of its whole codes. */
 TARNWEL_API tarnwel_status tarnwel_expander_finish(tarnwel_expander* expander);
 
 /* As tarnwel_compressor_take, for the expanded bytes. */
@@ -319,8 +322,9 @@ TARNWEL_API tarnwel_status tarnwel_compressor_step(tarnwel_compressor* compresso
                                                    int input_ends, int* done);
 
 /* One step of expansion. input_ends is nonzero once in holds the last of
- * the stream (a stream cut short then reads as it does at
- * tarnwel_expander_finish); once given, it holds for the steps after. A
+ * the stream (then the end code is completed, and a stream cut short is
+ * corrupt, as at tarnwel_expander_finish); once given, it holds for the
+ * steps after. A
  * code is expanded only once all its bits are in hand: the step takes the
  * bytes of a code begun and keeps them until the rest comes.
  * *done is 1 once the end code has been read and every byte expanded is in
