@@ -24,10 +24,11 @@ class TarnwelError(Exception):
 
 
 class CorruptStreamError(TarnwelError):
-    """The stream cannot have come from the compressor at the width given.
-    .expanded holds the bytes expanded before the fault, where the call
-    that raised had them to give (expand()); a file read gives them from
-    the reads before the one that raises."""
+    """The stream cannot have come from the compressor at the width given
+    (damaged, or cut short). Every byte expanded before the fault is handed
+    out first: expand(), and a file's read() of everything and readlines(),
+    put those they gathered in .expanded; a file's other reads return them,
+    and the read after the last of them raises."""
 
     def __init__(self, message, expanded=b""):
         super().__init__(message, "TARNWEL_CORRUPT_STREAM")

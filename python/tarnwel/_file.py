@@ -8,8 +8,8 @@ writing with the search cannot write a byte before close, since the width
 is chosen only once the whole input has been seen."""
 
 import builtins
-import ctypes
 import io
+import operator
 import os
 import threading
 
@@ -26,78 +26,76 @@ _READ_MODES = {"r": "rb", "rb": "rb"}
 _WRITE_MODES = {"w": "wb", "wb": "wb", "x": "xb", "xb": "xb"}
 
 
-class _ExpandingReader(io.RawIOBase):
-    """The expanded bytes of a stream read from fp, for io.BufferedReader.
-    Once the stream is found corrupt, every read after the bytes expanded
-    before the fault raises CorruptStreamError."""
-
-    _expander = None
+class _Expanded:
+    """The expanded bytes of a stream read from fp, in a buffer the file's
+    reads take from. The buffer is filled a piece of the stream at a time;
+    once the stream is found corrupt, it holds the last bytes expanded
+    before the fault and no more come (fault is set)."""
 
     def __init__(self, fp, width):
-        super().__init__()
         self._fp = fp
         self._expander = _steps.Expander(width)
         self._source = _library.InBuffer(None, 0, 0)
         self._piece = b""  # what self._source points into
+        self._output = _steps.OutputPiece(PIECE)
         self._input_ends = False
-        self._done = False
-        self._error = None
+        self.buffer = bytearray()
+        self.done = False  # the end code has been read: no more bytes come
+        self.fault = None  # the CorruptStreamError that ended the stream
+        self.fault_told = False  # see TarnwelFile.read1
 
-    def readable(self):
-        return True
+    def ended(self):
+        return self.done or self.fault is not None
 
-    def readinto(self, b):
-        if self._error is not None:
-            raise self._error
-        if self._done:
-            return 0
-        with memoryview(b) as view, view.cast("B") as bytes_view:
-            if len(bytes_view) == 0:
-                return 0
-            target_memory = (ctypes.c_char * len(bytes_view)).from_buffer(bytes_view)
-            try:
-                target = _library.OutBuffer(
-                    ctypes.addressof(target_memory), len(bytes_view), 0
-                )
-                return self._expand_into(target)
-            finally:
-                del target_memory
-
-    def _expand_into(self, target):
+    def fill(self):
+        """Adds at least one byte to the buffer, unless the stream has
+        ended or ends now."""
         source = self._source
         guard = _steps.ProgressGuard()
-        while True:
+        while not self.ended():
             if source.pos == source.size and not self._input_ends:
                 self._next_piece()
             taken_before = source.pos
             try:
-                self._done = self._expander.step(source, target, self._input_ends)
-            except _errors.TarnwelError as error:
-                self._error = error
-                if target.pos > 0:
-                    return target.pos
-                raise
-            if target.pos > 0 or self._done:
-                return target.pos
+                self.done = self._expander.step(source, self._output.buffer, self._input_ends)
+            except _errors.CorruptStreamError as error:
+                self.fault = error
+            written = self._output.taken()
+            self.buffer += written
+            if written:
+                return
             guard.note(source.pos != taken_before)
 
+    def fill_to(self, size):
+        """Fills the buffer to size bytes or the stream's end; size < 0:
+        to the end."""
+        while (size < 0 or len(self.buffer) < size) and not self.ended():
+            self.fill()
+
+    def take(self, size):
+        """Up to size bytes from the front of the buffer (all when size < 0)."""
+        if size < 0 or size >= len(self.buffer):
+            taken, self.buffer = bytes(self.buffer), bytearray()
+        else:
+            taken = bytes(self.buffer[:size])
+            del self.buffer[:size]
+        return taken
+
+    def raise_fault(self, expanded=b""):
+        """Raises the fault anew, with expanded: the good bytes the call
+        that raises had gathered."""
+        raise _errors.CorruptStreamError(str(self.fault), expanded)
+
     def _next_piece(self):
-        piece = self._fp.read(PIECE)
+        piece = _steps.read_piece(self._fp, PIECE)
         if not piece:
             self._input_ends = True
-            piece = b""
-        keeper, address, size = _steps.input_of(bytes(piece))
+        keeper, address, size = _steps.input_of(piece)
         self._piece = keeper
         self._source.data, self._source.size, self._source.pos = address, size, 0
 
     def close(self):
-        if self.closed:
-            return
-        try:
-            if self._expander is not None:
-                self._expander.close()
-        finally:
-            super().close()
+        self._expander.close()
 
 
 class TarnwelFile(io.BufferedIOBase):
@@ -112,6 +110,7 @@ class TarnwelFile(io.BufferedIOBase):
     from the start when given or read, after close for the search."""
 
     _fp = None  # None once closed, and before it is opened
+    _ends_once = False  # under a text file (see read1)
 
     def __init__(self, filename, mode="rb", *, width=None, max_width=None):
         if not isinstance(mode, str):
@@ -133,7 +132,7 @@ class TarnwelFile(io.BufferedIOBase):
         self._lock = threading.RLock()
         self._fp = None
         self._owns_fp = False
-        self._buffer = None
+        self._expanded = None
         self._compressor = None
         self._width = width
         if isinstance(filename, (str, bytes, os.PathLike)):
@@ -165,9 +164,7 @@ class TarnwelFile(io.BufferedIOBase):
                     "give the width"
                 )
             self._width = _widths.width_of_file(self._fp)
-        self._buffer = io.BufferedReader(
-            _ExpandingReader(self._fp, self._width), buffer_size=PIECE
-        )
+        self._expanded = _Expanded(self._fp, self._width)
 
     @property
     def mode(self):
@@ -195,7 +192,7 @@ class TarnwelFile(io.BufferedIOBase):
             if self._mode == "wb":
                 self._finish_stream()
             else:
-                self._buffer.close()
+                self._expanded.close()
         finally:
             try:
                 if self._compressor is not None:
@@ -204,7 +201,7 @@ class TarnwelFile(io.BufferedIOBase):
                     self._fp.close()
             finally:
                 self._fp = None
-                self._buffer = None
+                self._expanded = None
                 self._compressor = None
 
     def _finish_stream(self):
@@ -246,26 +243,92 @@ class TarnwelFile(io.BufferedIOBase):
         if self._mode != "rb":
             raise io.UnsupportedOperation("File not open for reading")
 
+    # Reading. Every good byte is handed out before the fault is raised: a
+    # read that meets it gives the bytes it has, and the next read raises;
+    # a read of everything raises at once, with them in the error's
+    # .expanded, since it would else end as if the stream were whole.
+
     def _reading(self, call):
-        """Runs call on the expanded bytes' buffer, once reading is allowed."""
+        """Runs call on the expanded bytes, once reading is allowed."""
         with self._lock:
             self._check_reading()
-            return call(self._buffer)
+            return call(self._expanded)
 
     def read(self, size=-1):
-        return self._reading(lambda buffer: buffer.read(size))
+        size = _size_of(size)
+
+        def read(expanded):
+            expanded.fill_to(size)
+            if size < 0 and expanded.fault is not None:
+                expanded.raise_fault(expanded.take(-1))
+            return _good_bytes(expanded, expanded.take(size), size)
+
+        return self._reading(read)
 
     def read1(self, size=-1):
-        return self._reading(lambda buffer: buffer.read1(size))
+        size = _size_of(size)
+
+        def read1(expanded):
+            if not expanded.buffer and size != 0:
+                expanded.fill()
+            # Under a text file, the first read1 with no good bytes left
+            # gives none, as at the end: io.TextIOWrapper drops the line
+            # it has begun when a read raises. The next read raises.
+            if not expanded.buffer and expanded.fault is not None and self._ends_once:
+                if not expanded.fault_told:
+                    expanded.fault_told = True
+                    return b""
+            return _good_bytes(expanded, expanded.take(size), size)
+
+        return self._reading(read1)
 
     def readinto(self, b):
-        return self._reading(lambda buffer: buffer.readinto(b))
+        return self._read_into(b, self.read)
+
+    def readinto1(self, b):
+        return self._read_into(b, self.read1)
+
+    def _read_into(self, b, read):
+        with memoryview(b) as view, view.cast("B") as target:
+            piece = read(len(target))
+            target[: len(piece)] = piece
+            return len(piece)
 
     def peek(self, size=0):
-        return self._reading(lambda buffer: buffer.peek(size))
+        def peek(expanded):
+            if not expanded.buffer:
+                expanded.fill()
+            return _good_bytes(expanded, bytes(expanded.buffer), 1)
+
+        return self._reading(peek)
 
     def readline(self, size=-1):
-        return self._reading(lambda buffer: buffer.readline(size))
+        size = _size_of(size)
+
+        def readline(expanded):
+            searched = 0
+            while True:
+                end = expanded.buffer.find(b"\n", searched)
+                if end >= 0 and (size < 0 or end < size):
+                    return expanded.take(end + 1)
+                if 0 <= size <= len(expanded.buffer) or expanded.ended():
+                    return _good_bytes(expanded, expanded.take(size), size)
+                searched = len(expanded.buffer)
+                expanded.fill()
+
+        return self._reading(readline)
+
+    def readlines(self, hint=-1):
+        lines = []
+        total = 0
+        try:
+            while (hint is None or hint <= 0 or total < hint) and (line := self.readline()):
+                lines.append(line)
+                total += len(line)
+        except _errors.CorruptStreamError as error:
+            error.expanded = b"".join(lines)
+            raise
+        return lines
 
     def write(self, data):
         """Compresses data (any bytes-like object); returns its length."""
@@ -295,6 +358,24 @@ class TarnwelFile(io.BufferedIOBase):
                 self._fp.flush()
 
 
+def _size_of(size):
+    """A read's size as an int, -1 (or None) for everything."""
+    if size is None:
+        return -1
+    try:
+        return operator.index(size)
+    except TypeError:
+        raise TypeError(f"size must be an integer, not {type(size).__name__}") from None
+
+
+def _good_bytes(expanded, piece, size):
+    """piece, unless the stream has faulted and the read asked for bytes
+    that none are left to give: then the fault is raised."""
+    if not piece and size != 0 and expanded.fault is not None:
+        expanded.raise_fault()
+    return piece
+
+
 def open(filename, mode="rb", *, width=None, max_width=None, encoding=None, errors=None,
          newline=None):
     """A tarnwel stream opened as a file object, as gzip.open opens one.
@@ -307,6 +388,7 @@ def open(filename, mode="rb", *, width=None, max_width=None, encoding=None, erro
         if "b" in mode:
             raise ValueError(f"invalid mode: {mode!r}")
         binary = TarnwelFile(filename, mode.replace("t", ""), width=width, max_width=max_width)
+        binary._ends_once = True
         return io.TextIOWrapper(binary, io.text_encoding(encoding), errors, newline)
     if encoding is not None or errors is not None or newline is not None:
         raise ValueError("encoding, errors and newline are for text modes only")

@@ -83,6 +83,14 @@ def _load():
         except OSError as error:
             tried.append(f"{path}: {error}")
             continue
+        # Another library, or a libtarnwel older than the calls: ctypes
+        # finds no such name.
+        missing = [name for name in PROTOTYPES if not hasattr(lib, name)]
+        if missing:
+            tried.append(f"{path}: not libtarnwel, or older than 1.1 (it lacks {missing[0]})")
+            continue
+        lib.tarnwel_version.restype = c_int
+        lib.tarnwel_version.argtypes = []
         version = lib.tarnwel_version()
         if version // 10000 != OLDEST_VERSION // 10000 or version < OLDEST_VERSION:
             tried.append(f"{path}: version {version}, this module needs 1.1 or a later 1.x")

@@ -31,6 +31,25 @@ def input_of(data):
     return keeper, ctypes.cast(ctypes.c_char_p(keeper), ctypes.c_void_p).value, len(keeper)
 
 
+def read_piece(fileobj, size):
+    """fileobj.read(size) as bytes, its answer checked: the file object is
+    the caller's code, and a piece of another type, or longer than asked,
+    must not reach the library as if it were right."""
+    piece = fileobj.read(size)
+    if piece is None:
+        raise BlockingIOError("the file's read() gave None: it is non-blocking and has no bytes")
+    try:
+        with memoryview(piece) as view:
+            piece = view.tobytes()
+    except TypeError:
+        raise TypeError(
+            f"the file's read() returned {type(piece).__name__}, not a bytes-like object"
+        ) from None
+    if len(piece) > size:
+        raise ValueError(f"the file's read({size}) returned {len(piece)} bytes")
+    return piece
+
+
 class OutputPiece:
     """A buffer of its own for a step to write into."""
 

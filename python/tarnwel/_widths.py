@@ -46,7 +46,8 @@ def width_of_file(fileobj):
         # An exception must not leave a ctypes callback: it is kept and
         # raised once the library has returned.
         try:
-            piece = fileobj.read(min(capacity, SCAN_PIECE))
+            # Never more than asked for: it goes into the library's buffer.
+            piece = _steps.read_piece(fileobj, min(capacity, SCAN_PIECE))
             ctypes.memmove(buffer, piece, len(piece))
             got[0] = len(piece)
             return 1

@@ -5,10 +5,12 @@ whose width must be found, and arguments refused before the library
 sees them. The command is TARNWEL_COMMAND (its cases skip without it);
 the library is found as the module finds it (TARNWEL_LIBRARY)."""
 
+import ctypes.util
 import io
 import os
 import random
 import subprocess
+import sys
 
 import pytest
 
@@ -225,3 +227,120 @@ def test_a_closed_file_refuses_every_operation():
     for operation in (f.read, f.readline, f.readable, f.fileno, lambda: f.write(b"")):
         with pytest.raises(ValueError):
             operation()
+
+
+def damaged_in_its_second_half():
+    """LOG at width 20 with codes far above the next free one written over
+    a few bytes past its middle, and the bytes expanded before them."""
+    stream, _ = tarnwel.compress(LOG, width=20)
+    middle = len(stream) * 2 // 3
+    damaged = stream[:middle] + b"\xff\xfe" * 8 + stream[middle + 16:]
+    with pytest.raises(tarnwel.CorruptStreamError) as raised:
+        tarnwel.expand(damaged, 20)
+    assert len(LOG) // 2 < len(raised.value.expanded) < len(LOG)
+    return damaged, raised.value.expanded
+
+
+def read_in_pieces(read, handed):
+    """Calls read until it gives nothing, keeping each piece in handed."""
+    while piece := read():
+        handed.append(piece)
+
+
+def read_into(f, handed):
+    buffer = bytearray(5000)
+    while count := f.readinto(buffer):
+        handed.append(bytes(buffer[:count]))
+
+
+def peek_then_read(f, handed):
+    while peeked := f.peek():
+        handed.append(f.read(len(peeked)))
+        assert handed[-1] == peeked[: len(handed[-1])]
+
+
+# Each way of reading a file to its end, in binary ("rb") or text ("rt",
+# Latin-1, so that a character is a byte), keeping what it hands out.
+READS = {
+    "read()": ("rb", lambda f, handed: handed.append(f.read())),
+    "read(1) in a loop": ("rb", lambda f, handed: read_in_pieces(lambda: f.read(1), handed)),
+    "read(4096) in a loop": ("rb", lambda f, handed: read_in_pieces(lambda: f.read(4096), handed)),
+    "read(100000) in a loop": (
+        "rb", lambda f, handed: read_in_pieces(lambda: f.read(100000), handed)),
+    "read1() in a loop": ("rb", lambda f, handed: read_in_pieces(f.read1, handed)),
+    "readline() in a loop": ("rb", lambda f, handed: read_in_pieces(f.readline, handed)),
+    "iteration": ("rb", lambda f, handed: [handed.append(line) for line in f]),
+    "readlines()": ("rb", lambda f, handed: handed.extend(f.readlines())),
+    "readinto()": ("rb", read_into),
+    "peek() and read()": ("rb", peek_then_read),
+    "text read()": ("rt", lambda f, handed: handed.append(f.read())),
+    "text read(4096) in a loop": (
+        "rt", lambda f, handed: read_in_pieces(lambda: f.read(4096), handed)),
+    "text readline() in a loop": ("rt", lambda f, handed: read_in_pieces(f.readline, handed)),
+    "text iteration": ("rt", lambda f, handed: [handed.append(line) for line in f]),
+}
+
+
+@pytest.mark.parametrize("how", READS)
+def test_every_way_of_reading_hands_out_every_good_byte_then_raises(tmp_path, how):
+    damaged, good = damaged_in_its_second_half()
+    (tmp_path / "damaged.tw").write_bytes(damaged)
+    mode, read = READS[how]
+    text = dict(encoding="latin-1", newline="") if mode == "rt" else {}
+    handed = []
+    with pytest.raises(tarnwel.CorruptStreamError) as raised:
+        with tarnwel.open(tmp_path / "damaged.tw", mode, width=20, **text) as f:
+            read(f, handed)
+    # A read that gathers everything has them in the error, as expand() does.
+    got = [piece.encode("latin-1") if mode == "rt" else piece for piece in handed]
+    assert b"".join(got) + raised.value.expanded == good
+
+
+# A file object's read(n) answering wrongly: the caller's mistake, raised
+# as an exception, whether open() scans for the width or reads the stream.
+BAD_READS = {
+    "more bytes than asked for": "b'x' * (size + 100000)",
+    "a str": "'x' * size",
+    "None": "None",
+    "an int": "5",
+    "a list": "[1, 2]",
+    "ints of four bytes": "array.array('i', [0]) * size",
+}
+
+CALL_WITH_A_LIAR = """
+import array, io, tarnwel
+stream, width = tarnwel.compress(b"abc" * 10000)
+class Liar(io.BytesIO):
+    def read(self, size=-1):
+        size = 1000 if size is None or size < 0 else size
+        return {answer}
+for call in (lambda f: tarnwel.open(f), lambda f: tarnwel.open(f, width=width).read()):
+    try:
+        call(Liar(stream))
+        print("no error")
+    except Exception as error:
+        print(type(error).__name__)
+"""
+
+
+@pytest.mark.parametrize("answer", BAD_READS)
+def test_a_file_whose_read_answers_wrongly_raises_and_never_crashes(answer):
+    # In a child interpreter, which such an answer once brought down.
+    ran = subprocess.run([sys.executable, "-c", CALL_WITH_A_LIAR.format(answer=BAD_READS[answer])],
+                         capture_output=True, text=True, env=os.environ, timeout=60)
+    assert ran.returncode == 0, ran.stderr
+    for raised in ran.stdout.split():
+        assert raised in ("TypeError", "ValueError", "BlockingIOError"), ran.stdout
+    assert len(ran.stdout.split()) == 2
+
+
+def test_another_library_named_in_tarnwel_library_is_an_import_error():
+    other = ctypes.util.find_library("z")
+    if other is None:
+        pytest.skip("no libz to name in TARNWEL_LIBRARY")
+    ran = subprocess.run(
+        [sys.executable, "-c",
+         "try:\n import tarnwel\nexcept ImportError as error:\n print('ImportError:', error)"],
+        capture_output=True, text=True, env={**os.environ, "TARNWEL_LIBRARY": other}, timeout=60)
+    assert ran.returncode == 0, ran.stderr
+    assert ran.stdout.startswith("ImportError:") and "not libtarnwel" in ran.stdout, ran.stdout
