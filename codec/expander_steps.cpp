@@ -26,8 +26,10 @@ enum class Take {
 // Takes the next code when its bits are all in hand (past the input's end,
 // once the caller has said it ends, every bit is a one). Bytes are taken
 // one at a time, and no further than the code needs, so those after the
-// end code stay the caller's.
-Take take_code(StepBits& bits, StepInput& in, bool input_ended, int width, std::uint32_t& code) {
+// end code stay the caller's. Only once the input ends can a code hold
+// ones past it, to be checked: until then the loop carries no such test.
+template <bool input_ended>
+Take take_code(StepBits& bits, StepInput& in, int width, std::uint32_t& code) {
     while (bits.count < width) {
         std::uint64_t byte;
         if (in.pos < in.size) {
@@ -44,7 +46,7 @@ Take take_code(StepBits& bits, StepInput& in, bool input_ended, int width, std::
     code = static_cast<std::uint32_t>(bits.bits >> (64 - width));
     bits.bits <<= width;
     bits.count -= width;
-    if (bits.ones > bits.count) {
+    if (input_ended && bits.ones > bits.count) {
         const int missing = bits.ones - bits.count;
         bits.ones = bits.count;
         if (!whole_as_written(code, width, static_cast<std::uint64_t>(missing))) return Take::cut;
@@ -78,17 +80,15 @@ void give_back_whole_bytes(StepBits& bits, StepInput& in) {
     bits.bits = bits.count == 0 ? 0 : bits.bits >> (64 - bits.count) << (64 - bits.count);
 }
 
-// Reads codes into the batch, up to a batch or the end code. False when
-// none could be read.
-bool read_batch(ExpanderSteps& s, StepInput& in) {
-    s.batch_count = s.batch_next = 0;
+// Reads codes into the batch, up to a batch or the end code.
+template <bool input_ended> void read_codes(ExpanderSteps& s, StepInput& in) {
     const int width = s.e.tables.width;
     std::uint32_t code = 0;
     bool short_of_a_code = false;
     while (s.batch_count < code_batch) {
         if (s.bits.count < width && in.size - in.pos >= sizeof(std::uint64_t))
             top_up_fast(s.bits, in);
-        const Take took = take_code(s.bits, in, s.input_ended, width, code);
+        const Take took = take_code<input_ended>(s.bits, in, width, code);
         if (took != Take::code) {
             // Cut short, the input is all taken too.
             short_of_a_code = true;
@@ -101,6 +101,15 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
     // Short of a code, the input is all taken, and the bits held are the
     // next code's, as take_code alone would hold them.
     if (!short_of_a_code) give_back_whole_bytes(s.bits, in);
+}
+
+// Reads a batch of codes. False when none could be read.
+bool read_batch(ExpanderSteps& s, StepInput& in) {
+    s.batch_count = s.batch_next = 0;
+    if (s.input_ended)
+        read_codes<true>(s, in);
+    else
+        read_codes<false>(s, in);
     ready_batch(s.e.tables, s.batch, s.batch_count);
     return s.batch_count != 0;
 }
@@ -109,7 +118,9 @@ bool read_batch(ExpanderSteps& s, StepInput& in) {
 // all in yet.
 bool expand_first_code(ExpanderSteps& s, StepInput& in) {
     std::uint32_t code = 0;
-    const Take took = take_code(s.bits, in, s.input_ended, s.e.tables.width, code);
+    const int width = s.e.tables.width;
+    const Take took = s.input_ended ? take_code<true>(s.bits, in, width, code)
+                                    : take_code<false>(s.bits, in, width, code);
     if (took == Take::none) return false;
     if (took == Take::cut) {
         s.phase = StepPhase::faulted;
