@@ -90,7 +90,7 @@ template <bool input_ended> void read_codes(ExpanderSteps& s, StepInput& in) {
             top_up_fast(s.bits, in);
         const Take took = take_code<input_ended>(s.bits, in, width, code);
         if (took != Take::code) {
-            // Cut short, the input is all taken too.
+            // Short of a code's bits, or at a cut: the input is all taken.
             short_of_a_code = true;
             s.cut = took == Take::cut;
             break;
