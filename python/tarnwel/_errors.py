@@ -3,6 +3,7 @@ checks of Python arguments made before any call reaches the library (a
 wrong type or range there is the caller's mistake, a ValueError or
 TypeError, as Python's own modules raise)."""
 
+import copyreg
 import operator
 
 from . import _library
@@ -21,6 +22,13 @@ class TarnwelError(Exception):
     def __init__(self, message, status=None):
         super().__init__(message)
         self.status = status
+
+    def __reduce__(self):
+        # Rebuilt from its args and attributes without calling __init__,
+        # whose parameters differ between the classes (WidthUnknownError
+        # takes the widths, not the text): so an error comes back whole
+        # from another process, as Dask hands a worker's error to its client.
+        return copyreg.__newobj__, (type(self), *self.args), self.__dict__
 
 
 class CorruptStreamError(TarnwelError):

@@ -1,0 +1,99 @@
+"""tarnwel as fsspec's compression "tarnwel" (".tw"), in one process: the
+command's streams written and read through fsspec.open, pandas and
+dask.dataframe on the local scheduler, and a damaged file's errors as
+tarnwel.open gives them, naming the file. The cluster's cases are in
+test_cluster.py."""
+
+import pytest
+
+import tarnwel
+from test_tarnwel import LOG, needs_command, pack, run_command
+
+fsspec = pytest.importorskip("fsspec", reason="fsspec is not installed (Debian: python3-fsspec)")
+
+
+def test_registered_under_its_name_and_extension():
+    assert fsspec.compression.compr["tarnwel"] is tarnwel._fsspec.open_compressed
+    assert fsspec.utils.infer_compression("logs/day.csv.tw") == "tarnwel"
+
+
+@needs_command
+@pytest.mark.parametrize("compression", ["infer", "tarnwel"])
+def test_the_commands_stream_written_and_read(tmp_path, compression):
+    (tmp_path / "in").write_bytes(LOG)
+    run_command(tmp_path, "c", tmp_path / "in", tmp_path / "expected")
+    expected = (tmp_path / "expected").read_bytes()
+    with fsspec.open(str(tmp_path / "out.tw"), "wb", compression=compression) as f:
+        for start in range(0, len(LOG), 10000):
+            f.write(LOG[start : start + 10000])
+    assert (tmp_path / "out.tw").read_bytes() == expected
+    with fsspec.open(str(tmp_path / "expected"), "rb", compression="tarnwel") as f:
+        assert f.read(65536) + f.read() == LOG
+    with fsspec.open(str(tmp_path / "out.tw"), "rt", compression=compression) as f:
+        assert f.readlines() == LOG.decode().splitlines(keepends=True)
+    # A file system's own open, which keeps only the compression's file.
+    fs = fsspec.filesystem("file")
+    with fs.open(str(tmp_path / "out.tw"), "rb", compression="infer") as f:
+        assert f.read() == LOG
+    assert f.closed and f._raw.closed
+
+
+def test_a_width_given_to_the_callback_streams_at_that_width(tmp_path):
+    target = open(tmp_path / "out.tw", "wb")
+    with fsspec.compression.compr["tarnwel"](target, mode="wb", width=14) as f:
+        assert f.width == 14
+        f.write(LOG)
+    assert target.closed
+    assert (tmp_path / "out.tw").read_bytes() == tarnwel.compress(LOG, width=14)[0]
+
+
+@pytest.mark.parametrize(
+    "stream", [pack([97, 98, 300, 97, 2047], 11), b"\x0c"], ids=["corrupt", "cut short"]
+)
+def test_a_damaged_file_of_unknown_width_raises_naming_it(tmp_path, stream):
+    (tmp_path / "bad.tw").write_bytes(stream)
+    with pytest.raises(tarnwel.WidthUnknownError, match=r"bad\.tw: the stream fits no width"):
+        with fsspec.open(str(tmp_path / "bad.tw"), "rb", compression="infer") as f:
+            f.read()
+
+
+def test_a_corrupt_stream_gives_the_good_bytes_then_raises_naming_the_file(tmp_path):
+    (tmp_path / "bad.tw").write_bytes(pack([97, 98, 300, 97, 2047], 11))
+    with fsspec.open(str(tmp_path / "bad.tw"), "rb") as raw:
+        with tarnwel._fsspec.open_compressed(raw, "rb", width=11) as f:
+            assert f.read(1) + f.read(1) == b"ab"
+            with pytest.raises(tarnwel.CorruptStreamError, match=r"bad\.tw: .*CORRUPT") as raised:
+                f.read(1)
+    assert raised.value.status == "TARNWEL_CORRUPT_STREAM"
+
+
+def test_pandas_reads_and_writes_through_fsspec(tmp_path):
+    pd = pytest.importorskip("pandas", reason="pandas is not installed (Debian: python3-pandas)")
+    frame = pd.DataFrame({"n": range(5000), "word": [f"w{i % 97}" for i in range(5000)]})
+    with fsspec.open(str(tmp_path / "frame.csv.tw"), "wt", compression="infer") as f:
+        frame.to_csv(f, index=False)
+    stream, _ = tarnwel.compress(frame.to_csv(index=False).encode())
+    assert (tmp_path / "frame.csv.tw").read_bytes() == stream
+    with fsspec.open(str(tmp_path / "frame.csv.tw"), compression="infer") as f:
+        assert pd.read_csv(f).equals(frame)
+
+
+@pytest.mark.parametrize("compression", ["infer", "tarnwel"])
+def test_dask_dataframe_round_trips_on_the_local_scheduler(tmp_path, compression):
+    pytest.importorskip("dask.dataframe", reason="dask is not installed (Debian: python3-dask)")
+    import dask
+    import dask.dataframe as dd
+    import pandas as pd
+
+    frame = pd.DataFrame({"n": range(3000), "word": [f"w{i % 31}" for i in range(3000)]})
+    parts = dd.from_pandas(frame, npartitions=4)
+    with dask.config.set(scheduler="synchronous"):
+        written = parts.to_csv(str(tmp_path / "part-*.csv.tw"), index=False,
+                               compression=compression)
+        assert len(written) == 4
+        for name in written:
+            with open(name, "rb") as f:
+                assert tarnwel.expand(f.read()).startswith(b"n,word\n")
+        back = dd.read_csv(str(tmp_path / "part-*.csv.tw"), compression=compression,
+                           blocksize=None).compute()
+    assert back.reset_index(drop=True).equals(frame)
