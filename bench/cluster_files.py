@@ -31,7 +31,9 @@ def one_pass(folder, files):
 
 def dask_command(name):
     command = shutil.which(name, path=os.path.dirname(sys.executable))
-    return [command] if command else [sys.executable, "-m", f"distributed.cli.{name.replace('-', '_')}"]
+    if command:
+        return [command]
+    return [sys.executable, "-m", f"distributed.cli.{name.replace('-', '_')}"]
 
 
 def start_cluster(work):

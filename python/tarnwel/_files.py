@@ -135,4 +135,6 @@ def read_manifest(path):
     width."""
     folder = os.path.dirname(path)
     with builtins.open(path, newline="", encoding="utf-8") as text:
-        return {os.path.join(folder, row["name"]): int(row["width"]) for row in csv.DictReader(text)}
+        return {
+            os.path.join(folder, row["name"]): int(row["width"]) for row in csv.DictReader(text)
+        }

@@ -16,7 +16,7 @@ import time
 import pytest
 
 import tarnwel
-from test_tarnwel import COMMAND, log_lines, needs_command, pack, run_command
+from test_tarnwel import log_lines, needs_command, pack, run_command
 
 pytest.importorskip("fsspec", reason="fsspec is not installed (Debian: python3-fsspec)")
 pytest.importorskip("pandas", reason="pandas is not installed (Debian: python3-pandas)")
@@ -247,9 +247,10 @@ def test_a_corrupt_file_among_many_is_named_in_the_clients_error(cluster, tmp_pa
     # Read as a dataframe without widths, the same file cannot be given one.
     import dask.dataframe as dd
 
-    with pytest.raises(tarnwel.WidthUnknownError, match=r"f13\.tw: the stream fits no width") as raised:
-        client.compute(dd.read_csv(str(tmp_path / "f*.tw"), blocksize=None, header=None)).result(
-            PATIENCE)
+    frame = dd.read_csv(str(tmp_path / "f*.tw"), blocksize=None, header=None)
+    unknown = r"f13\.tw: the stream fits no width"
+    with pytest.raises(tarnwel.WidthUnknownError, match=unknown) as raised:
+        client.compute(frame).result(PATIENCE)
     assert raised.value.widths == () and raised.value.status is None
 
 
