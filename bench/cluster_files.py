@@ -117,6 +117,10 @@ def main():
     for way, seconds in medians.items():
         print(f"| {names[way]} | {seconds:.2f} | {len(files) / seconds:.2f} | "
               f"{megabytes / seconds:.1f} | {medians['one'] / seconds:.2f} |")
+    print()
+    pairs = [one / cluster for one, cluster in zip(times["one"], times["cluster"])]
+    print(f"Two workers against one core, round by round: "
+          f"{', '.join(f'{r:.2f}' for r in pairs)} (median {statistics.median(pairs):.2f}).")
 
 
 if __name__ == "__main__":
