@@ -1,9 +1,11 @@
 """Many files compressed three ways, taking turns round by round: by
 tarnwel.compress_file in one process confined to one core; mapped over two
 Dask workers, each confined to its own core (two machines' worth of work);
-and by the command in a shell loop. Prints the medians as a table of files
-a second and MB a second, after checking every stream against the
-command's. Run by bench/cluster_files.sh, which makes the files.
+and by the command in a shell loop. A fourth way, two processes of the
+first kind on a core each with half the files, is what the machine gives
+two cores without Dask: the ceiling for the workers. Prints the medians as
+a table of files a second and MB a second, after checking every stream
+against the command's. Run by bench/cluster_files.sh, which makes the files.
 
 Usage: cluster_files.py ROUNDS WORK FILE...
        cluster_files.py one OUTPUT_FOLDER FILE...   (one timed pass, for taskset)"""
@@ -23,10 +25,12 @@ def targets(folder, files):
 
 
 def one_pass(folder, files):
-    start = time.perf_counter()
+    """The clock's time at the start and at the end: a pass in a process of
+    its own is timed from inside, leaving out the interpreter's start."""
+    start = time.time()
     for source, target in zip(files, targets(folder, files)):
         tarnwel.compress_file(source, target)
-    return time.perf_counter() - start
+    return start, time.time()
 
 
 def dask_command(name):
@@ -69,6 +73,19 @@ def cluster_pass(client, folder, files):
     return time.perf_counter() - start
 
 
+def pinned_pass(cores, folder, files):
+    """One process on each of cores, with every len(cores)-th file: from the
+    first one's start to the last one's end."""
+    passes = [subprocess.Popen(["taskset", "-c", str(core), sys.executable, __file__, "one",
+                                folder, *files[i :: len(cores)]], stdout=subprocess.PIPE,
+                               text=True)
+              for i, core in enumerate(cores)]
+    spans = [[float(t) for t in p.communicate()[0].split()] for p in passes]
+    if any(p.returncode != 0 for p in passes):
+        sys.exit("a pinned process failed")
+    return max(end for _, end in spans) - min(start for start, _ in spans)
+
+
 def command_pass(command, folder, files):
     start = time.perf_counter()
     subprocess.run(["bash", "-c", 'cd "$1"; shift; for f; do "$0" c "$f" "${f##*/}.tw"; done',
@@ -78,11 +95,11 @@ def command_pass(command, folder, files):
 
 def main():
     if sys.argv[1] == "one":
-        print(one_pass(sys.argv[2], sys.argv[3:]))
+        print(*one_pass(sys.argv[2], sys.argv[3:]))
         return
     rounds, work, files = int(sys.argv[1]), sys.argv[2], [os.path.abspath(f) for f in sys.argv[3:]]
     command = os.path.abspath(os.environ.get("TARNWEL", "build/tarnwel"))
-    folders = {way: os.path.join(work, way) for way in ("one", "cluster", "command")}
+    folders = {way: os.path.join(work, way) for way in ("one", "cluster", "command", "two")}
     for folder in folders.values():
         os.makedirs(folder, exist_ok=True)
     client, processes = start_cluster(work)
@@ -90,17 +107,16 @@ def main():
         cluster_pass(client, folders["cluster"], files[:2])  # the workers' first import
         times = {way: [] for way in folders}
         for _ in range(rounds):
-            times["one"].append(float(subprocess.run(
-                ["taskset", "-c", "0", sys.executable, __file__, "one", folders["one"], *files],
-                check=True, capture_output=True, text=True).stdout))
+            times["one"].append(pinned_pass([0], folders["one"], files))
             times["cluster"].append(cluster_pass(client, folders["cluster"], files))
             times["command"].append(command_pass(command, folders["command"], files))
+            times["two"].append(pinned_pass([0, 1], folders["two"], files))
     finally:
         client.close()
         for process in processes:
             process.terminate()
             process.wait()
-    for way in ("one", "cluster"):
+    for way in ("one", "cluster", "two"):
         for mine, theirs in zip(targets(folders[way], files), targets(folders["command"], files)):
             with open(mine, "rb") as a, open(theirs, "rb") as b:
                 if a.read() != b.read():
@@ -113,14 +129,16 @@ def main():
     print("|---|---:|---:|---:|---:|")
     names = {"one": "`compress_file`, one process on one core",
              "cluster": "`compress_file` on two Dask workers, one core each",
-             "command": "`tarnwel c` in a shell loop"}
+             "command": "`tarnwel c` in a shell loop",
+             "two": "`compress_file`, two processes on one core each, half the files each"}
     for way, seconds in medians.items():
         print(f"| {names[way]} | {seconds:.2f} | {len(files) / seconds:.2f} | "
               f"{megabytes / seconds:.1f} | {medians['one'] / seconds:.2f} |")
     print()
-    pairs = [one / cluster for one, cluster in zip(times["one"], times["cluster"])]
-    print(f"Two workers against one core, round by round: "
-          f"{', '.join(f'{r:.2f}' for r in pairs)} (median {statistics.median(pairs):.2f}).")
+    for way in ("cluster", "two"):
+        pairs = [one / other for one, other in zip(times["one"], times[way])]
+        print(f"{names[way]} against one core, round by round: "
+              f"{', '.join(f'{r:.2f}' for r in pairs)} (median {statistics.median(pairs):.2f}).")
 
 
 if __name__ == "__main__":
