@@ -3,8 +3,11 @@
 # headers and this machine's executables, eleven of each, cut from
 # different places) compressed with tarnwel.compress_file by one process
 # on one core, by two Dask workers on one core each (standing for two
-# machines), and by the command in a shell loop, taking turns; the medians
-# in files a second and MB a second (bench/cluster_files.py).
+# machines), by the command in a shell loop, and by two processes on one
+# core each without Dask (what the machine gives two cores), taking turns;
+# the medians in files a second and MB a second (bench/cluster_files.py).
+# Run it when the machine is quiet (uptime): a busy one shows in the fourth
+# way.
 # Usage: bench/cluster_files.sh [ROUNDS] [WORK_DIR]   (TARNWEL=path overrides the binary)
 # Needs Debian's python3-dask and python3-distributed (installed when
 # missing, as root), and a build of the library and the command.
