@@ -75,23 +75,42 @@ def _replace(dst, write):
     """write(file) into a new file beside dst, put in dst's place once
     write has returned and the file is closed; removed if anything fails.
     dst's symbolic link, if it is one, is followed, so it stays a link.
-    The new file has the mode a replaced file had, else that of any new
-    file (0666 less the umask)."""
+    As the command's, the new file is its maker's alone (0600) while it is
+    written, and then gets the mode the replaced file had, else that of
+    any new file (0666 less the umask)."""
     target = os.path.realpath(dst)
     folder = os.path.dirname(target)
+    try:
+        mode = os.stat(target).st_mode & 0o7777
+    except FileNotFoundError:
+        mode = 0o666 & ~_umask()
     descriptor, temporary = _new_file_in(folder)
     try:
         with builtins.open(descriptor, "wb") as out:
             result = write(out)
-            try:
-                os.chmod(out.fileno(), os.stat(target).st_mode & 0o7777)
-            except FileNotFoundError:
-                pass
+            out.flush()
+            os.chmod(out.fileno(), mode)
         os.replace(temporary, target)
     except BaseException:
         os.unlink(temporary)
         raise
     return result
+
+
+def _umask():
+    """The process's umask, read where the system tells it: setting it to
+    read it back would change it for a moment for every thread (a Dask
+    worker runs several)."""
+    try:
+        with builtins.open("/proc/self/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except OSError:
+        pass
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
 
 
 def _new_file_in(folder):
@@ -101,7 +120,7 @@ def _new_file_in(folder):
         path = os.path.join(folder, f"tarnwel.{os.getpid()}.{attempt}.tmp")
         try:
             flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_BINARY", 0)
-            return os.open(path, flags, 0o666), path
+            return os.open(path, flags, 0o600), path
         except FileExistsError:
             continue
     raise FileExistsError(f"no free name for a new file in {folder}")

@@ -39,8 +39,14 @@ def test_files_give_the_commands_stream_and_width(tmp_path, data, max_width):
     assert (tmp_path / "at.tw").read_bytes() == (tmp_path / "expected").read_bytes()
 
 
-def test_a_replaced_file_keeps_its_mode_and_its_link(tmp_path):
+def test_a_replaced_file_keeps_its_mode_and_its_link_and_a_new_one_follows_the_umask(tmp_path):
     (tmp_path / "in").write_bytes(LOG)
+    old_mask = os.umask(0o027)
+    try:
+        tarnwel.compress_file(tmp_path / "in", tmp_path / "new.tw")
+    finally:
+        os.umask(old_mask)
+    assert stat.S_IMODE(os.stat(tmp_path / "new.tw").st_mode) == 0o640
     (tmp_path / "real.tw").write_bytes(b"old")
     os.chmod(tmp_path / "real.tw", 0o640)
     os.symlink("real.tw", tmp_path / "link.tw")
@@ -48,7 +54,7 @@ def test_a_replaced_file_keeps_its_mode_and_its_link(tmp_path):
     assert (tmp_path / "link.tw").is_symlink()
     assert stat.S_IMODE(os.stat(tmp_path / "real.tw").st_mode) == 0o640
     assert tarnwel.expand((tmp_path / "real.tw").read_bytes()) == LOG
-    assert leftovers(tmp_path, ["in", "real.tw", "link.tw"]) == []
+    assert leftovers(tmp_path, ["in", "new.tw", "real.tw", "link.tw"]) == []
 
 
 # "a", "b", then a code past the next one to be made (257), at width 11.
@@ -91,6 +97,8 @@ def test_a_write_that_fails_midway_removes_the_new_file(tmp_path, monkeypatch):
         def write(self, data):
             self.pieces += 1
             if self.pieces == 2:
+                # Only its maker may read the new file while it is written.
+                assert stat.S_IMODE(os.fstat(self.file.fileno()).st_mode) == 0o600
                 raise OSError(28, "No space left on device")
             return self.file.write(data)
 
