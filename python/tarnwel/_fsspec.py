@@ -12,10 +12,15 @@ EXTENSION = "tw"
 
 
 def _naming_errors(method):
+    """method, its errors named by the file; once, where one read calls
+    another (readlines calls readline)."""
+
     def call(self, *args):
         try:
             return method(self, *args)
         except _errors.TarnwelError as error:
+            if str(error).startswith(f"{self.name}: "):
+                raise
             raise _files.named_error(error, self.name) from error
 
     call.__name__ = method.__name__
@@ -47,7 +52,9 @@ class _CompressedFile(_file.TarnwelFile):
     read = _naming_errors(_file.TarnwelFile.read)
     read1 = _naming_errors(_file.TarnwelFile.read1)
     readinto = _naming_errors(_file.TarnwelFile.readinto)
+    readinto1 = _naming_errors(_file.TarnwelFile.readinto1)
     readline = _naming_errors(_file.TarnwelFile.readline)
+    readlines = _naming_errors(_file.TarnwelFile.readlines)
     peek = _naming_errors(_file.TarnwelFile.peek)
 
     def close(self):

@@ -57,14 +57,29 @@ def test_a_damaged_file_of_unknown_width_raises_naming_it(tmp_path, stream):
             f.read()
 
 
-def test_a_corrupt_stream_gives_the_good_bytes_then_raises_naming_the_file(tmp_path):
+@pytest.mark.parametrize(
+    "read, expanded",
+    [
+        (lambda f: f.read(1) + f.read(1) + f.read(1), b""),
+        (lambda f: f.read(), b"ab"),
+        (lambda f: f.readlines(), b"ab"),
+        (lambda f: f.readinto(bytearray(10)), b""),
+    ],
+    ids=["byte by byte", "read()", "readlines()", "readinto"],
+)
+def test_a_corrupt_stream_gives_the_good_bytes_then_raises_naming_the_file(tmp_path, read,
+                                                                          expanded):
     (tmp_path / "bad.tw").write_bytes(pack([97, 98, 300, 97, 2047], 11))
     with fsspec.open(str(tmp_path / "bad.tw"), "rb") as raw:
         with tarnwel._fsspec.open_compressed(raw, "rb", width=11) as f:
-            assert f.read(1) + f.read(1) == b"ab"
-            with pytest.raises(tarnwel.CorruptStreamError, match=r"bad\.tw: .*CORRUPT") as raised:
-                f.read(1)
+            if not expanded:
+                assert f.read(1) + f.read(1) == b"ab"
+            with pytest.raises(tarnwel.CorruptStreamError) as raised:
+                read(f)
+    told = "tarnwel_expander_step: TARNWEL_CORRUPT_STREAM"
+    assert str(raised.value) == f"{tmp_path / 'bad.tw'}: {told}"  # named once
     assert raised.value.status == "TARNWEL_CORRUPT_STREAM"
+    assert raised.value.expanded == expanded
 
 
 def test_pandas_reads_and_writes_through_fsspec(tmp_path):
