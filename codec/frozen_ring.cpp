@@ -183,6 +183,10 @@ void parse_blocks(FrozenRing& ring) {
 // the unbounded parse's thread, which meets it in finish_frozen, and the run
 // stops as after a failed write.
 void run_second_thread(FrozenRing* ring) {
+    {
+        std::lock_guard hold(ring->lock);
+        ring->frozen_thread = watch_this_thread();
+    }
     try {
         parse_blocks(*ring);
     } catch (...) {

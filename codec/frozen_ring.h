@@ -38,6 +38,7 @@
 
 #include "codec/dictionary.h"
 #include "codec/frozen_parse.h"
+#include "platform/processor_time.h"
 
 namespace tarnwel {
 
@@ -91,6 +92,9 @@ struct FrozenRing {
     std::uint32_t restarts_seen = 0; // the restarts it has taken
     bool failed = false;             // its stream failed to write
     std::exception_ptr thrown;       // by the second thread, which then failed
+    // The second thread, named by itself as it starts, so that the caller
+    // can read what it gets of a core; zeros until then.
+    WatchedThread frozen_thread;
     // Unbounded: seconds it has waited for a slot, so that a caller can
     // tell that wait from time it was kept off a processor.
     double waited_seconds = 0;

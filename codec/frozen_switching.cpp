@@ -1,8 +1,10 @@
 #include "codec/frozen_switching.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/processor_time.h"
+#include "platform/processors.h"
 
 namespace tarnwel {
 
@@ -14,30 +16,119 @@ namespace {
 // second thread it does not have.
 constexpr double window_seconds = 0.05;
 
-// The share of its ready time the unbounded thread must get for the second
-// thread to be worth keeping: alone on a core it gets all of it, and
-// taking turns with two others it got two thirds or less.
-constexpr double least_share = 0.85;
+// The share of a core each thread that sets the pace must get for the
+// second thread to be worth keeping: alone on a core, or beside a job of
+// lower priority, it gets nearly all of it; taking turns with threads of
+// like priority, two thirds of it or less.
+constexpr double least_share = 0.8;
 
-// But on a machine so busy that it gets less than this, the run's threads
-// each get a like share of the processors, and two threads get more of
-// them than one: the second thread is kept, or taken up again when the
-// calling thread alone gets less than crowded_share_alone (the share the
-// same crowd leaves one thread of two at crowded_share).
+// But on a machine so busy that a thread gets less than this, the run's
+// threads each get a like share of the processors, and two threads get
+// more of them than one: the second thread is kept, or taken up again
+// when the calling thread alone gets less than crowded_share_alone (the
+// share the same crowd leaves one thread of two at crowded_share).
 constexpr double crowded_share = 0.4;
 constexpr double crowded_share_alone = 0.45;
 
-// The share of a core the processors must have stood idle for the frozen
-// parse to go back to the second thread.
-constexpr double least_idle = 0.5;
+// The share of the window the unbounded parse must have waited for slots
+// in the ring for the frozen parse to count as holding it up.
+constexpr double held_up = 0.1;
+
+// Windows on this thread before the first trial of the second thread, and
+// the most there may be between trials: each trial that finds the second
+// thread short of a core doubles the wait, so that beside a job of like
+// priority trials cost little, and beside one that ends or drops its
+// priority the second thread is soon taken up again.
+constexpr int first_trial_after = 4;
+constexpr int most_trial_after = 32;
+
+// What a thread got of a core over a window: the time it was ready to run,
+// and the share of it that it ran.
+struct Share {
+    double ready = 0;
+    double got = 1;
+};
+
+// From a thread's times at the window's ends. Where the system does not
+// tell how long the thread waited for a processor, the time it was ready
+// is ready_otherwise when that is known (not negative).
+std::optional<Share> share_over(const std::optional<ThreadTimes>& before,
+                                const std::optional<ThreadTimes>& after, double ready_otherwise) {
+    if (!before || !after) return std::nullopt;
+    double ran = after->ran - before->ran;
+    double ready = ready_otherwise;
+    if (before->kept_waiting && after->kept_waiting)
+        ready = ran + (*after->kept_waiting - *before->kept_waiting);
+    if (ready < 0) return std::nullopt;
+    return Share{ready, ready > 0 ? std::min(1.0, ran / ready) : 1.0};
+}
+
+std::optional<ThreadTimes> frozen_thread_times(FrozenRing& ring) {
+    WatchedThread thread;
+    {
+        std::lock_guard hold(ring.lock);
+        thread = ring.frozen_thread;
+    }
+    if (thread.id == 0 && thread.clock == 0) return std::nullopt; // not under way yet
+    return thread_times(thread);
+}
 
 void start_window(FrozenSwitching& switching, std::chrono::steady_clock::time_point now) {
     SwitchWatch& watch = switching.watch;
     watch.started = true;
     watch.began = now;
-    watch.processor_seconds = thread_processor_seconds();
+    watch.unbounded_times = thread_times(watch.unbounded);
     watch.waited_seconds = switching.ring.waited_seconds;
-    watch.idle_seconds = switching.on_second_thread ? std::nullopt : idle_processor_seconds();
+    watch.process_seconds = process_processor_seconds();
+    watch.frozen_times =
+        switching.on_second_thread ? frozen_thread_times(switching.ring) : std::nullopt;
+}
+
+// With the parse on the second thread, whether to keep it there. The pace
+// is set by the unbounded parse, or by the frozen one where it held the
+// ring up (the unbounded parse waited for slots): the least such a thread
+// got of a core, over a window it was ready to run for most of, decides.
+// The frozen parse a little behind is no loss, whatever it gets.
+bool second_thread_pays(FrozenSwitching& switching, double elapsed) {
+    SwitchWatch& watch = switching.watch;
+    double slot_waits = switching.ring.waited_seconds - watch.waited_seconds;
+    std::optional<Share> unbounded =
+        share_over(watch.unbounded_times, thread_times(watch.unbounded), elapsed - slot_waits);
+    std::optional<Share> frozen;
+    if (slot_waits >= held_up * elapsed)
+        frozen = share_over(watch.frozen_times, frozen_thread_times(switching.ring), -1);
+    double least = 1;
+    bool measured = false;
+    for (const std::optional<Share>& share : {unbounded, frozen}) {
+        if (!share || share->ready < elapsed / 2) continue;
+        least = std::min(least, share->got);
+        measured = true;
+    }
+    // The run's threads together had nearly all the processors: what a
+    // thread was short of went to the run's own helpers.
+    double run_ran = process_processor_seconds() - watch.process_seconds;
+    bool run_had_them = run_ran >= least_share * watch.processors * elapsed;
+    // Both mostly waiting, the window says nothing either way.
+    bool pays = !measured || least >= least_share || least < crowded_share || run_had_them;
+    if (pays)
+        watch.trial_after = first_trial_after;
+    else if (watch.trial)
+        watch.trial_after = std::min(2 * watch.trial_after, most_trial_after);
+    watch.trial = false;
+    watch.windows_here = 0;
+    return pays;
+}
+
+// With the parse on this thread, whether to take the second thread up
+// again: on a crowded machine, or for a trial.
+bool second_thread_wanted(FrozenSwitching& switching, double elapsed) {
+    SwitchWatch& watch = switching.watch;
+    std::optional<Share> alone =
+        share_over(watch.unbounded_times, thread_times(watch.unbounded), elapsed);
+    bool crowded = alone && alone->ready >= elapsed / 2 && alone->got < crowded_share_alone;
+    if (!crowded && ++watch.windows_here < watch.trial_after) return false;
+    watch.trial = !crowded;
+    return true;
 }
 
 // Where the frozen parse should run from the block about to be handed
@@ -51,18 +142,8 @@ bool wants_second_thread(FrozenSwitching& switching, std::uint64_t block) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - watch.began).count();
     if (elapsed < window_seconds) return switching.on_second_thread;
     watch.started = false;
-    double ran = thread_processor_seconds() - watch.processor_seconds;
-    if (switching.on_second_thread) {
-        double ready = elapsed - (switching.ring.waited_seconds - watch.waited_seconds);
-        // Mostly waiting for slots, the window says nothing either way.
-        return ready < window_seconds / 2 || ran >= least_share * ready ||
-               ran < crowded_share * ready;
-    }
-    if (ran < crowded_share_alone * elapsed) return true;
-    std::optional<double> idle = idle_processor_seconds();
-    // Where the system does not tell, the parse stays on this thread: never
-    // slower than a run on one processor.
-    return idle && watch.idle_seconds && *idle - *watch.idle_seconds >= least_idle * elapsed;
+    return switching.on_second_thread ? second_thread_pays(switching, elapsed)
+                                      : second_thread_wanted(switching, elapsed);
 }
 
 // The input's bytes before block `block`, which is still in the ring of
@@ -142,6 +223,9 @@ RingStart start_frozen_switching(FrozenSwitching& switching, Dictionary& diction
     switching.dictionary = &dictionary;
     switching.following.dictionary = &dictionary;
     switching.plan = std::move(plan);
+    switching.watch.unbounded = watch_this_thread();
+    switching.watch.processors = usable_processors();
+    switching.watch.trial_after = first_trial_after;
     return start_frozen_ring(switching.ring, dictionary, output);
 }
 

@@ -2,18 +2,25 @@
 // on the unbounded parse's thread while it does not, switched at block
 // boundaries as the run goes.
 //
-// The second thread pays when it has a core to itself. When another process
-// keeps the second core busy, the two threads take turns with it on the two
-// cores and the unbounded parse, which sets the pace, runs only part of the
-// time: slower than one thread doing both parses (frozen_following.h). So
-// the run watches, a window of wall time at a time:
-// - on the second thread, the unbounded thread's processor time against the
-//   wall time it was ready to run (the time it waited for a slot in the
-//   ring left out): well short of it, the thread was kept off a processor,
-//   and the frozen parse comes back to this thread;
-// - on this thread, the idle time of the processors the run may use: a core
-//   standing idle for half the window, the frozen parse goes back to the
-//   second thread.
+// The second thread pays when it gets most of a core. When another process
+// of like priority keeps the second core busy, the two threads take turns
+// with it on the two cores, and the parse that sets the pace runs only part
+// of the time: slower than one thread doing both parses
+// (frozen_following.h). A job of lower priority makes a core look just as
+// busy, but yields it: there the second thread keeps nearly all of its
+// core, and pays. So the run asks what its threads get, a window of wall
+// time at a time:
+// - on the second thread, each thread's processor time against the time it
+//   was ready to run (the time it ran and the time it waited for a
+//   processor another thread had; platform/processor_time.h). A thread
+//   ready for most of the window has work the run waits for; the least
+//   such a thread got, well short of a core, and the frozen parse comes
+//   back to this thread, unless the run's threads together had nearly all
+//   the processors (the run's own helpers, a table's pages faulted in,
+//   took what the thread was short of);
+// - on this thread, nothing shows what a second thread would get, so the
+//   parse goes back to it for a window now and then (a trial), less and
+//   less often while trials find it short of a core.
 // Switching hands over the parse, its stream and the ring of blocks as they
 // are; the stream is the same whichever thread parses each block.
 #pragma once
@@ -26,16 +33,24 @@
 #include "codec/dictionary.h"
 #include "codec/frozen_following.h"
 #include "codec/frozen_ring.h"
+#include "platform/processor_time.h"
 
 namespace tarnwel {
 
-// The window being measured, all of it the unbounded thread's.
+// The window being measured, and when to try the second thread again; all
+// of it the unbounded thread's.
 struct SwitchWatch {
     bool started = false;
     std::chrono::steady_clock::time_point began;
-    double processor_seconds = 0;       // the thread's, as the window began
-    double waited_seconds = 0;          // ring.waited_seconds then
-    std::optional<double> idle_seconds; // the processors', then
+    WatchedThread unbounded;                    // this thread
+    std::optional<ThreadTimes> unbounded_times; // its times as the window began
+    std::optional<ThreadTimes> frozen_times;    // the second thread's then, while it parses
+    double waited_seconds = 0;                  // ring.waited_seconds then
+    double process_seconds = 0;                 // all the process's threads' time then
+    unsigned processors = 1;                    // the run may use
+    bool trial = false;                         // the parse is on the second thread for a trial
+    int windows_here = 0;                       // measured on this thread since the parse came back
+    int trial_after = 0;                        // windows on this thread before the next trial
 };
 
 // All of it the unbounded thread's, but for what FrozenRing gives its second

@@ -1,64 +1,66 @@
 #include "platform/processor_time.h"
 
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
+#include <pthread.h>
+
 #if defined(__linux__)
-#include <sched.h>
 #include <unistd.h>
 #endif
 
 namespace tarnwel {
 
-double thread_processor_seconds() {
-    timespec now{};
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return 0;
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
+namespace {
 
 #if defined(__linux__)
 
-// /proc/stat has a line per processor, "cpuN user nice system idle iowait
-// ...", in clock ticks. Time waiting for the disk is not counted idle: a
-// processor waiting so is one a run could not have had either.
-std::optional<double> idle_processor_seconds() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    bool masked = sched_getaffinity(0, sizeof allowed, &allowed) == 0;
-    std::FILE* stat = std::fopen("/proc/stat", "r");
-    if (stat == nullptr) return std::nullopt;
-    char line[512];
-    unsigned long long idle_ticks = 0;
-    bool seen = false;
-    while (std::fgets(line, sizeof line, stat) != nullptr) {
-        if (std::strncmp(line, "cpu", 3) != 0) break; // the processors' lines come first
-        // The line of all processors together ("cpu  ...") is not one of them.
-        if (std::isdigit(static_cast<unsigned char>(line[3])) == 0) continue;
-        int processor = 0;
-        unsigned long long user = 0, nice = 0, system = 0, idle = 0;
-        if (std::sscanf(line, "cpu%d %llu %llu %llu %llu", &processor, &user, &nice, &system,
-                        &idle) != 5)
-            continue;
-        if (masked &&
-            (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &allowed)))
-            continue;
-        idle_ticks += idle;
-        seen = true;
-    }
-    std::fclose(stat);
-    long ticks_per_second = sysconf(_SC_CLK_TCK);
-    if (!seen || ticks_per_second <= 0) return std::nullopt;
-    return static_cast<double>(idle_ticks) / static_cast<double>(ticks_per_second);
-}
-
-#else
-
-std::optional<double> idle_processor_seconds() {
-    return std::nullopt;
+// /proc/self/task/ID/schedstat: nanoseconds on a processor, nanoseconds
+// ready but waiting in a run queue, and the turns it had. One read gives
+// the two times as of the same moment.
+std::optional<ThreadTimes> read_schedstat(std::int64_t id) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%lld/schedstat", static_cast<long long>(id));
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return std::nullopt;
+    unsigned long long ran = 0, waited = 0;
+    int read = std::fscanf(file, "%llu %llu", &ran, &waited);
+    std::fclose(file);
+    if (read != 2) return std::nullopt;
+    return ThreadTimes{static_cast<double>(ran) * 1e-9, static_cast<double>(waited) * 1e-9};
 }
 
 #endif
+
+} // namespace
+
+double process_processor_seconds() {
+    timespec now{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+WatchedThread watch_this_thread() {
+    WatchedThread thread;
+#if defined(__linux__)
+    thread.id = gettid();
+#endif
+    clockid_t clock{};
+    if (pthread_getcpuclockid(pthread_self(), &clock) == 0) thread.clock = clock;
+    return thread;
+}
+
+std::optional<ThreadTimes> thread_times(const WatchedThread& thread) {
+#if defined(__linux__)
+    // A kernel built without scheduler statistics has no schedstat file:
+    // the clock below still tells the time the thread ran.
+    if (std::optional<ThreadTimes> times = read_schedstat(thread.id)) return times;
+#endif
+    timespec now{};
+    if (thread.clock == 0 || clock_gettime(static_cast<clockid_t>(thread.clock), &now) != 0)
+        return std::nullopt;
+    return ThreadTimes{static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9,
+                       std::nullopt};
+}
 
 } // namespace tarnwel

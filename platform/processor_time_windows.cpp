@@ -16,18 +16,28 @@ double seconds_of(const FILETIME& time) {
 
 } // namespace
 
-double thread_processor_seconds() {
+double process_processor_seconds() {
     FILETIME created, exited, kernel, user;
-    if (GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user) == 0) return 0;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user) == 0) return 0;
     return seconds_of(kernel) + seconds_of(user);
 }
 
-// The idle time of all the machine's processors: Windows tells it per
-// processor group only through calls meant for the system's own tools.
-std::optional<double> idle_processor_seconds() {
-    FILETIME idle, kernel, user;
-    if (GetSystemTimes(&idle, &kernel, &user) == 0) return std::nullopt;
-    return seconds_of(idle);
+WatchedThread watch_this_thread() {
+    WatchedThread thread;
+    thread.id = GetCurrentThreadId();
+    return thread;
+}
+
+// Windows does not tell how long a thread waited for a processor.
+std::optional<ThreadTimes> thread_times(const WatchedThread& thread) {
+    HANDLE handle =
+        OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(thread.id));
+    if (handle == nullptr) return std::nullopt;
+    FILETIME created, exited, kernel, user;
+    BOOL read = GetThreadTimes(handle, &created, &exited, &kernel, &user);
+    CloseHandle(handle);
+    if (read == 0) return std::nullopt;
+    return ThreadTimes{seconds_of(kernel) + seconds_of(user), std::nullopt};
 }
 
 } // namespace tarnwel
