@@ -22,6 +22,12 @@ constexpr double window_seconds = 0.05;
 // like priority, two thirds of it or less.
 constexpr double least_share = 0.8;
 
+// A window short of least_share but not of this may be the scheduler's
+// turns falling unevenly, or a moment's work elsewhere: the parse comes
+// home only when the window before was short too. Beside a job of like
+// priority a thread gets less than this.
+constexpr double clearly_short = 0.7;
+
 // But on a machine so busy that a thread gets less than this, the run's
 // threads each get a like share of the processors, and two threads get
 // more of them than one: the second thread is kept, or taken up again
@@ -110,6 +116,12 @@ bool second_thread_pays(FrozenSwitching& switching, double elapsed) {
     bool run_had_them = run_ran >= least_share * watch.processors * elapsed;
     // Both mostly waiting, the window says nothing either way.
     bool pays = !measured || least >= least_share || least < crowded_share || run_had_them;
+    // A little short: the next window says.
+    bool was_short = std::exchange(watch.short_before, false);
+    if (!pays && least >= clearly_short && !was_short) {
+        watch.short_before = true;
+        return true;
+    }
     if (pays)
         watch.trial_after = first_trial_after;
     else if (watch.trial)

@@ -12,11 +12,12 @@
 // time at a time:
 // - on the second thread, each thread's processor time against the time it
 //   was ready to run (the time it ran and the time it waited for a
-//   processor another thread had; platform/processor_time.h). A thread
-//   ready for most of the window has work the run waits for; the least
-//   such a thread got, well short of a core, and the frozen parse comes
-//   back to this thread, unless the run's threads together had nearly all
-//   the processors (the run's own helpers, a table's pages faulted in,
+//   processor another thread had; platform/processor_time.h). The pace is
+//   set by the unbounded parse, and by the frozen one where it held the
+//   ring up. The least such a thread got, well short of a core (or a
+//   little short, two windows in a row), and the frozen parse comes back
+//   to this thread, unless the run's threads together had nearly all the
+//   processors (then the run's own helpers, faulting a table's pages in,
 //   took what the thread was short of);
 // - on this thread, nothing shows what a second thread would get, so the
 //   parse goes back to it for a window now and then (a trial), less and
@@ -49,8 +50,9 @@ struct SwitchWatch {
     double process_seconds = 0;                 // all the process's threads' time then
     unsigned processors = 1;                    // the run may use
     bool trial = false;                         // the parse is on the second thread for a trial
-    int windows_here = 0;                       // measured on this thread since the parse came back
-    int trial_after = 0;                        // windows on this thread before the next trial
+    bool short_before = false; // the window before, on the second thread, was a little short
+    int windows_here = 0;      // measured on this thread since the parse came back
+    int trial_after = 0;       // windows on this thread before the next trial
 };
 
 // All of it the unbounded thread's, but for what FrozenRing gives its second
