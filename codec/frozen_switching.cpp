@@ -95,6 +95,9 @@ void start_window(FrozenSwitching& switching, std::chrono::steady_clock::time_po
 // ring up (the unbounded parse waited for slots): the least such a thread
 // got of a core, over a window it was ready to run for most of, decides.
 // The frozen parse a little behind is no loss, whatever it gets.
+// Tried and dropped: counting the frozen parse whenever it was ready for
+// most of the window; a few blocks behind, it was often short of a core
+// beside other jobs, at no cost to the run.
 bool second_thread_pays(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
     double slot_waits = switching.ring.waited_seconds - watch.waited_seconds;
