@@ -13,11 +13,11 @@
 # functions their instructions run in (cachegrind charges inlined code to
 # the function it was inlined into):
 #   unbounded parse: search (into which run_pass is inlined) and new_string,
-#                    in codec/compressor.cpp: the parse that grows the
+#                    in codec/compress/compressor.cpp: the parse that grows the
 #                    dictionary, with reading the input
-#   frozen parse:    the functions of codec/frozen_parse.cpp,
-#                    codec/frozen_following.cpp (codec/frozen_ring.cpp on
-#                    two threads) and codec/unbounded_strings.cpp: the parse at the chosen
+#   frozen parse:    the functions of codec/compress/frozen_parse.cpp,
+#                    codec/compress/frozen_following.cpp (codec/compress/frozen_ring.cpp on
+#                    two threads) and codec/compress/unbounded_strings.cpp: the parse at the chosen
 #                    width, its restarts, the code stream's packing inlined
 #                    into it, and following the unbounded parse's strings
 #   whole run:       every instruction of that one-core compression, the

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/compressor.h"
 #include "codec_over_files.h"
+#include "compressor.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 //
 // Build: cmake --build build --target step_expand
 // Run:   build/bench/step_expand WIDTH STREAM OUTPUT
-// Written as plain C over the C interface, as such a caller's would be.
+// It uses the C interface alone, as such a caller's program would.
 #include <cstdio>
 #include <cstdlib>
 

@@ -1,9 +1,9 @@
-// The width scan (codec/width_scan.h): what it costs beside an expansion of
+// The width scan (codec/common/width_scan.h): what it costs beside an expansion of
 // the same stream, and how often a stream reads at more than one width.
 //
-// Build: cmake --build build --target width_scan
-// Run:   build/bench/width_scan [--runs N] STREAM WIDTH
-//        build/bench/width_scan --widths MAX_SIZE
+// Build: cmake --build build --target width_scan_cost
+// Run:   build/bench/width_scan_cost [--runs N] STREAM WIDTH
+//        build/bench/width_scan_cost --widths MAX_SIZE
 // The first form prints the medians of a scan and of an expansion (output
 // dropped) of STREAM, both read from the file as the command reads it, and
 // their ratio. The second compresses random and text inputs of every size
@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "codec/compressor.h"
-#include "codec/memory_streams.h"
-#include "codec/width_scan.h"
+#include "compressor.h"
+#include "memory_streams.h"
 #include "tarnwel.h"
+#include "width_scan.h"
 
 namespace {
 

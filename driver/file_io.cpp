@@ -1,9 +1,9 @@
-#include "driver/file_io.h"
+#include "file_io.h"
 
 #include <cerrno>
 
-#include "platform/files.h"
-#include "platform/last_error.h"
+#include "files.h"
+#include "last_error.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "driver/run.h"
+#include "run.h"
 
 int main(int argc, char** argv) {
     return tarnwel::run(argc, argv);

@@ -1,9 +1,9 @@
-#include "driver/messages.h"
+#include "messages.h"
 
 #include <cstdio>
 
-#include "platform/console.h"
-#include "platform/last_error.h"
+#include "console.h"
+#include "last_error.h"
 #include "tarnwel.h"
 
 namespace tarnwel {

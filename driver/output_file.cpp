@@ -1,11 +1,11 @@
-#include "driver/output_file.h"
+#include "output_file.h"
 
 #include <cerrno>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/last_error.h"
-#include "platform/run_guard.h"
+#include "files.h"
+#include "last_error.h"
+#include "run_guard.h"
 
 namespace tarnwel {
 

@@ -21,8 +21,8 @@
 #include <optional>
 #include <string>
 
-#include "driver/file_io.h"
-#include "platform/replacement.h"
+#include "file_io.h"
+#include "replacement.h"
 
 namespace tarnwel {
 

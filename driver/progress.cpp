@@ -1,10 +1,10 @@
-#include "driver/progress.h"
+#include "progress.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "driver/messages.h"
-#include "platform/console.h"
+#include "console.h"
+#include "messages.h"
 
 namespace tarnwel {
 

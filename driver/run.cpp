@@ -9,7 +9,7 @@
 // the previous one. Until both are in place a signal ends the run (the
 // hint's scan of a corrupt stream comes before); once they are, the run is
 // done: a signal that arrives while they are put there no longer ends it.
-#include "driver/run.h"
+#include "run.h"
 
 #include <bit>
 #include <cerrno>
@@ -22,16 +22,16 @@
 #include <string>
 #include <vector>
 
-#include "driver/file_io.h"
-#include "driver/messages.h"
-#include "driver/output_file.h"
-#include "driver/progress.h"
-#include "platform/command_line.h"
-#include "platform/files.h"
-#include "platform/last_error.h"
-#include "platform/run_guard.h"
+#include "command_line.h"
+#include "file_io.h"
+#include "files.h"
+#include "last_error.h"
+#include "messages.h"
+#include "output_file.h"
+#include "progress.h"
+#include "run_guard.h"
 #include "tarnwel.h"
-#include "width/width_file.h"
+#include "width_file.h"
 
 namespace tarnwel {
 

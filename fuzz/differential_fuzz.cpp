@@ -4,12 +4,12 @@
 // bytes) of arbitrary data read as a stream.
 #include <cstdlib>
 
-#include "codec/compressor.h"
-#include "codec/expander.h"
+#include "compressor.h"
+#include "expander.h"
 #include "fuzz_streams.h"
-#include "reference/reference_compressor.h"
-#include "reference/reference_expander.h"
-#include "reference/reference_width_search.h"
+#include "reference_compressor.h"
+#include "reference_expander.h"
+#include "reference_width_search.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // corrupt stream: never a crash, a hang, or a read outside the tables.
 #include <cstdlib>
 
-#include "codec/expander.h"
+#include "expander.h"
 #include "fuzz_streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "codec/memory_streams.h"
+#include "memory_streams.h"
 
 namespace tarnwel::fuzz {
 

@@ -14,11 +14,11 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/compressor.h"
-#include "codec/expander.h"
-#include "codec/memory_streams.h"
-#include "codec/widths.h"
+#include "compressor.h"
+#include "expander.h"
+#include "memory_streams.h"
 #include "tarnwel.h"
+#include "widths.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/compressor.h"
-#include "codec/expander.h"
+#include "compressor.h"
+#include "expander.h"
 #include "fuzz_streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

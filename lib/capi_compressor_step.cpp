@@ -1,6 +1,6 @@
-#include "lib/compressor_steps.h"
+#include "capi_compressor_step.h"
 
-#include "lib/step_buffers.h"
+#include "capi_step_buffers.h"
 
 namespace tarnwel {
 

@@ -1,11 +1,11 @@
 // tarnwel_compressor_step's work (include/tarnwel.h): the checks of the
 // caller's buffers and of the order of the calls, over the codec's steps
-// (codec/compressor_steps.h), which are made at the first step.
+// (codec/compress/compressor_steps.h), which are made at the first step.
 #pragma once
 
 #include <memory>
 
-#include "codec/compressor_steps.h"
+#include "compressor_steps.h"
 #include "tarnwel.h"
 
 namespace tarnwel {

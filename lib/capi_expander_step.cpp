@@ -1,11 +1,11 @@
 // tarnwel_expander_step's checks and its run over the codec's steps. A bad
 // call gets a status and changes nothing: buffers are checked whole before
 // any byte of them is read or written.
-#include "lib/expander_steps.h"
+#include "capi_expander_step.h"
 
 #include <cstdint>
 
-#include "lib/step_buffers.h"
+#include "capi_step_buffers.h"
 
 namespace tarnwel {
 

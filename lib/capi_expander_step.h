@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "codec/expander_steps.h"
+#include "expander_steps.h"
 #include "tarnwel.h"
 
 namespace tarnwel {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/step_buffers.h"
+#include "step_buffers.h"
 #include "tarnwel.h"
 
 namespace tarnwel {

@@ -3,7 +3,7 @@
 // in-memory source and sink; the output then waits in the object to be
 // taken. Gathering first is forced on the compressor (the width is known
 // only at the end of the input) and keeps the expander as simple. An
-// expander driven by steps gathers nothing (lib/expander_steps.cpp).
+// expander driven by steps gathers nothing (lib/capi_expander_step.cpp).
 //
 // Nothing may leave an extern "C" function as an exception: every entry
 // point that can allocate runs inside guarded(), which turns what escapes
@@ -19,13 +19,13 @@
 #include <optional>
 #include <vector>
 
-#include "codec/compressor.h"
-#include "codec/expander.h"
-#include "codec/memory_streams.h"
-#include "codec/width_scan.h"
-#include "codec/widths.h"
-#include "lib/compressor_steps.h"
-#include "lib/expander_steps.h"
+#include "capi_compressor_step.h"
+#include "capi_expander_step.h"
+#include "compressor.h"
+#include "expander.h"
+#include "memory_streams.h"
+#include "width_scan.h"
+#include "widths.h"
 
 // One object's state, for both directions: the input gathered, then the
 // output and how much of it the caller has taken.

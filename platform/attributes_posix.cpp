@@ -1,4 +1,4 @@
-#include "platform/attributes_posix.h"
+#include "attributes_posix.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // "system.posix_acl_default", is what a file made there starts with.
 #pragma once
 
-#include "platform/replacement.h"
+#include "replacement.h"
 
 namespace tarnwel {
 

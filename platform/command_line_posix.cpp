@@ -1,4 +1,4 @@
-#include "platform/command_line.h"
+#include "command_line.h"
 
 namespace tarnwel {
 

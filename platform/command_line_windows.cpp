@@ -1,8 +1,8 @@
-#include "platform/command_line.h"
+#include "command_line.h"
 
 #include <windows.h>
 
-#include "platform/windows_support.h"
+#include "windows_support.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "files.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/last_error.h"
-#include "platform/paths_posix.h"
+#include "last_error.h"
+#include "paths_posix.h"
 
 namespace tarnwel {
 

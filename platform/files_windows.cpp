@@ -1,12 +1,12 @@
-#include "platform/files.h"
+#include "files.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
-#include "platform/last_error.h"
-#include "platform/windows_support.h"
+#include "last_error.h"
+#include "windows_support.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "platform/last_error.h"
+#include "last_error.h"
 
 #include <cstring>
 

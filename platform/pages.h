@@ -10,7 +10,7 @@ namespace tarnwel {
 
 // Large pages, where the system offers them, for tables read at random;
 // small ones (the system's default) for arrays used in order, which have
-// no TLB misses to save and fault in for less (see codec/mapped_array.h).
+// no TLB misses to save and fault in for less (see codec/common/mapped_array.h).
 enum class PageSize { large, small };
 
 // bytes of zeroed memory, or nullptr when the system refuses.

@@ -1,4 +1,4 @@
-#include "platform/pages.h"
+#include "pages.h"
 
 #include <windows.h>
 

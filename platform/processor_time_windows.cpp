@@ -1,4 +1,4 @@
-#include "platform/processor_time.h"
+#include "processor_time.h"
 
 #include <windows.h>
 

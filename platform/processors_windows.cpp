@@ -1,4 +1,4 @@
-#include "platform/processors.h"
+#include "processors.h"
 
 #include <algorithm>
 #include <bit>

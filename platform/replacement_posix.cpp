@@ -1,4 +1,4 @@
-#include "platform/replacement.h"
+#include "replacement.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/attributes_posix.h"
-#include "platform/files.h"
-#include "platform/last_error.h"
-#include "platform/paths_posix.h"
+#include "attributes_posix.h"
+#include "files.h"
+#include "last_error.h"
+#include "paths_posix.h"
 
 namespace tarnwel {
 

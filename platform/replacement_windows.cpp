@@ -1,10 +1,10 @@
-#include "platform/replacement.h"
+#include "replacement.h"
 
 #include <cerrno>
 
-#include "platform/files.h"
-#include "platform/last_error.h"
-#include "platform/windows_support.h"
+#include "files.h"
+#include "last_error.h"
+#include "windows_support.h"
 
 namespace tarnwel {
 

@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-#include "platform/replacement.h"
+#include "replacement.h"
 
 namespace tarnwel {
 

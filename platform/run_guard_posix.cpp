@@ -1,4 +1,4 @@
-#include "platform/run_guard.h"
+#include "run_guard.h"
 
 #include <atomic>
 #include <cerrno>

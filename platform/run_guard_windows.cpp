@@ -1,11 +1,11 @@
-#include "platform/run_guard.h"
+#include "run_guard.h"
 
 #include <atomic>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
 
-#include "platform/windows_support.h"
+#include "windows_support.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "platform/windows_support.h"
+#include "windows_support.h"
 
 #include <cerrno>
 #include <fcntl.h>

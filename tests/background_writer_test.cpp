@@ -1,11 +1,11 @@
-#include "codec/background_writer.h"
+#include "background_writer.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
 
-#include "codec/expander.h"
-#include "codec/memory_streams.h"
-#include "driver/file_io.h"
+#include "expander.h"
+#include "file_io.h"
+#include "memory_streams.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

@@ -2,7 +2,7 @@
 // put in, whatever its neighbours hold.
 #include <gtest/gtest.h>
 
-#include "codec/code_records.h"
+#include "code_records.h"
 
 namespace tarnwel::test {
 namespace {

@@ -1,9 +1,9 @@
 // The code stream's packing: MSB first, whole bytes only, ones past the end.
 #include <gtest/gtest.h>
 
-#include "codec/code_stream.h"
-#include "codec/memory_streams.h"
-#include "codec/stream_ends.h"
+#include "code_stream.h"
+#include "memory_streams.h"
+#include "stream_ends.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

@@ -1,8 +1,8 @@
 // The compressor's stream, byte for byte.
 #include <gtest/gtest.h>
 
-#include "codec/compressor.h"
-#include "codec/memory_streams.h"
+#include "compressor.h"
+#include "memory_streams.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

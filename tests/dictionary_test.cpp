@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "codec/dictionary.h"
-#include "reference/reference_dictionary.h"
+#include "dictionary.h"
+#include "reference_dictionary.h"
 
 namespace tarnwel::reference {
 namespace {

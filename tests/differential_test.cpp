@@ -4,10 +4,10 @@
 
 #include <random>
 
-#include "codec/dictionary.h"
-#include "codec/memory_streams.h"
-#include "driver/file_io.h"
-#include "driver/output_file.h"
+#include "dictionary.h"
+#include "file_io.h"
+#include "memory_streams.h"
+#include "output_file.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

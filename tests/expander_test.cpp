@@ -6,7 +6,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "codec/expander.h"
+#include "expander.h"
 #include "tarnwel.h"
 #include "test_support.h"
 

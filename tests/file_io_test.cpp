@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <unistd.h>
 
-#include "driver/file_io.h"
+#include "file_io.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

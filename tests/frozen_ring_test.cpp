@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "codec/frozen_parse.h"
-#include "codec/memory_streams.h"
+#include "frozen_parse.h"
+#include "memory_streams.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

@@ -9,8 +9,8 @@
 #include <limits>
 #include <string>
 
-#include "codec/chunked_sink.h"
-#include "codec/memory_streams.h"
+#include "chunked_sink.h"
+#include "memory_streams.h"
 #include "tarnwel.h"
 #include "test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "codec/expander_steps.h"
+#include "expander_steps.h"
 #include "tarnwel.h"
 #include "test_support.h"
 

@@ -21,8 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/run.h"
-#include "platform/replacement.h"
+#include "replacement.h"
+#include "run.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

@@ -1,4 +1,4 @@
-#include "codec/prefault.h"
+#include "prefault.h"
 
 #include <chrono>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec/mapped_array.h"
+#include "mapped_array.h"
 
 namespace tarnwel::test {
 namespace {

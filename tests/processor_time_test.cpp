@@ -12,7 +12,7 @@
 
 #include <sched.h>
 
-#include "platform/processor_time.h"
+#include "processor_time.h"
 
 namespace tarnwel::test {
 namespace {

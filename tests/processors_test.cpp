@@ -4,7 +4,7 @@
 
 #include <sched.h>
 
-#include "platform/processors.h"
+#include "processors.h"
 
 namespace tarnwel::test {
 namespace {

@@ -5,9 +5,9 @@
 #include <random>
 #include <utility>
 
-#include "codec/memory_streams.h"
-#include "codec/stream_assembly.h"
-#include "driver/file_io.h"
+#include "file_io.h"
+#include "memory_streams.h"
+#include "stream_assembly.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

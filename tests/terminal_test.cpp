@@ -2,8 +2,8 @@
 // during long phases, and afterwards exactly the messages a script sees.
 #include <gtest/gtest.h>
 
-#include "driver/messages.h"
-#include "driver/progress.h"
+#include "messages.h"
+#include "progress.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

@@ -11,12 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "codec/compressor.h"
-#include "codec/expander.h"
-#include "driver/file_io.h"
-#include "reference/reference_compressor.h"
-#include "reference/reference_expander.h"
-#include "reference/reference_width_search.h"
+#include "compressor.h"
+#include "expander.h"
+#include "file_io.h"
+#include "reference_compressor.h"
+#include "reference_expander.h"
+#include "reference_width_search.h"
 
 namespace tarnwel::test {
 

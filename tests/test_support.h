@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "codec/codec_result.h"
-#include "codec/compressor.h"
-#include "codec/expander.h"
-#include "codec/widths.h"
 #include "codec_over_files.h"
+#include "codec_result.h"
+#include "compressor.h"
+#include "expander.h"
+#include "widths.h"
 
 namespace tarnwel::test {
 

@@ -1,4 +1,4 @@
-#include "codec/unbounded_strings.h"
+#include "unbounded_strings.h"
 
 #include <gtest/gtest.h>
 

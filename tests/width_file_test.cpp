@@ -4,7 +4,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "width/width_file.h"
+#include "width_file.h"
 
 namespace tarnwel::test {
 namespace {

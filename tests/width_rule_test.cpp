@@ -2,7 +2,7 @@
 // restarts the frozen parse, reaches the cap, and which width is chosen.
 #include <gtest/gtest.h>
 
-#include "codec/width_rule.h"
+#include "width_rule.h"
 
 namespace tarnwel::test {
 namespace {

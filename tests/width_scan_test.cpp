@@ -6,9 +6,9 @@
 
 #include <random>
 
-#include "codec/width_scan.h"
 #include "tarnwel.h"
 #include "test_support.h"
+#include "width_scan.h"
 
 namespace tarnwel::test {
 namespace {

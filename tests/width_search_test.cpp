@@ -3,8 +3,8 @@
 
 #include <unistd.h>
 
-#include "codec/compressor.h"
-#include "driver/file_io.h"
+#include "compressor.h"
+#include "file_io.h"
 #include "test_support.h"
 
 namespace tarnwel::test {

@@ -1,4 +1,4 @@
-#include "width/width_file.h"
+#include "width_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "codec/widths.h"
-#include "platform/files.h"
-#include "platform/last_error.h"
+#include "files.h"
+#include "last_error.h"
+#include "widths.h"
 
 namespace tarnwel {
 

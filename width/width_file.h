@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/replacement.h"
+#include "replacement.h"
 
 namespace tarnwel {
 

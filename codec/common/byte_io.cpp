@@ -1,4 +1,4 @@
-#include "codec/byte_io.h"
+#include "byte_io.h"
 
 namespace tarnwel {
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/byte_streams.h"
-#include "codec/codec_result.h"
+#include "byte_streams.h"
+#include "codec_result.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "codec/code_stream.h"
+#include "code_stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/byte_io.h"
-#include "codec/invariant.h"
-#include "codec/widths.h"
+#include "byte_io.h"
+#include "invariant.h"
+#include "widths.h"
 
 namespace tarnwel {
 

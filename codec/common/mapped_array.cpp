@@ -1,6 +1,6 @@
-#include "codec/mapped_array.h"
+#include "mapped_array.h"
 
-#include "platform/pages.h"
+#include "pages.h"
 
 namespace tarnwel {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/pages.h"
+#include "pages.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "codec/memory_streams.h"
+#include "memory_streams.h"
 
 #include <algorithm>
 #include <cstring>

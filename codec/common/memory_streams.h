@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "codec/byte_streams.h"
+#include "byte_streams.h"
 
 namespace tarnwel {
 

@@ -1,9 +1,9 @@
-#include "codec/prefault.h"
+#include "prefault.h"
 
 #include <algorithm>
 #include <exception>
 
-#include "platform/pages.h"
+#include "pages.h"
 
 namespace tarnwel {
 

@@ -3,10 +3,10 @@
 // width's loop keeps its state in registers. A width that has failed costs
 // nothing more, so past the first few codes only the stream's own width
 // (and the rare other that still fits) reads on.
-#include "codec/width_scan.h"
+#include "width_scan.h"
 
-#include "codec/byte_io.h"
-#include "codec/stream_ends.h"
+#include "byte_io.h"
+#include "stream_ends.h"
 
 namespace tarnwel {
 

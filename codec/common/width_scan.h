@@ -22,9 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/byte_streams.h"
-#include "codec/codec_result.h"
-#include "codec/widths.h"
+#include "byte_streams.h"
+#include "codec_result.h"
+#include "widths.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "codec/chunked_sink.h"
+#include "chunked_sink.h"
 
 #include <algorithm>
 #include <cstring>

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec/byte_streams.h"
+#include "byte_streams.h"
 
 namespace tarnwel {
 

@@ -1,4 +1,4 @@
-#include "codec/compressor.h"
+#include "compressor.h"
 
 #include <algorithm>
 #include <new>
@@ -6,16 +6,16 @@
 #include <span>
 #include <type_traits>
 
-#include "codec/byte_io.h"
-#include "codec/frozen_following.h"
-#include "codec/frozen_parse.h"
-#include "codec/frozen_ring.h"
-#include "codec/frozen_switching.h"
-#include "codec/invariant.h"
-#include "codec/mapped_array.h"
-#include "codec/parse_step.h"
-#include "codec/width_rule.h"
-#include "platform/processors.h"
+#include "byte_io.h"
+#include "frozen_following.h"
+#include "frozen_parse.h"
+#include "frozen_ring.h"
+#include "frozen_switching.h"
+#include "invariant.h"
+#include "mapped_array.h"
+#include "parse_step.h"
+#include "processors.h"
+#include "width_rule.h"
 
 namespace tarnwel {
 

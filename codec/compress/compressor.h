@@ -3,19 +3,19 @@
 // compressed like a file), or compresses at a width given in advance.
 //
 // One parse grows the dictionary without bound and answers every trial of
-// the width search (codec/width_rule.h). The stream at the width finally
+// the width search (codec/compress/width_rule.h). The stream at the width finally
 // chosen, b, starts with that parse's codes up to the moment b overflows,
 // and from there on the dictionary stays frozen. So beside it runs a parse
 // frozen at the widest width that has overflowed so far, writing that
 // width's stream from the point where it parts from the shared codes; when
 // a wider width overflows, the frozen parse begins again there
-// (codec/frozen_parse.h). The frozen parse runs on a second core, handed
-// the blocks through a ring (codec/frozen_ring.h), or without one on the
-// same core, a ring's length of blocks behind (codec/frozen_following.h),
+// (codec/compress/frozen_parse.h). The frozen parse runs on a second core, handed
+// the blocks through a ring (codec/compress/frozen_ring.h), or without one on the
+// same core, a ring's length of blocks behind (codec/compress/frozen_following.h),
 // and moves between the two as the second core turns out busy or free
-// (codec/frozen_switching.h);
+// (codec/compress/frozen_switching.h);
 // at the end the shared codes are packed in front of its stream
-// (codec/stream_assembly.h).
+// (codec/compress/stream_assembly.h).
 //
 // Tried and dropped: for a file, searching alone and then parsing the chosen
 // width's frozen stream in a second pass from where that width overflowed,
@@ -28,9 +28,9 @@
 #include <functional>
 #include <memory>
 
-#include "codec/byte_streams.h"
-#include "codec/codec_result.h"
-#include "codec/dictionary.h"
+#include "byte_streams.h"
+#include "codec_result.h"
+#include "dictionary.h"
 
 namespace tarnwel {
 
@@ -47,7 +47,7 @@ struct CompressOptions {
     // For tests: where the second thread runs, says before each block is
     // handed over (numbered from 0) whether the frozen parse runs there
     // from that block on or on this thread, in place of what the run
-    // measures (codec/frozen_switching.h).
+    // measures (codec/compress/frozen_switching.h).
     std::function<bool(std::uint64_t block)> second_thread_plan;
     // Told as each trial begins, with its width.
     std::function<void(int width)> trial_started;

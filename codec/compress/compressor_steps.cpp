@@ -1,10 +1,10 @@
-#include "codec/compressor_steps.h"
+#include "compressor_steps.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "codec/byte_io.h"
+#include "byte_io.h"
 
 namespace tarnwel {
 

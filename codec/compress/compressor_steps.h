@@ -20,11 +20,11 @@
 #include <memory>
 #include <vector>
 
-#include "codec/chunked_sink.h"
-#include "codec/codec_result.h"
-#include "codec/compressor.h"
-#include "codec/step_buffers.h"
-#include "codec/width_encoder.h"
+#include "chunked_sink.h"
+#include "codec_result.h"
+#include "compressor.h"
+#include "step_buffers.h"
+#include "width_encoder.h"
 
 namespace tarnwel {
 

@@ -1,10 +1,10 @@
-#include "codec/dictionary.h"
+#include "dictionary.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
 
-#include "codec/prefault.h"
+#include "prefault.h"
 
 namespace tarnwel {
 

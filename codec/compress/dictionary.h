@@ -32,10 +32,10 @@
 #include <memory>
 #include <vector>
 
-#include "codec/mapped_array.h"
-#include "codec/prefault.h"
-#include "codec/prefetch.h"
-#include "codec/widths.h"
+#include "mapped_array.h"
+#include "prefault.h"
+#include "prefetch.h"
+#include "widths.h"
 
 namespace tarnwel {
 

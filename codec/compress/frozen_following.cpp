@@ -1,4 +1,4 @@
-#include "codec/frozen_following.h"
+#include "frozen_following.h"
 
 #include <utility>
 #include <vector>

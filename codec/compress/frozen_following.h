@@ -28,9 +28,9 @@
 
 #include <cstdint>
 
-#include "codec/dictionary.h"
-#include "codec/frozen_parse.h"
-#include "codec/unbounded_strings.h"
+#include "dictionary.h"
+#include "frozen_parse.h"
+#include "unbounded_strings.h"
 
 namespace tarnwel {
 

@@ -1,9 +1,9 @@
-#include "codec/frozen_parse.h"
+#include "frozen_parse.h"
 
 #include <cstring>
 #include <new>
 
-#include "codec/byte_io.h"
+#include "byte_io.h"
 
 namespace tarnwel {
 

@@ -32,9 +32,9 @@
 #include <memory>
 #include <vector>
 
-#include "codec/byte_streams.h"
-#include "codec/parse_step.h"
-#include "codec/stream_assembly.h"
+#include "byte_streams.h"
+#include "parse_step.h"
+#include "stream_assembly.h"
 
 namespace tarnwel {
 

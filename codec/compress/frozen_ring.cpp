@@ -1,4 +1,4 @@
-#include "codec/frozen_ring.h"
+#include "frozen_ring.h"
 
 #include <chrono>
 #include <exception>

@@ -36,9 +36,9 @@
 #include <thread>
 #include <vector>
 
-#include "codec/dictionary.h"
-#include "codec/frozen_parse.h"
-#include "platform/processor_time.h"
+#include "dictionary.h"
+#include "frozen_parse.h"
+#include "processor_time.h"
 
 namespace tarnwel {
 

@@ -1,10 +1,10 @@
-#include "codec/frozen_switching.h"
+#include "frozen_switching.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "platform/processor_time.h"
-#include "platform/processors.h"
+#include "processor_time.h"
+#include "processors.h"
 
 namespace tarnwel {
 

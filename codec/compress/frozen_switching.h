@@ -31,10 +31,10 @@
 #include <functional>
 #include <optional>
 
-#include "codec/dictionary.h"
-#include "codec/frozen_following.h"
-#include "codec/frozen_ring.h"
-#include "platform/processor_time.h"
+#include "dictionary.h"
+#include "frozen_following.h"
+#include "frozen_ring.h"
+#include "processor_time.h"
 
 namespace tarnwel {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/byte_io.h"
-#include "codec/dictionary.h"
+#include "byte_io.h"
+#include "dictionary.h"
 
 namespace tarnwel {
 

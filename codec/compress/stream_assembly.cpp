@@ -1,8 +1,8 @@
-#include "codec/stream_assembly.h"
+#include "stream_assembly.h"
 
 #include <algorithm>
 
-#include "codec/stream_ends.h"
+#include "stream_ends.h"
 
 namespace tarnwel {
 

@@ -13,8 +13,8 @@
 
 #include <span>
 
-#include "codec/code_stream.h"
-#include "codec/widths.h"
+#include "code_stream.h"
+#include "widths.h"
 
 namespace tarnwel {
 

@@ -1,8 +1,8 @@
-#include "codec/unbounded_strings.h"
+#include "unbounded_strings.h"
 
 #include <algorithm>
 
-#include "codec/invariant.h"
+#include "invariant.h"
 
 namespace tarnwel {
 

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "codec/dictionary.h"
-#include "codec/mapped_array.h"
+#include "dictionary.h"
+#include "mapped_array.h"
 
 namespace tarnwel {
 

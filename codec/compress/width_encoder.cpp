@@ -1,10 +1,10 @@
-#include "codec/width_encoder.h"
+#include "width_encoder.h"
 
 #include <algorithm>
 
-#include "codec/byte_io.h"
-#include "codec/invariant.h"
-#include "codec/stream_ends.h"
+#include "byte_io.h"
+#include "invariant.h"
+#include "stream_ends.h"
 
 namespace tarnwel {
 

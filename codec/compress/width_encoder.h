@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/code_stream.h"
-#include "codec/dictionary.h"
-#include "codec/parse_step.h"
+#include "code_stream.h"
+#include "dictionary.h"
+#include "parse_step.h"
 
 namespace tarnwel {
 

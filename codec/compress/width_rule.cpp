@@ -1,4 +1,4 @@
-#include "codec/width_rule.h"
+#include "width_rule.h"
 
 namespace tarnwel {
 

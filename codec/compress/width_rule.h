@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "codec/widths.h"
+#include "widths.h"
 
 namespace tarnwel {
 

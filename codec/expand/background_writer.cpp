@@ -1,4 +1,4 @@
-#include "codec/background_writer.h"
+#include "background_writer.h"
 
 #include <exception>
 

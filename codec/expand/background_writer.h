@@ -17,7 +17,7 @@
 #include <mutex>
 #include <thread>
 
-#include "codec/byte_streams.h"
+#include "byte_streams.h"
 
 namespace tarnwel {
 

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/widths.h"
+#include "widths.h"
 
 namespace tarnwel {
 

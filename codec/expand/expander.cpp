@@ -10,15 +10,15 @@
 // reads the input ahead (on two cores it takes time from this one); a
 // window larger than four and a half times the longest string (less to
 // spell on text, but a fifth more memory).
-#include "codec/expander.h"
+#include "expander.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "codec/code_stream.h"
-#include "codec/expansion.h"
-#include "codec/prefault.h"
-#include "codec/stream_ends.h"
+#include "code_stream.h"
+#include "expansion.h"
+#include "prefault.h"
+#include "stream_ends.h"
 
 namespace tarnwel {
 

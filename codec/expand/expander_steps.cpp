@@ -6,12 +6,12 @@
 // wait as the output has room for, the lap is full, or the input runs dry.
 // Each spell ends with the waiting strings spelled, so everything it
 // expanded can be handed out.
-#include "codec/expander_steps.h"
+#include "expander_steps.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "codec/stream_ends.h"
+#include "stream_ends.h"
 
 namespace tarnwel {
 

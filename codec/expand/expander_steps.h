@@ -16,10 +16,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/byte_streams.h"
-#include "codec/codec_result.h"
-#include "codec/expansion.h"
-#include "codec/step_buffers.h"
+#include "byte_streams.h"
+#include "codec_result.h"
+#include "expansion.h"
+#include "step_buffers.h"
 
 namespace tarnwel {
 

@@ -24,10 +24,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/expander.h"
-#include "codec/pending.h"
-#include "codec/widths.h"
-#include "codec/window.h"
+#include "expander_tables.h"
+#include "pending.h"
+#include "widths.h"
+#include "window.h"
 
 namespace tarnwel {
 

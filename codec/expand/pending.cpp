@@ -1,4 +1,4 @@
-#include "codec/pending.h"
+#include "pending.h"
 
 #include <algorithm>
 

@@ -22,9 +22,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/expander.h"
-#include "codec/invariant.h"
-#include "codec/window.h"
+#include "expander_tables.h"
+#include "invariant.h"
+#include "window.h"
 
 namespace tarnwel {
 

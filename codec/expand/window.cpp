@@ -1,4 +1,4 @@
-#include "codec/window.h"
+#include "window.h"
 
 #include <algorithm>
 

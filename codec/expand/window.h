@@ -33,11 +33,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/background_writer.h"
-#include "codec/byte_io.h"
-#include "codec/code_records.h"
-#include "codec/invariant.h"
-#include "codec/prefetch.h"
+#include "background_writer.h"
+#include "byte_io.h"
+#include "code_records.h"
+#include "invariant.h"
+#include "prefetch.h"
 
 namespace tarnwel {
 

@@ -4,8 +4,8 @@
 // check the error numbers it passes on, wrap them with these.
 #pragma once
 
-#include "codec/byte_streams.h"
-#include "driver/file_io.h"
+#include "byte_streams.h"
+#include "file_io.h"
 
 namespace tarnwel::test {
 

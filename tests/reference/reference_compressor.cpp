@@ -1,6 +1,6 @@
-#include "reference/reference_compressor.h"
+#include "reference_compressor.h"
 
-#include "codec/code_stream.h"
+#include "code_stream.h"
 
 namespace tarnwel::reference {
 

@@ -5,9 +5,9 @@
 // miss, and the end code after the last one.
 #pragma once
 
-#include "codec/byte_io.h"
-#include "codec/codec_result.h"
-#include "reference/reference_dictionary.h"
+#include "byte_io.h"
+#include "codec_result.h"
+#include "reference_dictionary.h"
 
 namespace tarnwel::reference {
 

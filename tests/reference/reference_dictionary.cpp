@@ -1,4 +1,4 @@
-#include "reference/reference_dictionary.h"
+#include "reference_dictionary.h"
 
 #include <cstring>
 

@@ -14,9 +14,9 @@
 #include <array>
 #include <cstdint>
 
-#include "codec/mapped_array.h"
+#include "mapped_array.h"
 
-#include "codec/widths.h"
+#include "widths.h"
 
 namespace tarnwel::reference {
 

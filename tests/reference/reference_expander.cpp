@@ -1,8 +1,8 @@
-#include "reference/reference_expander.h"
+#include "reference_expander.h"
 
-#include "codec/code_stream.h"
-#include "codec/stream_ends.h"
-#include "codec/widths.h"
+#include "code_stream.h"
+#include "stream_ends.h"
+#include "widths.h"
 
 namespace tarnwel::reference {
 

@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "codec/mapped_array.h"
+#include "mapped_array.h"
 
-#include "codec/byte_io.h"
-#include "codec/codec_result.h"
+#include "byte_io.h"
+#include "codec_result.h"
 
 namespace tarnwel::reference {
 

@@ -1,7 +1,7 @@
-#include "reference/reference_width_search.h"
+#include "reference_width_search.h"
 
-#include "codec/byte_io.h"
-#include "codec/memory_streams.h"
+#include "byte_io.h"
+#include "memory_streams.h"
 
 namespace tarnwel::reference {
 

@@ -14,10 +14,10 @@
 
 #include <functional>
 
-#include "codec/byte_io.h"
-#include "codec/codec_result.h"
-#include "codec/compressor.h"
-#include "reference/reference_dictionary.h"
+#include "byte_io.h"
+#include "codec_result.h"
+#include "compressor.h"
+#include "reference_dictionary.h"
 
 namespace tarnwel::reference {
 

@@ -17,8 +17,8 @@
 
 #include <cstdint>
 
-#include "codec/code_stream.h"
-#include "codec/widths.h"
+#include "code_stream.h"
+#include "widths.h"
 
 namespace tarnwel {
 
