@@ -37,7 +37,7 @@ TEST(BackgroundWriter, StretchesLandInTheOrderHandedOver) {
             expected.insert(expected.end(), stretch.begin(), stretch.end());
         }
         stop_writer(writer); // waits for the last stretch
-        EXPECT_FALSE(writer.thread.joinable());
+        EXPECT_FALSE(worker_running(writer.worker));
     }
     EXPECT_TRUE(read_back(file) == expected);
     std::fclose(file);

@@ -48,7 +48,7 @@ TEST(Prefault, PagesAheadOfTheOwnerComeInButNoFurtherAndDataStays) {
         Prefaulter prefaulter;
         add_prefault_track(prefaulter, array.data(), array.size);
         start_prefault(prefaulter, 4 * mib);
-        if (!prefaulter.helper.joinable()) GTEST_SKIP() << "no second thread";
+        if (!worker_running(prefaulter.helper)) GTEST_SKIP() << "no second thread";
         // The helper populates the first stretch, then waits for news.
         const std::size_t pages_ahead = 4 * mib / 4096;
         EXPECT_TRUE(eventually([&] { return resident_pages(array, 0, 4 * mib) == pages_ahead; }));
@@ -81,7 +81,7 @@ TEST(Prefault, AHelperNeverStartedOrIdleStopsAtOnce) {
     start_prefault(idle, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20)); // now waiting for news
     stop_prefault(idle);
-    EXPECT_FALSE(idle.helper.joinable());
+    EXPECT_FALSE(worker_running(idle.helper));
 }
 
 TEST(Prefault, PopulatingARegionNowKeepsItZeroed) {

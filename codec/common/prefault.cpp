@@ -38,24 +38,19 @@ bool populate_some(Prefaulter& prefaulter) {
     return worked;
 }
 
-// The helpers' thread bodies. Prefaulting is only advice: should anything
-// in them throw, the helper stops and the owner meets its pages itself.
-void run_helper(Prefaulter* prefaulter) {
-    try {
-        for (;;) {
-            std::uint32_t seen = prefaulter->news.load(std::memory_order_acquire);
-            if (prefaulter->stopping.load(std::memory_order_acquire)) return;
-            if (!populate_some(*prefaulter)) prefaulter->news.wait(seen, std::memory_order_acquire);
-        }
-    } catch (...) {
+// The helper's body. Prefaulting is only advice: should anything in it
+// throw, the helper stops and the owner meets its pages itself.
+void run_helper(Prefaulter& prefaulter) {
+    for (;;) {
+        std::uint32_t seen = prefaulter.news.load(std::memory_order_acquire);
+        if (stop_asked(prefaulter.helper)) return;
+        if (!populate_some(prefaulter)) prefaulter.news.wait(seen, std::memory_order_acquire);
     }
 }
 
-void populate_helping(std::uint8_t* memory, std::size_t bytes) {
-    try {
-        populate(memory, bytes);
-    } catch (...) {
-    }
+void wake_helper(Prefaulter& prefaulter) {
+    prefaulter.news.fetch_add(1, std::memory_order_release);
+    prefaulter.news.notify_one();
 }
 
 } // namespace
@@ -67,13 +62,13 @@ Prefaulter::~Prefaulter() {
 void populate_now(void* memory, std::size_t bytes) {
     auto* front = static_cast<std::uint8_t*>(memory);
     std::size_t half = bytes / 2 / page * page;
-    try {
-        std::thread helper(populate_helping, front + half, bytes - half);
-        populate(front, half);
-        helper.join();
-    } catch (const std::exception&) {
+    WorkerThread helper;
+    if (!start_worker(helper, [=] { populate(front + half, bytes - half); })) {
         populate(front, bytes);
+        return;
     }
+    populate(front, half);
+    join_worker(helper); // advice only: what it threw is dropped
 }
 
 void add_prefault_track(Prefaulter& prefaulter, void* memory, std::size_t bytes) {
@@ -85,11 +80,8 @@ void add_prefault_track(Prefaulter& prefaulter, void* memory, std::size_t bytes)
 
 void start_prefault(Prefaulter& prefaulter, std::size_t ahead) {
     prefaulter.ahead = ahead;
-    try {
-        prefaulter.helper = std::thread(run_helper, &prefaulter);
-    } catch (const std::exception&) {
-        // No second thread: the owner faults its own pages, as it would anyway.
-    }
+    // Without a second thread the owner faults its own pages, as it would anyway.
+    start_worker(prefaulter.helper, [&prefaulter] { run_helper(prefaulter); });
 }
 
 void wake_prefault(Prefaulter& prefaulter) {
@@ -97,17 +89,15 @@ void wake_prefault(Prefaulter& prefaulter) {
     std::size_t reached = 0;
     for (std::size_t i = 0; i < prefaulter.track_count; ++i)
         reached += prefaulter.tracks[i].reached.load(std::memory_order_relaxed);
-    if (reached - prefaulter.reached_at_wake < step / 2 && !prefaulter.stopping) return;
+    if (reached - prefaulter.reached_at_wake < step / 2) return;
     prefaulter.reached_at_wake = reached;
-    prefaulter.news.fetch_add(1, std::memory_order_release);
-    prefaulter.news.notify_one();
+    wake_helper(prefaulter);
 }
 
 void stop_prefault(Prefaulter& prefaulter) {
-    if (!prefaulter.helper.joinable()) return;
-    prefaulter.stopping.store(true, std::memory_order_release);
-    wake_prefault(prefaulter);
-    prefaulter.helper.join();
+    if (!worker_running(prefaulter.helper)) return;
+    ask_to_stop(prefaulter.helper, [&] { wake_helper(prefaulter); });
+    join_worker(prefaulter.helper); // advice only: what it threw is dropped
 }
 
 } // namespace tarnwel

@@ -15,7 +15,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <thread>
+
+#include "worker_thread.h"
 
 namespace tarnwel {
 
@@ -34,8 +35,7 @@ struct Prefaulter {
     std::size_t ahead = 0; // bytes populated past each track's reached
     std::atomic<std::uint32_t> news{0};
     std::size_t reached_at_wake = 0; // owner's: the tracks' reached, summed, at the last wake
-    std::atomic<bool> stopping{false};
-    std::thread helper;
+    WorkerThread helper;
 
     Prefaulter() = default;
     Prefaulter(const Prefaulter&) = delete;

@@ -103,8 +103,7 @@ bool fail(FrozenRing& ring) {
 bool wait_for_step(FrozenRing& ring, std::unique_lock<std::mutex>& hold) {
     const std::uint64_t next_block = ring.next_block;
     auto ready = [&] {
-        return ring.stopping || ring.park_asked || ring.restarts != ring.restarts_seen ||
-               ring.input_done ||
+        return stop_asked(ring.worker) || ring.restarts != ring.restarts_seen || ring.input_done ||
                (ring.parse.active && next_block < ring.handed_over &&
                 (!ring.restart_likely || next_block + lag_blocks < ring.handed_over));
     };
@@ -121,27 +120,14 @@ bool wait_for_step(FrozenRing& ring, std::unique_lock<std::mutex>& hold) {
     return true;
 }
 
-// Parked, under hold: the unbounded parse has what the frozen parse had
-// until it lets the thread go on (or stops it).
-void park(FrozenRing& ring, std::unique_lock<std::mutex>& hold) {
-    ring.parked = true;
-    ring.changed.notify_all();
-    ring.changed.wait(hold, [&] { return !ring.park_asked || ring.stopping; });
-    ring.parked = false;
-}
-
-// Waits for a restart or the next block, parking on the way when asked;
-// false when there is nothing more to do.
+// Waits for a restart or the next block; false when there is nothing more
+// to do, or the unbounded parse has asked the thread to stop.
 bool take_step(FrozenRing& ring, Step& step) {
     std::unique_lock hold(ring.lock);
-    for (;;) {
-        // Done with the blocks before the next.
-        if (ring.parse.active) ring.holding = ring.next_block;
-        ring.changed.notify_all();
-        if (!wait_for_step(ring, hold) || ring.stopping) return false;
-        if (!ring.park_asked) break;
-        park(ring, hold);
-    }
+    // Done with the blocks before the next.
+    if (ring.parse.active) ring.holding = ring.next_block;
+    ring.changed.notify_all();
+    if (!wait_for_step(ring, hold) || stop_asked(ring.worker)) return false;
     std::uint64_t& next_block = ring.next_block;
     step.restarting = ring.restarts != ring.restarts_seen;
     if (step.restarting) {
@@ -179,36 +165,48 @@ void parse_blocks(FrozenRing& ring) {
 }
 
 // The second thread. A write of the stream throws when a sink in memory
-// cannot grow (in the parse, or packing ahead); the exception is kept for
-// the unbounded parse's thread, which meets it in finish_frozen, and the run
+// cannot grow (in the parse, or packing ahead); the exception goes to the
+// unbounded parse's thread, which meets it in finish_frozen, and the run
 // stops as after a failed write.
-void run_second_thread(FrozenRing* ring) {
+void run_second_thread(FrozenRing& ring) {
     {
-        std::lock_guard hold(ring->lock);
-        ring->frozen_thread = watch_this_thread();
+        std::lock_guard hold(ring.lock);
+        ring.frozen_thread = watch_this_thread();
     }
     try {
-        parse_blocks(*ring);
+        parse_blocks(ring);
     } catch (...) {
-        std::lock_guard hold(ring->lock);
-        ring->thrown = std::current_exception();
-        fail(*ring);
+        std::lock_guard hold(ring.lock);
+        fail(ring);
+        throw;
     }
 }
 
-void stop_thread(FrozenRing& ring) {
-    {
+bool start_second_thread(FrozenRing& ring) {
+    return start_worker(ring.worker, [&ring] { run_second_thread(ring); });
+}
+
+// Joins the second thread, keeping what it threw for finish_frozen. The
+// thread's times end with it: a thread started again names itself anew.
+void join_second_thread(FrozenRing& ring) {
+    if (std::exception_ptr thrown = join_worker(ring.worker)) ring.thrown = thrown;
+    std::lock_guard hold(ring.lock);
+    ring.frozen_thread = WatchedThread{};
+}
+
+// Stops the second thread at its next block boundary.
+void stop_second_thread(FrozenRing& ring) {
+    ask_to_stop(ring.worker, [&] {
         std::lock_guard hold(ring.lock);
-        ring.stopping = true;
-    }
-    ring.changed.notify_all();
-    ring.thread.join();
+        ring.changed.notify_all();
+    });
+    join_second_thread(ring);
 }
 
 } // namespace
 
 FrozenRing::~FrozenRing() {
-    if (thread.joinable()) stop_thread(*this);
+    if (worker_running(worker)) stop_second_thread(*this);
 }
 
 RingStart start_frozen_ring(FrozenRing& ring, Dictionary& dictionary, ByteSink& output) {
@@ -219,11 +217,7 @@ RingStart start_frozen_ring(FrozenRing& ring, Dictionary& dictionary, ByteSink& 
     } catch (const std::bad_alloc&) {
         return RingStart::out_of_memory;
     }
-    try {
-        ring.thread = std::thread(run_second_thread, &ring);
-    } catch (const std::system_error&) {
-        return RingStart::no_thread;
-    }
+    if (!start_second_thread(ring)) return RingStart::no_thread;
     dictionary.keep_old_tables = true;
     return RingStart::started;
 }
@@ -284,19 +278,12 @@ void restart_frozen(FrozenRing& ring, int width, std::size_t shared,
 }
 
 bool park_frozen_ring(FrozenRing& ring) {
-    std::unique_lock hold(ring.lock);
-    ring.park_asked = true;
-    ring.changed.notify_all();
-    ring.changed.wait(hold, [&] { return ring.parked || ring.failed; });
+    stop_second_thread(ring);
     return !ring.failed;
 }
 
-void resume_frozen_ring(FrozenRing& ring) {
-    {
-        std::lock_guard hold(ring.lock);
-        ring.park_asked = false;
-    }
-    ring.changed.notify_all();
+bool resume_frozen_ring(FrozenRing& ring) {
+    return start_second_thread(ring);
 }
 
 void finish_frozen(FrozenRing& ring) {
@@ -305,7 +292,7 @@ void finish_frozen(FrozenRing& ring) {
         ring.input_done = true;
     }
     ring.changed.notify_all();
-    ring.thread.join();
+    join_second_thread(ring);
     // The frozen parse probes no table now.
     release_old_tables(*ring.dictionary, ring.dictionary->generation);
     if (ring.thrown != nullptr) std::rethrow_exception(ring.thrown);

@@ -33,12 +33,12 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "dictionary.h"
 #include "frozen_parse.h"
 #include "processor_time.h"
+#include "worker_thread.h"
 
 namespace tarnwel {
 
@@ -58,7 +58,7 @@ struct ScoutedBlock {
 struct FrozenRing {
     Dictionary* dictionary = nullptr; // unbounded: it alone grows the dictionary
     FrozenParse parse;                // frozen while it runs; unbounded once it has joined
-    std::thread thread;               // unbounded
+    WorkerThread worker;              // unbounded
 
     std::mutex lock;
     std::condition_variable changed;
@@ -80,20 +80,18 @@ struct FrozenRing {
     int generation_in_use = 0;     // the oldest generation the frozen parse may still probe
     bool restart_likely = false;   // as the unbounded parse said with the latest block
     bool input_done = false;
-    bool stopping = false;
-    // Parking (see park_frozen_ring): the unbounded parse asks, and the
-    // second thread, at its next block boundary, leaves where it is in
-    // next_block and restarts_seen and says it has parked. While it is
-    // parked, parse, blocks, scouted and those two are the unbounded
-    // parse's; it sets them before it lets the thread go on.
-    bool park_asked = false;
-    bool parked = false;
+    // Parking (see park_frozen_ring): the unbounded parse asks the second
+    // thread to stop, and it ends at its next block boundary, leaving where
+    // it is in next_block and restarts_seen. While it is parked, parse,
+    // blocks, scouted and those two are the unbounded parse's; it sets them
+    // before it starts the thread again.
     std::uint64_t next_block = 0;    // the next block the frozen parse reads
     std::uint32_t restarts_seen = 0; // the restarts it has taken
     bool failed = false;             // its stream failed to write
-    std::exception_ptr thrown;       // by the second thread, which then failed
-    // The second thread, named by itself as it starts, so that the caller
-    // can read what it gets of a core; zeros until then.
+    std::exception_ptr thrown;       // unbounded: what the thread threw, once joined
+    // The second thread, named by itself as it starts (again after each
+    // park), so that the caller can read what it gets of a core; zeros
+    // until then.
     WatchedThread frozen_thread;
     // Unbounded: seconds it has waited for a slot, so that a caller can
     // tell that wait from time it was kept off a processor.
@@ -131,18 +129,19 @@ inline void tell_unbounded_codes(FrozenRing&, const std::uint32_t*, std::size_t,
 void restart_frozen(FrozenRing& ring, int width, std::size_t shared,
                     const std::uint32_t* shared_codes, std::size_t offset);
 
-// Stops the second thread at its next block boundary and waits until it
-// has: parse, blocks, scouted and where the frozen parse stands (next_block,
+// Stops the second thread at its next block boundary and joins it: parse,
+// blocks, scouted and where the frozen parse stands (next_block,
 // restarts_seen, and a restart posted that it has not taken) are then the
 // caller's, to go on with on this thread. False when the frozen stream has
 // failed: the run is over.
 bool park_frozen_ring(FrozenRing& ring);
 
-// Lets the parked thread go on from next_block, or from a restart posted
-// beyond restarts_seen, with what parse and blocks hold then: the blocks
-// from there up to handed_over are in the ring, and scouted has a slot for
-// each of the ring's.
-void resume_frozen_ring(FrozenRing& ring);
+// Starts the second thread again, to go on from next_block, or from a
+// restart posted beyond restarts_seen, with what parse and blocks hold
+// then: the blocks from there up to handed_over are in the ring, and
+// scouted has a slot for each of the ring's. False, with nothing started,
+// when no thread is to be had: all of it stays the caller's.
+bool resume_frozen_ring(FrozenRing& ring);
 
 // The input has ended: waits for the frozen parse to reach its end and
 // joins the second thread. After this, ring.parse is the caller's. Throws

@@ -204,9 +204,10 @@ bool move_to_this_thread(FrozenSwitching& switching) {
     return true;
 }
 
-// Hands the frozen parse, where this thread has it, back to the parked
-// second thread.
-void move_to_second_thread(FrozenSwitching& switching) {
+// Hands the frozen parse, where this thread has it, back to the second
+// thread, started again. False, with the parse still on this thread, when
+// no thread is to be had.
+bool move_to_second_thread(FrozenSwitching& switching) {
     FrozenRing& ring = switching.ring;
     FrozenFollowing& following = switching.following;
     // First what may throw, so that the parse stays whole on this thread.
@@ -219,6 +220,9 @@ void move_to_second_thread(FrozenSwitching& switching) {
         std::lock_guard hold(ring.lock);
         ring.handed_over = switching.handed_over;
         ring.next_block = following.parsed;
+        // A restart the thread left untaken when it parked is the
+        // following's now, taken or still pending.
+        ring.restarts_seen = ring.restarts;
         if (following.restart_pending) {
             ring.restart = following.restart;
             ++ring.restarts;
@@ -228,7 +232,10 @@ void move_to_second_thread(FrozenSwitching& switching) {
         ring.view = view_of(*switching.dictionary);
         ring.generation_in_use = ring.view.generation;
     }
-    resume_frozen_ring(ring);
+    if (resume_frozen_ring(ring)) return true;
+    following.parse = std::move(ring.parse);
+    following.blocks = std::move(ring.blocks);
+    return false;
 }
 
 } // namespace
@@ -249,7 +256,7 @@ bool hand_over_block(FrozenSwitching& switching, const std::uint8_t* data, std::
     bool second = wants_second_thread(switching, switching.handed_over);
     if (second != switching.on_second_thread) {
         if (second)
-            move_to_second_thread(switching);
+            second = move_to_second_thread(switching);
         else if (!move_to_this_thread(switching))
             return false;
         switching.on_second_thread = second;

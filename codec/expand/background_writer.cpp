@@ -9,7 +9,7 @@ namespace {
 void run_writer(BackgroundWriter* writer) {
     std::unique_lock<std::mutex> held(writer->lock);
     for (;;) {
-        writer->changed.wait(held, [&] { return writer->busy || writer->stopping; });
+        writer->changed.wait(held, [&] { return writer->busy || stop_asked(writer->worker); });
         if (!writer->busy) return;
         std::uint64_t position = writer->position;
         const std::uint8_t* data = writer->data;
@@ -44,12 +44,7 @@ BackgroundWriter::~BackgroundWriter() {
 
 bool start_writer(BackgroundWriter& writer, ByteSink& sink) {
     writer.sink = &sink;
-    try {
-        writer.thread = std::thread(run_writer, &writer);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
+    return start_worker(writer.worker, [&writer] { run_writer(&writer); });
 }
 
 bool writer_idle(BackgroundWriter& writer) {
@@ -75,14 +70,18 @@ int wait_for_writer(BackgroundWriter& writer) {
 }
 
 void stop_writer(BackgroundWriter& writer) {
-    if (!writer.thread.joinable()) return;
+    if (!worker_running(writer.worker)) return;
     {
         std::unique_lock<std::mutex> held(writer.lock);
         writer.changed.wait(held, [&] { return !writer.busy; });
-        writer.stopping = true;
-        writer.changed.notify_all();
     }
-    writer.thread.join();
+    ask_to_stop(writer.worker, [&] {
+        std::lock_guard<std::mutex> held(writer.lock);
+        writer.changed.notify_all();
+    });
+    // What a write threw is kept apart, for wait_for_writer; the loop
+    // itself throws nothing.
+    join_worker(writer.worker);
 }
 
 } // namespace tarnwel

@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <thread>
 
 #include "byte_streams.h"
+#include "worker_thread.h"
 
 namespace tarnwel {
 
@@ -31,10 +31,9 @@ struct BackgroundWriter {
     const std::uint8_t* data = nullptr; // the stretch being written, while busy
     std::size_t count = 0;
     bool busy = false;
-    bool stopping = false;
     int error_number = 0;
     std::exception_ptr thrown; // by the first write that failed so, if one did
-    std::thread thread;
+    WorkerThread worker;
 
     BackgroundWriter() = default;
     BackgroundWriter(const BackgroundWriter&) = delete;
