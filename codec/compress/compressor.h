@@ -61,7 +61,7 @@ struct CompressResult {
     int width = default_width;   // the width compressed at
     int last_trial_width = 0;    // width of the last trial made
     bool last_trial_fit = false; // the last trial ended without overflowing
-    // The search ended and bits is the width, whether or not the stream
+    // The search ended and width is the stream's, whether or not the stream
     // was then written whole.
     bool width_known = false;
     // The frozen parse started on a second thread (compress only); it may

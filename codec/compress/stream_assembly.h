@@ -36,7 +36,7 @@ struct FrozenStream {
 // when memory runs out.
 void open_frozen_stream(FrozenStream& stream, ByteSink& output);
 
-// Begins a frozen stream at bits after `shared` codes, dropping what an
+// Begins a frozen stream at width after `shared` codes, dropping what an
 // earlier one wrote. A failure is kept in stream.writer. Given the shared
 // codes, which must then stay as they are until the stream is assembled,
 // pack_shared_ahead may pack them.
@@ -83,7 +83,7 @@ struct AssembledStream {
     std::uint64_t size = 0;
 };
 
-// Writes the whole stream at bits into output from its start: the first
+// Writes the whole stream at width into output from its start: the first
 // `shared` of codes (those packed ahead are in place), then frozen's codes
 // with last and the end code after them. Without a frozen stream (frozen null), all of codes, then
 // last and the end code. The output is cut to the stream's size, since an abandoned stream of a
@@ -91,7 +91,7 @@ struct AssembledStream {
 AssembledStream assemble_stream(ByteSink& output, int width, std::span<const std::uint32_t> codes,
                                 FrozenStream* frozen, std::uint32_t last);
 
-// The empty input's stream at bits.
+// The empty input's stream at width.
 AssembledStream write_empty_stream(ByteSink& output, int width);
 
 } // namespace tarnwel
