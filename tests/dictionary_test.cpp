@@ -11,55 +11,38 @@
 namespace tarnwel::reference {
 namespace {
 
-bool is_prime(std::int64_t n) {
-    if (n < 2) return false;
-    for (std::int64_t d = 2; d * d <= n; ++d)
-        if (n % d == 0) return false;
-    return true;
-}
-
-TEST(ReferenceDictionary, TableSizesAreTheLargestPrimesUnderFiveQuartersOfTheCodeSpace) {
-    for (int width = 8; width <= 25; ++width) {
-        std::int64_t limit = 5 * (std::int64_t{1} << width) / 4;
-        std::int64_t expected = limit;
-        while (!is_prime(expected))
-            --expected;
-        EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(width)], expected) << "BITS " << width;
-        // The expander indexes by code, so every code must fit.
-        EXPECT_GT(TABLESIZE[static_cast<std::size_t>(width)],
-                  static_cast<std::int64_t>(last_code(width)));
+// Filled to its last code with pairs in a random order, the table finds
+// every pair with the code it was given, and ends the probe for a pair it
+// never stored at an empty slot: the probe reaches every slot, whatever the
+// table's size at the width.
+TEST(ReferenceDictionary, FindsEveryPairStoredUpToTheLastCodeAndNoOther) {
+    std::mt19937 random(41);
+    std::uniform_int_distribution<std::int32_t> any_byte(0, 255);
+    for (int width = 9; width <= 16; ++width) {
+        Dictionary dictionary;
+        ASSERT_TRUE(allocate_tables(dictionary, width));
+        clear_dictionary(dictionary);
+        std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> stored;
+        while (dictionary.free_code <= last_code(width)) {
+            auto prefix = static_cast<std::int32_t>(random() % dictionary.free_code);
+            std::int32_t byte = any_byte(random);
+            std::int32_t slot = probe_slot(dictionary, prefix, byte);
+            if (dictionary.code_table[static_cast<std::size_t>(slot)] != empty_slot) continue;
+            stored[{prefix, byte}] = static_cast<std::int32_t>(dictionary.free_code);
+            ASSERT_TRUE(add_string(dictionary, slot, prefix, byte));
+        }
+        for (const auto& [pair, code] : stored) {
+            std::int32_t slot = probe_slot(dictionary, pair.first, pair.second);
+            ASSERT_EQ(dictionary.code_table[static_cast<std::size_t>(slot)], code) << width;
+        }
+        for (int tries = 0; tries < 1000; ++tries) {
+            auto prefix = static_cast<std::int32_t>(random() % dictionary.free_code);
+            std::int32_t byte = any_byte(random);
+            if (stored.count({prefix, byte}) != 0) continue;
+            std::int32_t slot = probe_slot(dictionary, prefix, byte);
+            ASSERT_EQ(dictionary.code_table[static_cast<std::size_t>(slot)], empty_slot) << width;
+        }
     }
-    for (int width = 0; width < 8; ++width)
-        EXPECT_EQ(TABLESIZE[static_cast<std::size_t>(width)], 317);
-}
-
-TEST(ReferenceDictionary, PrefixZeroByteZeroStartsAtSlotZeroAndStepsByOne) {
-    Dictionary dictionary;
-    ASSERT_TRUE(allocate_tables(dictionary, 11));
-    clear_dictionary(dictionary);
-    EXPECT_EQ(probe_slot(dictionary, 0, 0), 0);
-    // Occupy slot 0 with another pair: the probe moves down by one, wrapping.
-    dictionary.code_table[0] = 300;
-    dictionary.prefix_table[0] = 5;
-    dictionary.byte_table[0] = 1;
-    EXPECT_EQ(probe_slot(dictionary, 0, 0), dictionary.slot_count - 1);
-    dictionary.code_table[static_cast<std::size_t>(dictionary.slot_count - 1)] = 301;
-    dictionary.prefix_table[static_cast<std::size_t>(dictionary.slot_count - 1)] = 9;
-    EXPECT_EQ(probe_slot(dictionary, 0, 0), dictionary.slot_count - 2);
-}
-
-TEST(ReferenceDictionary, ProbeFindsAStoredPairAndStartsFromByteShiftedXorPrefix) {
-    Dictionary dictionary;
-    ASSERT_TRUE(allocate_tables(dictionary, 12));
-    clear_dictionary(dictionary);
-    std::int32_t slot = probe_slot(dictionary, 300, 7);
-    EXPECT_EQ(slot, (7 << 4) ^ 300);
-    ASSERT_TRUE(add_string(dictionary, slot, 300, 7));
-    EXPECT_EQ(probe_slot(dictionary, 300, 7), slot);
-    EXPECT_EQ(dictionary.code_table[static_cast<std::size_t>(slot)], 256);
-    // A colliding pair lands elsewhere, one step of (slot_count - start) on.
-    std::int32_t other = probe_slot(dictionary, 300 ^ (1 << 4), 6);
-    EXPECT_EQ(other, slot - (dictionary.slot_count - slot) + dictionary.slot_count);
 }
 
 TEST(ReferenceDictionary, FullDictionaryStoresNothingMore) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "tarnwel.h"
 #include "test_support.h"
@@ -226,13 +227,24 @@ TEST(LibraryInterface, BadArgumentsAndCallsOutOfOrderAreStatuses) {
     tarnwel_expander_free(nullptr);
 }
 
-TEST(LibraryInterface, StatusesAndVersionHaveNames) {
+TEST(LibraryInterface, StatusesHaveNames) {
     for (int s = TARNWEL_OK; s <= TARNWEL_WRITE_FAILED; ++s)
         EXPECT_STRNE(tarnwel_status_name(static_cast<tarnwel_status>(s)), "unknown status") << s;
     EXPECT_STREQ(tarnwel_status_name(TARNWEL_CORRUPT_STREAM), "TARNWEL_CORRUPT_STREAM");
     EXPECT_STREQ(tarnwel_status_name(static_cast<tarnwel_status>(99)), "unknown status");
-    EXPECT_EQ(tarnwel_version(), TARNWEL_VERSION_NUMBER);
-    EXPECT_STREQ(tarnwel_version_string(), TARNWEL_VERSION_STRING);
+}
+
+// The project's version (CMake's, which names the shared library and the
+// packages) is the one the header and the library give, in both forms.
+TEST(LibraryInterface, VersionIsTheProjectsInBothForms) {
+    int major = 0;
+    int minor = 0;
+    int patch = 0;
+    ASSERT_EQ(std::sscanf(TARNWEL_PROJECT_VERSION, "%d.%d.%d", &major, &minor, &patch), 3);
+    EXPECT_STREQ(tarnwel_version_string(), TARNWEL_PROJECT_VERSION);
+    EXPECT_EQ(tarnwel_version(), major * 10000 + minor * 100 + patch);
+    EXPECT_EQ(TARNWEL_VERSION_MAJOR * 10000 + TARNWEL_VERSION_MINOR * 100 + TARNWEL_VERSION_PATCH,
+              tarnwel_version());
 }
 
 TEST(LibraryInterface, ObjectsFreedMidwayLeaveNothingBehind) {

@@ -197,10 +197,6 @@ ExpanderSteps::ExpanderSteps(ExpanderTables& tables)
     : e{tables, make_window(tables.window.data(), tables.width, no_sink), make_pending()},
       d{end_code(tables.width), last_code(tables.width)} {}
 
-std::size_t fixed_step_state() {
-    return sizeof(ExpanderSteps) + pending_limit * (sizeof(PendingString) + sizeof(PendingEntry));
-}
-
 CodecStatus expand_step(ExpanderSteps& s, StepInput& in, StepOutput& out, bool& done) {
     done = false;
     if (in.ends) s.input_ended = true;

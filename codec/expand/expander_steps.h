@@ -39,7 +39,7 @@ enum class StepPhase {
 };
 
 // One stream's expansion in steps. Besides the tables and the window, it
-// holds fixed_step_state() bytes: the batch of codes read ahead and the
+// holds fixed_step_state bytes: the batch of codes read ahead and the
 // queues of strings and entries waiting to be spelled.
 struct ExpanderSteps {
     // The window's writer must have a sink; in steps nothing is written
@@ -60,8 +60,11 @@ struct ExpanderSteps {
     ExpanderSteps& operator=(const ExpanderSteps&) = delete;
 };
 
-// The memory a step expansion holds besides its tables and window.
-std::size_t fixed_step_state();
+// The memory a step expansion holds besides its tables and window, which
+// the C interface promises stays under 8 KiB.
+inline constexpr std::size_t fixed_step_state =
+    sizeof(ExpanderSteps) + pending_limit * (sizeof(PendingString) + sizeof(PendingEntry));
+static_assert(fixed_step_state < std::size_t{8} << 10, "a step expansion's state outgrew 8 KiB");
 
 // One step: takes input from in, expands, and copies what fits into out.
 // done is true once the end code has been read and every byte expanded is
