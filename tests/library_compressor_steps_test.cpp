@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "chunked_sink.h"
 #include "memory_streams.h"
@@ -212,107 +213,62 @@ TEST(CompressorSteps, ChunkedSinkReadsBackAsAFile) {
     }
 }
 
-TEST(CompressorSteps, BadCallsAreStatuses) {
+TEST(CompressorSteps, BadWidthsAreStatuses) {
     std::uint8_t byte = 'x';
-    std::uint8_t out_byte = 0;
-    int done = 0;
     tarnwel_compressor* made = reinterpret_cast<tarnwel_compressor*>(&byte); // never read
     EXPECT_EQ(tarnwel_compressor_create_width(25, nullptr), TARNWEL_BAD_ARGUMENT);
     for (int width : {-1, 0, 10, 26, 1000}) {
         EXPECT_EQ(tarnwel_compressor_create_width(width, &made), TARNWEL_BAD_WIDTH) << width;
         EXPECT_EQ(made, nullptr);
     }
-    // Each case on a compressor of its own: stepped as `before` says, then
-    // the call given.
-    enum class Before { nothing, fed, stepped, ended };
-    struct Case {
-        const char* call;
-        Before before;
-        bool null_in, null_out, null_done;
-        tarnwel_in_buffer in;
-        tarnwel_out_buffer out;
-        int input_ends;
-        tarnwel_status expected;
-    };
+}
+
+// A bad step call: on a compressor of its own, stepped as `before` says,
+// the call given, with one of its pointers null or none.
+enum class Before { nothing, fed, stepped, ended };
+enum class Null { none, in, out, done };
+struct BadStep {
+    const char* call;
+    Before before;
+    Null null;
+    tarnwel_in_buffer in;
+    tarnwel_out_buffer out;
+    int input_ends;
+    tarnwel_status expected;
+};
+
+std::vector<BadStep> bad_steps(std::uint8_t* byte, std::uint8_t* out_byte) {
     const std::size_t absurd = std::numeric_limits<std::size_t>::max();
-    const tarnwel_in_buffer one_in{&byte, 1, 0};
-    const tarnwel_out_buffer one_out{&out_byte, 1, 0};
-    const Case cases[] = {
-        {"no in", Before::nothing, true, false, false, one_in, one_out, 0, TARNWEL_BAD_ARGUMENT},
-        {"no out", Before::nothing, false, true, false, one_in, one_out, 0, TARNWEL_BAD_ARGUMENT},
-        {"no done", Before::nothing, false, false, true, one_in, one_out, 0, TARNWEL_BAD_ARGUMENT},
-        {"in pos past size",
-         Before::nothing,
-         false,
-         false,
-         false,
-         {&byte, 1, 2},
-         one_out,
-         0,
-         TARNWEL_BAD_ARGUMENT},
-        {"out pos past size",
-         Before::stepped,
-         false,
-         false,
-         false,
-         one_in,
-         {&out_byte, 1, 2},
-         0,
-         TARNWEL_BAD_ARGUMENT},
-        {"null in data, absurd size",
-         Before::nothing,
-         false,
-         false,
-         false,
-         {nullptr, absurd, 0},
-         one_out,
-         0,
-         TARNWEL_BAD_ARGUMENT},
-        {"null out data",
-         Before::nothing,
-         false,
-         false,
-         false,
-         one_in,
-         {nullptr, 5, 0},
-         0,
-         TARNWEL_BAD_ARGUMENT},
-        {"absurd pos",
-         Before::nothing,
-         false,
-         false,
-         false,
-         {&byte, 1, absurd},
-         one_out,
-         0,
-         TARNWEL_BAD_ARGUMENT},
-        {"null and empty",
-         Before::nothing,
-         false,
-         false,
-         false,
-         {nullptr, 0, 0},
-         {nullptr, 0, 0},
-         0,
-         TARNWEL_OK},
-        {"step after feed", Before::fed, false, false, false, one_in, one_out, 0,
-         TARNWEL_BAD_SEQUENCE},
-        {"the end taken back", Before::ended, false, false, false, one_in, one_out, 0,
-         TARNWEL_BAD_SEQUENCE},
-        {"input after the end", Before::ended, false, false, false, one_in, one_out, 1,
-         TARNWEL_BAD_SEQUENCE},
-        {"nothing after the end",
-         Before::ended,
-         false,
-         false,
-         false,
-         {nullptr, 0, 0},
-         one_out,
-         1,
-         TARNWEL_OK},
+    const tarnwel_in_buffer one_in{byte, 1, 0};
+    const tarnwel_out_buffer one_out{out_byte, 1, 0};
+    const auto bad = TARNWEL_BAD_ARGUMENT;
+    const auto order = TARNWEL_BAD_SEQUENCE;
+    const auto ok = TARNWEL_OK;
+    const auto fresh = Before::nothing;
+    const auto ended = Before::ended;
+    return {
+        {"no in", fresh, Null::in, one_in, one_out, 0, bad},
+        {"no out", fresh, Null::out, one_in, one_out, 0, bad},
+        {"no done", fresh, Null::done, one_in, one_out, 0, bad},
+        {"in pos past size", fresh, Null::none, {byte, 1, 2}, one_out, 0, bad},
+        {"out pos past size", Before::stepped, Null::none, one_in, {out_byte, 1, 2}, 0, bad},
+        {"null in data, absurd size", fresh, Null::none, {nullptr, absurd, 0}, one_out, 0, bad},
+        {"null out data", fresh, Null::none, one_in, {nullptr, 5, 0}, 0, bad},
+        {"absurd pos", fresh, Null::none, {byte, 1, absurd}, one_out, 0, bad},
+        {"null and empty", fresh, Null::none, {nullptr, 0, 0}, {nullptr, 0, 0}, 0, ok},
+        {"step after feed", Before::fed, Null::none, one_in, one_out, 0, order},
+        {"the end taken back", ended, Null::none, one_in, one_out, 0, order},
+        {"input after the end", ended, Null::none, one_in, one_out, 1, order},
+        {"nothing after the end", ended, Null::none, {nullptr, 0, 0}, one_out, 1, ok},
     };
+}
+
+TEST(CompressorSteps, BadStepCallsAreStatuses) {
+    std::uint8_t byte = 'x';
+    std::uint8_t out_byte = 0;
+    int done = 0;
     for (bool searching : {false, true})
-        for (const Case& c : cases) {
+        for (const BadStep& c : bad_steps(&byte, &out_byte)) {
             tarnwel_compressor* compressor = nullptr;
             ASSERT_EQ(searching ? tarnwel_compressor_create(20, &compressor)
                                 : tarnwel_compressor_create_width(20, &compressor),
@@ -330,16 +286,20 @@ TEST(CompressorSteps, BadCallsAreStatuses) {
             }
             tarnwel_in_buffer in = c.in;
             tarnwel_out_buffer out = c.out;
-            EXPECT_EQ(tarnwel_compressor_step(compressor, c.null_in ? nullptr : &in,
-                                              c.null_out ? nullptr : &out, c.input_ends,
-                                              c.null_done ? nullptr : &done),
+            EXPECT_EQ(tarnwel_compressor_step(compressor, c.null == Null::in ? nullptr : &in,
+                                              c.null == Null::out ? nullptr : &out, c.input_ends,
+                                              c.null == Null::done ? nullptr : &done),
                       c.expected)
                 << c.call << (searching ? ", searching" : ", at a width");
             tarnwel_compressor_free(compressor);
         }
     EXPECT_EQ(tarnwel_compressor_step(nullptr, nullptr, nullptr, 0, nullptr), TARNWEL_BAD_ARGUMENT);
+}
 
-    // Stepped, the object is not fed, finished or taken from.
+TEST(CompressorSteps, AStepDrivenObjectIsNotFedFinishedOrTakenFrom) {
+    std::uint8_t byte = 'x';
+    std::uint8_t out_byte = 0;
+    int done = 0;
     tarnwel_compressor* compressor = nullptr;
     ASSERT_EQ(tarnwel_compressor_create(12, &compressor), TARNWEL_OK);
     tarnwel_in_buffer in{&byte, 1, 0};
