@@ -8,7 +8,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -64,6 +66,16 @@ inline bool stop_asked(const WorkerThread& worker) {
 template <class Wake> void ask_to_stop(WorkerThread& worker, Wake wake) {
     worker.stop_asked.store(true, std::memory_order_release);
     wake();
+}
+
+// For a body that waits on changed under lock: taking the lock before
+// notifying, the body has either not yet looked at stop_asked or is
+// waiting, so the request is never missed.
+inline void ask_to_stop(WorkerThread& worker, std::mutex& lock, std::condition_variable& changed) {
+    ask_to_stop(worker, [&] {
+        std::lock_guard<std::mutex> hold(lock);
+        changed.notify_all();
+    });
 }
 
 // Waits until the thread has ended, and hands back what its body threw

@@ -196,10 +196,7 @@ void join_second_thread(FrozenRing& ring) {
 
 // Stops the second thread at its next block boundary.
 void stop_second_thread(FrozenRing& ring) {
-    ask_to_stop(ring.worker, [&] {
-        std::lock_guard hold(ring.lock);
-        ring.changed.notify_all();
-    });
+    ask_to_stop(ring.worker, ring.lock, ring.changed);
     join_second_thread(ring);
 }
 

@@ -75,10 +75,7 @@ void stop_writer(BackgroundWriter& writer) {
         std::unique_lock<std::mutex> held(writer.lock);
         writer.changed.wait(held, [&] { return !writer.busy; });
     }
-    ask_to_stop(writer.worker, [&] {
-        std::lock_guard<std::mutex> held(writer.lock);
-        writer.changed.notify_all();
-    });
+    ask_to_stop(writer.worker, writer.lock, writer.changed);
     // What a write threw is kept apart, for wait_for_writer; the loop
     // itself throws nothing.
     join_worker(writer.worker);
