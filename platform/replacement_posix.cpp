@@ -101,6 +101,14 @@ int create_temporary(Replacement& replacement, int& descriptor) {
     }
 }
 
+// 0 when the open descriptor is the file the path led to (named), EAGAIN
+// when the path has since been swapped for another file, or the errno.
+int check_same_file(int descriptor, const struct stat& named) {
+    struct stat opened {};
+    if (fstat(descriptor, &opened) != 0) return last_error_or();
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino ? 0 : EAGAIN;
+}
+
 // Truncates the target where it is; no O_CREAT, so that a folder that
 // refuses new files (or another user's file in a sticky folder) is no bar.
 // Only once it is checked to be the file the path led to (named): EAGAIN
@@ -110,14 +118,8 @@ int open_in_place(Replacement& replacement, const struct stat& named, int& descr
     descriptor = openat(replacement.folder, replacement.target_name.c_str(),
                         O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return last_error_or();
-    struct stat opened {};
-    int error = 0;
-    if (fstat(descriptor, &opened) != 0)
-        error = last_error_or();
-    else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
-        error = EAGAIN;
-    else if (ftruncate(descriptor, 0) != 0)
-        error = last_error_or();
+    int error = check_same_file(descriptor, named);
+    if (error == 0 && ftruncate(descriptor, 0) != 0) error = last_error_or();
     if (error != 0) {
         close(descriptor);
         descriptor = -1;
@@ -140,14 +142,8 @@ int read_old_file(Replacement& replacement, const struct stat& named) {
     if (descriptor < 0) descriptor = openat(replacement.folder, name, O_PATH | flags);
 #endif
     if (descriptor < 0) return last_error_or();
-    struct stat opened {};
-    int error = 0;
-    if (fstat(descriptor, &opened) != 0)
-        error = last_error_or();
-    else if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
-        error = EAGAIN;
-    else
-        read_old_attributes(descriptor, replacement);
+    const int error = check_same_file(descriptor, named);
+    if (error == 0) read_old_attributes(descriptor, replacement);
     close(descriptor);
     return error;
 }
