@@ -91,24 +91,3 @@ def test_pandas_reads_and_writes_through_fsspec(tmp_path):
     assert (tmp_path / "frame.csv.tw").read_bytes() == stream
     with fsspec.open(str(tmp_path / "frame.csv.tw"), compression="infer") as f:
         assert pd.read_csv(f).equals(frame)
-
-
-@pytest.mark.parametrize("compression", ["infer", "tarnwel"])
-def test_dask_dataframe_round_trips_on_the_local_scheduler(tmp_path, compression):
-    pytest.importorskip("dask.dataframe", reason="dask is not installed (Debian: python3-dask)")
-    import dask
-    import dask.dataframe as dd
-    import pandas as pd
-
-    frame = pd.DataFrame({"n": range(3000), "word": [f"w{i % 31}" for i in range(3000)]})
-    parts = dd.from_pandas(frame, npartitions=4)
-    with dask.config.set(scheduler="synchronous"):
-        written = parts.to_csv(str(tmp_path / "part-*.csv.tw"), index=False,
-                               compression=compression)
-        assert len(written) == 4
-        for name in written:
-            with open(name, "rb") as f:
-                assert tarnwel.expand(f.read()).startswith(b"n,word\n")
-        back = dd.read_csv(str(tmp_path / "part-*.csv.tw"), compression=compression,
-                           blocksize=None).compute()
-    assert back.reset_index(drop=True).equals(frame)
