@@ -13,6 +13,10 @@ namespace tarnwel {
 
 namespace {
 
+double seconds_of(const timespec& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+}
+
 #if defined(__linux__)
 
 // /proc/self/task/ID/schedstat: nanoseconds on a processor, nanoseconds
@@ -37,7 +41,7 @@ std::optional<ThreadTimes> read_schedstat(std::int64_t id) {
 double process_processor_seconds() {
     timespec now{};
     if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0;
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    return seconds_of(now);
 }
 
 WatchedThread watch_this_thread() {
@@ -59,8 +63,7 @@ std::optional<ThreadTimes> thread_times(const WatchedThread& thread) {
     timespec now{};
     if (thread.clock == 0 || clock_gettime(static_cast<clockid_t>(thread.clock), &now) != 0)
         return std::nullopt;
-    return ThreadTimes{static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9,
-                       std::nullopt};
+    return ThreadTimes{seconds_of(now), std::nullopt};
 }
 
 } // namespace tarnwel

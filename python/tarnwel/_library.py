@@ -89,16 +89,14 @@ def _load():
         if missing:
             tried.append(f"{path}: not libtarnwel, or older than 1.1 (it lacks {missing[0]})")
             continue
-        lib.tarnwel_version.restype = c_int
-        lib.tarnwel_version.argtypes = []
-        version = lib.tarnwel_version()
-        if version // 10000 != OLDEST_VERSION // 10000 or version < OLDEST_VERSION:
-            tried.append(f"{path}: version {version}, this module needs 1.1 or a later 1.x")
-            continue
         for name, (restype, argtypes) in PROTOTYPES.items():
             function = getattr(lib, name)
             function.restype = restype
             function.argtypes = argtypes
+        version = lib.tarnwel_version()
+        if version // 10000 != OLDEST_VERSION // 10000 or version < OLDEST_VERSION:
+            tried.append(f"{path}: version {version}, this module needs 1.1 or a later 1.x")
+            continue
         return lib
     raise ImportError(
         "libtarnwel not found"

@@ -38,13 +38,14 @@ def read_piece(fileobj, size):
     piece = fileobj.read(size)
     if piece is None:
         raise BlockingIOError("the file's read() gave None: it is non-blocking and has no bytes")
-    try:
-        with memoryview(piece) as view:
-            piece = view.tobytes()
-    except TypeError:
-        raise TypeError(
-            f"the file's read() returned {type(piece).__name__}, not a bytes-like object"
-        ) from None
+    if type(piece) is not bytes:  # bytes, the common answer, are used as they are
+        try:
+            with memoryview(piece) as view:
+                piece = view.tobytes()
+        except TypeError:
+            raise TypeError(
+                f"the file's read() returned {type(piece).__name__}, not a bytes-like object"
+            ) from None
     if len(piece) > size:
         raise ValueError(f"the file's read({size}) returned {len(piece)} bytes")
     return piece
