@@ -29,7 +29,7 @@ struct Compressed {
 };
 
 Compressed compress_case(const RingCase& ring_case, bool second_thread,
-                         std::function<bool(std::uint64_t)> plan = {}) {
+                         std::function<FrozenPlace(std::uint64_t)> plan = {}) {
     CompressOptions options;
     options.second_thread_plan = std::move(plan);
     options.cap = ring_case.cap;
@@ -88,20 +88,33 @@ TEST(FrozenRing, ForcedSecondThreadWritesTheSameStreamAsOneCoreAndTheReference) 
 
 // Where the frozen parse runs, block by block: parked and taken up again
 // before and after restarts, on either side of the cap, with the following's
-// ring grown, and at each width alone.
+// ring grown, at each width alone, and on a second thread started afresh.
 struct SwitchPlan {
     std::string name;
-    std::function<bool(std::uint64_t block)> on_second_thread;
+    std::function<FrozenPlace(std::uint64_t block)> place;
 };
+
+FrozenPlace second_thread_if(bool second) {
+    return second ? FrozenPlace::second_thread : FrozenPlace::this_thread;
+}
 
 std::vector<SwitchPlan> switch_plans() {
     return {
-        {"every other block", [](std::uint64_t block) { return block % 2 == 0; }},
-        {"runs of three", [](std::uint64_t block) { return block / 3 % 2 == 1; }},
-        {"to this thread after two blocks", [](std::uint64_t block) { return block < 2; }},
-        {"to the second thread after seven", [](std::uint64_t block) { return block >= 7; }},
+        {"every other block", [](std::uint64_t block) { return second_thread_if(block % 2 == 0); }},
+        {"runs of three", [](std::uint64_t block) { return second_thread_if(block / 3 % 2 == 1); }},
+        {"to this thread after two blocks",
+         [](std::uint64_t block) { return second_thread_if(block < 2); }},
+        {"to the second thread after seven",
+         [](std::uint64_t block) { return second_thread_if(block >= 7); }},
         {"on this thread for longer than the ring",
-         [](std::uint64_t block) { return block < 3 || block >= 3 + ring_blocks + 8; }},
+         [](std::uint64_t block) {
+             return second_thread_if(block < 3 || block >= 3 + ring_blocks + 8);
+         }},
+        {"started afresh every third block, now and then on this thread",
+         [](std::uint64_t block) {
+             if (block % 3 == 0) return FrozenPlace::second_thread_afresh;
+             return second_thread_if(block % 11 != 5);
+         }},
     };
 }
 
@@ -124,7 +137,7 @@ TEST(FrozenRing, MovedBetweenTheThreadsAtChosenBlocksWritesTheOneCoreStream) {
             Compressed switched = compress_case(ring_case, true, [&](std::uint64_t block) {
                 EXPECT_EQ(block, asked) << what; // asked once a block, in order
                 ++asked;
-                return plan.on_second_thread(block);
+                return plan.place(block);
             });
             ASSERT_EQ(switched.choice.result.status, CodecStatus::ok) << what;
             EXPECT_TRUE(switched.choice.second_thread) << what;

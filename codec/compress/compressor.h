@@ -31,6 +31,7 @@
 #include "byte_streams.h"
 #include "codec_result.h"
 #include "dictionary.h"
+#include "frozen_place.h"
 
 namespace tarnwel {
 
@@ -45,10 +46,10 @@ struct CompressOptions {
     // hand-off through the ring is tested on any machine.
     bool force_second_thread = false;
     // For tests: where the second thread runs, says before each block is
-    // handed over (numbered from 0) whether the frozen parse runs there
-    // from that block on or on this thread, in place of what the run
-    // measures (codec/compress/frozen_switching.h).
-    std::function<bool(std::uint64_t block)> second_thread_plan;
+    // handed over (numbered from 0) where the frozen parse runs from that
+    // block on, in place of what the run measures
+    // (codec/compress/frozen_switching.h).
+    std::function<FrozenPlace(std::uint64_t block)> second_thread_plan;
     // Told as each trial begins, with its width.
     std::function<void(int width)> trial_started;
     // The caller's dictionary, left as the pass leaves it; otherwise the

@@ -48,11 +48,26 @@ constexpr double held_up = 0.1;
 constexpr int first_trial_after = 4;
 constexpr int most_trial_after = 32;
 
-// What a thread got of a core over a window: the time it was ready to run,
-// and the share of it that it ran.
+// Where the system tells how long a thread waited for a processor, how
+// often a window is looked at before its end, and the share below which
+// a pace-setting thread is clearly short of a core so far. Over a few of
+// the scheduler's turns a thread taking turns with another gets half of a
+// core or so, beside a job of lower priority nearly all of it.
+constexpr double look_seconds = 0.01;
+constexpr double short_so_far = 0.6;
+
+// The most processor time, in cores, the run's threads may have had
+// together over a window for it to count as their sharing one core: one,
+// and what the run's helpers (faulting a table's pages in) ran beside it.
+constexpr double about_one_core = 1.5;
+
+// What a thread got of a core over a window: the time it ran, the time it
+// was ready to run, and the share of that it ran.
 struct Share {
+    double ran = 0;
     double ready = 0;
     double got = 1;
+    bool waits_told = false; // the system told how long it waited
 };
 
 // From a thread's times at the window's ends. Where the system does not
@@ -61,12 +76,14 @@ struct Share {
 std::optional<Share> share_over(const std::optional<ThreadTimes>& before,
                                 const std::optional<ThreadTimes>& after, double ready_otherwise) {
     if (!before || !after) return std::nullopt;
-    double ran = after->ran - before->ran;
-    double ready = ready_otherwise;
-    if (before->kept_waiting && after->kept_waiting)
-        ready = ran + (*after->kept_waiting - *before->kept_waiting);
-    if (ready < 0) return std::nullopt;
-    return Share{ready, ready > 0 ? std::min(1.0, ran / ready) : 1.0};
+    Share share;
+    share.ran = after->ran - before->ran;
+    share.ready = ready_otherwise;
+    share.waits_told = before->kept_waiting && after->kept_waiting;
+    if (share.waits_told) share.ready = share.ran + (*after->kept_waiting - *before->kept_waiting);
+    if (share.ready < 0) return std::nullopt;
+    share.got = share.ready > 0 ? std::min(1.0, share.ran / share.ready) : 1.0;
+    return share;
 }
 
 std::optional<ThreadTimes> frozen_thread_times(FrozenRing& ring) {
@@ -83,6 +100,7 @@ void start_window(FrozenSwitching& switching, std::chrono::steady_clock::time_po
     SwitchWatch& watch = switching.watch;
     watch.started = true;
     watch.began = now;
+    watch.looks = 0;
     watch.unbounded_times = thread_times(watch.unbounded);
     watch.waited_seconds = switching.ring.waited_seconds;
     watch.process_seconds = process_processor_seconds();
@@ -90,75 +108,147 @@ void start_window(FrozenSwitching& switching, std::chrono::steady_clock::time_po
         switching.on_second_thread ? frozen_thread_times(switching.ring) : std::nullopt;
 }
 
-// With the parse on the second thread, whether to keep it there. The pace
-// is set by the unbounded parse, or by the frozen one where it held the
-// ring up (the unbounded parse waited for slots): the least such a thread
-// got of a core, over a window it was ready to run for most of, decides.
-// The frozen parse a little behind is no loss, whatever it gets.
+// What a window on the second thread, whole or so far, showed.
+struct Reading {
+    double elapsed = 0;
+    bool measured = false; // a thread that sets the pace was ready for most of it
+    double least = 1;      // the least share of a core such a thread got
+    double run_ran = 0;    // seconds all the run's threads ran
+    std::optional<Share> unbounded;
+};
+
+// The pace is set by the unbounded parse, or by the frozen one where it
+// held the ring up (the unbounded parse waited for slots): the least such
+// a thread got of a core, over a window it was ready to run for most of,
+// decides. The frozen parse a little behind is no loss, whatever it gets.
 // Tried and dropped: counting the frozen parse whenever it was ready for
 // most of the window; a few blocks behind, it was often short of a core
 // beside other jobs, at no cost to the run.
-bool second_thread_pays(FrozenSwitching& switching, double elapsed) {
+Reading read_window(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
+    Reading reading;
+    reading.elapsed = elapsed;
     double slot_waits = switching.ring.waited_seconds - watch.waited_seconds;
-    std::optional<Share> unbounded =
+    reading.unbounded =
         share_over(watch.unbounded_times, thread_times(watch.unbounded), elapsed - slot_waits);
     std::optional<Share> frozen;
     if (slot_waits >= held_up * elapsed)
         frozen = share_over(watch.frozen_times, frozen_thread_times(switching.ring), -1);
-    double least = 1;
-    bool measured = false;
-    for (const std::optional<Share>& share : {unbounded, frozen}) {
+    for (const std::optional<Share>& share : {reading.unbounded, frozen}) {
         if (!share || share->ready < elapsed / 2) continue;
-        least = std::min(least, share->got);
-        measured = true;
+        reading.least = std::min(reading.least, share->got);
+        reading.measured = true;
     }
+    reading.run_ran = process_processor_seconds() - watch.process_seconds;
+    return reading;
+}
+
+// Whether the second thread paid over the window, by the share given.
+bool window_pays(const Reading& reading, const SwitchWatch& watch, double enough) {
     // The run's threads together had nearly all the processors: what a
     // thread was short of went to the run's own helpers.
-    double run_ran = process_processor_seconds() - watch.process_seconds;
-    bool run_had_them = run_ran >= least_share * watch.processors * elapsed;
+    bool run_had_them = reading.run_ran >= least_share * watch.processors * reading.elapsed;
     // Both mostly waiting, the window says nothing either way.
-    bool pays = !measured || least >= least_share || least < crowded_share || run_had_them;
-    // A little short: the next window says.
-    bool was_short = std::exchange(watch.short_before, false);
-    if (!pays && least >= clearly_short && !was_short) {
-        watch.short_before = true;
-        return true;
-    }
-    if (pays)
-        watch.trial_after = first_trial_after;
-    else if (watch.trial)
-        watch.trial_after = std::min(2 * watch.trial_after, most_trial_after);
+    return !reading.measured || reading.least >= enough || reading.least < crowded_share ||
+           run_had_them;
+}
+
+// Whether this thread was short of a core because the run's own threads
+// shared one with it: between them about one core, the others running at
+// least half as long as this thread waited.
+bool shared_among_own(const Reading& reading) {
+    const std::optional<Share>& unbounded = reading.unbounded;
+    if (!unbounded || !unbounded->waits_told) return false;
+    double waited = unbounded->ready - unbounded->ran;
+    return reading.run_ran <= about_one_core * reading.elapsed &&
+           reading.run_ran - unbounded->ran >= waited / 2;
+}
+
+FrozenPlace come_home(SwitchWatch& watch) {
+    if (watch.trial) watch.trial_after = std::min(2 * watch.trial_after, most_trial_after);
     watch.trial = false;
     watch.windows_here = 0;
-    return pays;
+    watch.short_before = false;
+    return FrozenPlace::this_thread;
+}
+
+// The second thread short of a core over a window, whole (little: only a
+// little short) or so far: where the run's own threads shared a core, it
+// is started afresh, once; a window a little short is confirmed by the
+// next; otherwise the parse comes home. A trial's thread is new already.
+FrozenPlace when_short(SwitchWatch& watch, const Reading& reading, bool little) {
+    if (!watch.trial && !watch.started_afresh && shared_among_own(reading)) {
+        watch.started_afresh = true;
+        watch.short_before = false;
+        return FrozenPlace::second_thread_afresh;
+    }
+    if (little && !watch.short_before) {
+        watch.short_before = true;
+        return FrozenPlace::second_thread;
+    }
+    return come_home(watch);
+}
+
+// With the parse on the second thread, at a window's end.
+FrozenPlace second_thread_pays(FrozenSwitching& switching, double elapsed) {
+    SwitchWatch& watch = switching.watch;
+    Reading reading = read_window(switching, elapsed);
+    if (!window_pays(reading, watch, least_share))
+        return when_short(watch, reading, reading.least >= clearly_short);
+    watch.trial_after = first_trial_after;
+    watch.trial = false;
+    watch.windows_here = 0;
+    watch.short_before = false;
+    watch.started_afresh = false;
+    return FrozenPlace::second_thread;
+}
+
+// With the parse on the second thread, within a window: where the window
+// is clearly short so far, it ends. Only where the system tells each
+// thread's waits: a coarse clock needs the whole window.
+std::optional<FrozenPlace> look_within_window(FrozenSwitching& switching, double elapsed) {
+    SwitchWatch& watch = switching.watch;
+    if (!watch.unbounded_times || !watch.unbounded_times->kept_waiting ||
+        elapsed < look_seconds * (watch.looks + 1))
+        return std::nullopt;
+    ++watch.looks;
+    Reading reading = read_window(switching, elapsed);
+    if (window_pays(reading, watch, short_so_far)) return std::nullopt;
+    return when_short(watch, reading, false);
 }
 
 // With the parse on this thread, whether to take the second thread up
 // again: on a crowded machine, or for a trial.
-bool second_thread_wanted(FrozenSwitching& switching, double elapsed) {
+FrozenPlace second_thread_wanted(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
     std::optional<Share> alone =
         share_over(watch.unbounded_times, thread_times(watch.unbounded), elapsed);
     bool crowded = alone && alone->ready >= elapsed / 2 && alone->got < crowded_share_alone;
-    if (!crowded && ++watch.windows_here < watch.trial_after) return false;
+    if (!crowded && ++watch.windows_here < watch.trial_after) return FrozenPlace::this_thread;
     watch.trial = !crowded;
-    return true;
+    return FrozenPlace::second_thread;
 }
 
 // Where the frozen parse should run from the block about to be handed
-// over. At the end of a window, says what it measured and lets the next
+// over. Where a window ends, says what it measured and lets the next
 // window start once the parse is where it should be.
-bool wants_second_thread(FrozenSwitching& switching, std::uint64_t block) {
+FrozenPlace wanted_place(FrozenSwitching& switching, std::uint64_t block) {
     if (switching.plan) return switching.plan(block);
     SwitchWatch& watch = switching.watch;
-    if (!watch.started) return switching.on_second_thread;
+    FrozenPlace here =
+        switching.on_second_thread ? FrozenPlace::second_thread : FrozenPlace::this_thread;
+    if (!watch.started) return here;
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - watch.began).count();
-    if (elapsed < window_seconds) return switching.on_second_thread;
+    std::optional<FrozenPlace> place;
+    if (elapsed >= window_seconds)
+        place = switching.on_second_thread ? second_thread_pays(switching, elapsed)
+                                           : second_thread_wanted(switching, elapsed);
+    else if (switching.on_second_thread)
+        place = look_within_window(switching, elapsed);
+    if (!place) return here;
     watch.started = false;
-    return switching.on_second_thread ? second_thread_pays(switching, elapsed)
-                                      : second_thread_wanted(switching, elapsed);
+    return *place;
 }
 
 // The input's bytes before block `block`, which is still in the ring of
@@ -171,11 +261,10 @@ std::uint64_t bytes_before(const FrozenSwitching& switching, const BlockRing& bl
     return bytes;
 }
 
-// Parks the second thread and goes on with the frozen parse on this one,
-// from where the thread left it. False when the frozen stream has failed.
-bool move_to_this_thread(FrozenSwitching& switching) {
+// Goes on with the frozen parse on this thread, from where the parked
+// second thread left it.
+void take_parse_from_ring(FrozenSwitching& switching) {
     FrozenRing& ring = switching.ring;
-    if (!park_frozen_ring(ring)) return false;
     FrozenFollowing& following = switching.following;
     following.parse = std::move(ring.parse);
     following.blocks = std::move(ring.blocks);
@@ -201,6 +290,24 @@ bool move_to_this_thread(FrozenSwitching& switching) {
     }
     // This thread probes only the newest tables now.
     release_old_tables(*switching.dictionary, switching.dictionary->generation);
+}
+
+// Parks the second thread and goes on with the frozen parse on this one.
+// False when the frozen stream has failed.
+bool move_to_this_thread(FrozenSwitching& switching) {
+    if (!park_frozen_ring(switching.ring)) return false;
+    take_parse_from_ring(switching);
+    return true;
+}
+
+// Parks the second thread and starts another in its place, which goes on
+// where it left off; where no thread is to be had, the parse goes on on
+// this thread. False when the frozen stream has failed.
+bool start_second_thread_afresh(FrozenSwitching& switching) {
+    if (!park_frozen_ring(switching.ring)) return false;
+    if (resume_frozen_ring(switching.ring)) return true;
+    take_parse_from_ring(switching);
+    switching.on_second_thread = false;
     return true;
 }
 
@@ -241,7 +348,8 @@ bool move_to_second_thread(FrozenSwitching& switching) {
 } // namespace
 
 RingStart start_frozen_switching(FrozenSwitching& switching, Dictionary& dictionary,
-                                 ByteSink& output, std::function<bool(std::uint64_t block)> plan) {
+                                 ByteSink& output,
+                                 std::function<FrozenPlace(std::uint64_t block)> plan) {
     switching.dictionary = &dictionary;
     switching.following.dictionary = &dictionary;
     switching.plan = std::move(plan);
@@ -253,8 +361,11 @@ RingStart start_frozen_switching(FrozenSwitching& switching, Dictionary& diction
 
 bool hand_over_block(FrozenSwitching& switching, const std::uint8_t* data, std::size_t size,
                      BlockNotes notes) {
-    bool second = wants_second_thread(switching, switching.handed_over);
-    if (second != switching.on_second_thread) {
+    FrozenPlace place = wanted_place(switching, switching.handed_over);
+    bool second = place != FrozenPlace::this_thread;
+    if (place == FrozenPlace::second_thread_afresh && switching.on_second_thread) {
+        if (!start_second_thread_afresh(switching)) return false;
+    } else if (second != switching.on_second_thread) {
         if (second)
             second = move_to_second_thread(switching);
         else if (!move_to_this_thread(switching))

@@ -18,7 +18,17 @@
 //   little short, two windows in a row), and the frozen parse comes back
 //   to this thread, unless the run's threads together had nearly all the
 //   processors (then the run's own helpers, faulting a table's pages in,
-//   took what the thread was short of);
+//   took what the thread was short of). Where the system tells how long a
+//   thread waited for a processor, to the microsecond, a window is also
+//   looked at every few milliseconds, and ends there when it is clearly
+//   short so far: beside a job of like priority a share that costs a
+//   fifth of the pace while it lasts is soon given up;
+// - a thread that waits and wakes goes back to the core it ran on last,
+//   and that is often this thread's, while a job of lower priority has
+//   the other: this thread then waits while the run's own threads run,
+//   about one core between them. There the second thread is started
+//   afresh (a new thread goes to the core with the least work) before the
+//   parse comes home, once until a window pays;
 // - on this thread, nothing shows what a second thread would get, so the
 //   parse goes back to it for a window now and then (a trial), less and
 //   less often while trials find it short of a core.
@@ -33,6 +43,7 @@
 
 #include "dictionary.h"
 #include "frozen_following.h"
+#include "frozen_place.h"
 #include "frozen_ring.h"
 #include "processor_time.h"
 
@@ -50,9 +61,11 @@ struct SwitchWatch {
     double process_seconds = 0;                 // all the process's threads' time then
     unsigned processors = 1;                    // the run may use
     bool trial = false;                         // the parse is on the second thread for a trial
-    bool short_before = false; // the window before, on the second thread, was a little short
-    int windows_here = 0;      // measured on this thread since the parse came back
-    int trial_after = 0;       // windows on this thread before the next trial
+    bool short_before = false;   // the window before, on the second thread, was a little short
+    int windows_here = 0;        // measured on this thread since the parse came back
+    int trial_after = 0;         // windows on this thread before the next trial
+    int looks = 0;               // taken within the window
+    bool started_afresh = false; // the second thread, since a window last paid
 };
 
 // All of it the unbounded thread's, but for what FrozenRing gives its second
@@ -67,9 +80,9 @@ struct FrozenSwitching {
     FrozenFollowing following;
     // Where the parse is once the input has ended.
     FrozenParse& parse = following.parse;
-    // For tests: says for each block, from 0, whether it is handed over to
-    // the second thread, in place of what the watch measures.
-    std::function<bool(std::uint64_t block)> plan;
+    // For tests: says for each block, from 0, where the frozen parse runs
+    // from it on, in place of what the watch measures.
+    std::function<FrozenPlace(std::uint64_t block)> plan;
     SwitchWatch watch;
     // What the following needs to go on from any block: how many blocks and
     // bytes have been handed over, where the last block began, and where in
@@ -89,7 +102,7 @@ struct FrozenSwitching {
 // it; plan, when given, decides the switches instead of the watch.
 RingStart start_frozen_switching(FrozenSwitching& switching, Dictionary& dictionary,
                                  ByteSink& output,
-                                 std::function<bool(std::uint64_t block)> plan = {});
+                                 std::function<FrozenPlace(std::uint64_t block)> plan = {});
 
 // The calls every hand-off has (frozen_parse.h), switching before a block
 // where the watch or the plan says so.
