@@ -100,7 +100,7 @@ void start_window(FrozenSwitching& switching, std::chrono::steady_clock::time_po
     SwitchWatch& watch = switching.watch;
     watch.started = true;
     watch.began = now;
-    watch.looks = 0;
+    watch.looked_at = 0;
     watch.unbounded_times = thread_times(watch.unbounded);
     watch.waited_seconds = switching.ring.waited_seconds;
     watch.process_seconds = process_processor_seconds();
@@ -209,9 +209,9 @@ FrozenPlace second_thread_pays(FrozenSwitching& switching, double elapsed) {
 std::optional<FrozenPlace> look_within_window(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
     if (!watch.unbounded_times || !watch.unbounded_times->kept_waiting ||
-        elapsed < look_seconds * (watch.looks + 1))
+        elapsed - watch.looked_at < look_seconds)
         return std::nullopt;
-    ++watch.looks;
+    watch.looked_at = elapsed;
     Reading reading = read_window(switching, elapsed);
     if (window_pays(reading, watch, short_so_far)) return std::nullopt;
     return when_short(watch, reading, false);

@@ -64,7 +64,7 @@ struct SwitchWatch {
     bool short_before = false;   // the window before, on the second thread, was a little short
     int windows_here = 0;        // measured on this thread since the parse came back
     int trial_after = 0;         // windows on this thread before the next trial
-    int looks = 0;               // taken within the window
+    double looked_at = 0;        // seconds into the window of the latest look
     bool started_afresh = false; // the second thread, since a window last paid
 };
 
