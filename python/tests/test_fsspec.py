@@ -1,7 +1,7 @@
 """tarnwel as fsspec's compression "tarnwel" (".tw"), in one process: the
-command's streams written and read through fsspec.open, pandas and
-dask.dataframe on the local scheduler, and a damaged file's errors as
-tarnwel.open gives them, naming the file. The cluster's cases are in
+command's streams written and read through fsspec.open, and a damaged
+file's errors as tarnwel.open gives them, naming the file. Dataframes
+written and read through it, by pandas on Dask's workers, are in
 test_cluster.py."""
 
 import pytest
@@ -80,14 +80,3 @@ def test_a_corrupt_stream_gives_the_good_bytes_then_raises_naming_the_file(tmp_p
     assert str(raised.value) == f"{tmp_path / 'bad.tw'}: {told}"  # named once
     assert raised.value.status == "TARNWEL_CORRUPT_STREAM"
     assert raised.value.expanded == expanded
-
-
-def test_pandas_reads_and_writes_through_fsspec(tmp_path):
-    pd = pytest.importorskip("pandas", reason="pandas is not installed (Debian: python3-pandas)")
-    frame = pd.DataFrame({"n": range(5000), "word": [f"w{i % 97}" for i in range(5000)]})
-    with fsspec.open(str(tmp_path / "frame.csv.tw"), "wt", compression="infer") as f:
-        frame.to_csv(f, index=False)
-    stream, _ = tarnwel.compress(frame.to_csv(index=False).encode())
-    assert (tmp_path / "frame.csv.tw").read_bytes() == stream
-    with fsspec.open(str(tmp_path / "frame.csv.tw"), compression="infer") as f:
-        assert pd.read_csv(f).equals(frame)
