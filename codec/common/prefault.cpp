@@ -42,15 +42,24 @@ bool populate_some(Prefaulter& prefaulter) {
 // throw, the helper stops and the owner meets its pages itself.
 void run_helper(Prefaulter& prefaulter) {
     for (;;) {
-        std::uint32_t seen = prefaulter.news.load(std::memory_order_acquire);
+        std::uint32_t seen = 0;
+        {
+            std::lock_guard hold(prefaulter.lock);
+            seen = prefaulter.news;
+        }
         if (stop_asked(prefaulter.helper)) return;
-        if (!populate_some(prefaulter)) prefaulter.news.wait(seen, std::memory_order_acquire);
+        if (populate_some(prefaulter)) continue;
+        std::unique_lock hold(prefaulter.lock);
+        prefaulter.changed.wait(hold, [&] { return prefaulter.news != seen; });
     }
 }
 
 void wake_helper(Prefaulter& prefaulter) {
-    prefaulter.news.fetch_add(1, std::memory_order_release);
-    prefaulter.news.notify_one();
+    {
+        std::lock_guard hold(prefaulter.lock);
+        ++prefaulter.news;
+    }
+    prefaulter.changed.notify_one();
 }
 
 } // namespace

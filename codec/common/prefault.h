@@ -13,8 +13,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "worker_thread.h"
 
@@ -33,7 +35,13 @@ struct Prefaulter {
     PrefaultTrack tracks[max_prefault_tracks];
     std::size_t track_count = 0;
     std::size_t ahead = 0; // bytes populated past each track's reached
-    std::atomic<std::uint32_t> news{0};
+    // Wakes from the owner (more reached, or the stop), counted under lock:
+    // a condition variable rather than an atomic wait, whose fallback where
+    // the system has no futex (mingw-w64's libstdc++) missed a wake, and
+    // the owner's join then waited for ever.
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uint32_t news = 0;
     std::size_t reached_at_wake = 0; // owner's: the tracks' reached, summed, at the last wake
     WorkerThread helper;
 
