@@ -7,6 +7,9 @@
 // the core although the core looks busy. And for the whole process, the
 // time all its threads ran: where that is nearly all the processors it may
 // use, a thread short of a core gave it up to another of the same run.
+// And for other processes, the time their threads of like priority ran on
+// the processors this one may use: a thread of this process takes turns
+// with those, where a niced job would yield.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +34,14 @@ struct ThreadTimes {
 // Seconds all the threads of this process have run, summed, since it
 // started.
 double process_processor_seconds();
+
+// Seconds other processes' threads of like priority have run, summed over
+// the processors this process may use, since the system started: those not
+// niced, or all where this process is niced itself. Counted in the
+// scheduler's ticks, so that a reading over a few ticks is off by about a
+// tick a processor. Only differences mean anything. Empty where the system
+// does not tell a niced job's time from the others' (Windows).
+std::optional<double> others_like_priority_seconds();
 
 // The calling thread, for thread_times.
 WatchedThread watch_this_thread();

@@ -6,6 +6,12 @@
 #include <pthread.h>
 
 #if defined(__linux__)
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -34,9 +40,58 @@ std::optional<ThreadTimes> read_schedstat(std::int64_t id) {
     return ThreadTimes{static_cast<double>(ran) * 1e-9, static_cast<double>(waited) * 1e-9};
 }
 
+// /proc/stat: a line for each processor, "cpuN", with its time since the
+// system started in each kind of work, in ticks: user, niced user, system,
+// idle and the rest. The lines of the processors this thread may run on,
+// their user and system time (and niced user time where niced is true),
+// summed.
+std::optional<unsigned long long> busy_ticks(bool niced) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return std::nullopt;
+    std::FILE* file = std::fopen("/proc/stat", "r");
+    if (file == nullptr) return std::nullopt;
+    unsigned long long ticks = 0;
+    bool any = false;
+    char line[256];
+    while (std::fgets(line, sizeof line, file) != nullptr && std::strncmp(line, "cpu", 3) == 0) {
+        int processor = -1;
+        unsigned long long user = 0, niced_user = 0, system = 0;
+        if (!std::isdigit(static_cast<unsigned char>(line[3])) || // the machine's sum
+            std::sscanf(line, "cpu%d %llu %llu %llu", &processor, &user, &niced_user, &system) !=
+                4 ||
+            processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &allowed))
+            continue;
+        ticks += user + system + (niced ? niced_user : 0);
+        any = true;
+    }
+    std::fclose(file);
+    if (!any) return std::nullopt;
+    return ticks;
+}
+
+// Whether the calling thread is niced: its time is then counted as niced.
+bool this_thread_niced() {
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, 0); // 0: the calling thread, on Linux
+    return errno == 0 && nice > 0;
+}
+
 #endif
 
 } // namespace
+
+std::optional<double> others_like_priority_seconds() {
+#if defined(__linux__)
+    long ticks_per_second = sysconf(_SC_CLK_TCK);
+    std::optional<unsigned long long> ticks = busy_ticks(this_thread_niced());
+    if (!ticks || ticks_per_second <= 0) return std::nullopt;
+    return static_cast<double>(*ticks) / static_cast<double>(ticks_per_second) -
+           process_processor_seconds();
+#else
+    return std::nullopt;
+#endif
+}
 
 double process_processor_seconds() {
     timespec now{};

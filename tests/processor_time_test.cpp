@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "processor_time.h"
 
@@ -108,6 +110,27 @@ TEST(ProcessorTime, ThreadsTakingTurnsOnOneProcessorWereKeptWaiting) {
     // While one ran, the other was ready and waited: whichever finished
     // last waited about as long as the other ran.
     EXPECT_GE(*times[0]->kept_waiting + *times[1]->kept_waiting, burn_seconds / 2);
+}
+
+// Another process spinning at this one's priority shows in the time others
+// of like priority ran, counted in ticks: a few of them either way.
+TEST(ProcessorTime, AnotherProcessOfLikePriorityIsCounted) {
+    std::optional<double> before = others_like_priority_seconds();
+    ASSERT_TRUE(before);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        timespec now{};
+        do
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        while (now.tv_sec == 0 && now.tv_nsec < 200'000'000);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::optional<double> after = others_like_priority_seconds();
+    ASSERT_TRUE(after);
+    EXPECT_GE(*after - *before, 0.1);
 }
 
 } // namespace

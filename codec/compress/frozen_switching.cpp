@@ -61,6 +61,14 @@ constexpr double short_so_far = 0.6;
 // and what the run's helpers (faulting a table's pages in) ran beside it.
 constexpr double about_one_core = 1.5;
 
+// Where the system tells the time other processes' threads of like
+// priority ran, how much of a core of it, over a window, beyond the
+// processors the run's two threads leave free, shows that a second thread
+// takes turns with it. The time is counted in ticks, so that a window's
+// reading is off by a few tenths of a core either way: half a core parts
+// a busy core from a free one.
+constexpr double like_priority_cores = 0.5;
+
 // What a thread got of a core over a window: the time it ran, the time it
 // was ready to run, and the share of that it ran.
 struct Share {
@@ -104,6 +112,7 @@ void start_window(FrozenSwitching& switching, std::chrono::steady_clock::time_po
     watch.unbounded_times = thread_times(watch.unbounded);
     watch.waited_seconds = switching.ring.waited_seconds;
     watch.process_seconds = process_processor_seconds();
+    watch.others_like_seconds = others_like_priority_seconds();
     watch.frozen_times =
         switching.on_second_thread ? frozen_thread_times(switching.ring) : std::nullopt;
 }
@@ -164,6 +173,18 @@ bool shared_among_own(const Reading& reading) {
            reading.run_ran - unbounded->ran >= waited / 2;
 }
 
+// Whether other processes' threads of like priority kept the processors so
+// busy over the window that a second thread takes turns with them. There
+// the scheduler moves the threads round, so that each gets a like share
+// over time: a window in which this thread had a core to itself is only
+// its turn, and the turns that follow cost more than the turn gains.
+bool like_priority_busy(const SwitchWatch& watch, double elapsed) {
+    std::optional<double> now = others_like_priority_seconds();
+    if (!now || !watch.others_like_seconds) return false;
+    double cores = (*now - *watch.others_like_seconds) / elapsed;
+    return cores > static_cast<double>(watch.processors) - 2 + like_priority_cores;
+}
+
 FrozenPlace come_home(SwitchWatch& watch) {
     if (watch.trial) watch.trial_after = std::min(2 * watch.trial_after, most_trial_after);
     watch.trial = false;
@@ -193,6 +214,8 @@ FrozenPlace when_short(SwitchWatch& watch, const Reading& reading, bool little) 
 FrozenPlace second_thread_pays(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
     Reading reading = read_window(switching, elapsed);
+    bool crowded = reading.measured && reading.least < crowded_share; // see crowded_share
+    if (!crowded && like_priority_busy(watch, elapsed)) return come_home(watch);
     if (!window_pays(reading, watch, least_share))
         return when_short(watch, reading, reading.least >= clearly_short);
     watch.trial_after = first_trial_after;
@@ -218,13 +241,16 @@ std::optional<FrozenPlace> look_within_window(FrozenSwitching& switching, double
 }
 
 // With the parse on this thread, whether to take the second thread up
-// again: on a crowded machine, or for a trial.
+// again: on a crowded machine, or for a trial. A window in which others of
+// like priority kept the processors busy does not count towards a trial.
 FrozenPlace second_thread_wanted(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
     std::optional<Share> alone =
         share_over(watch.unbounded_times, thread_times(watch.unbounded), elapsed);
     bool crowded = alone && alone->ready >= elapsed / 2 && alone->got < crowded_share_alone;
-    if (!crowded && ++watch.windows_here < watch.trial_after) return FrozenPlace::this_thread;
+    if (!crowded &&
+        (like_priority_busy(watch, elapsed) || ++watch.windows_here < watch.trial_after))
+        return FrozenPlace::this_thread;
     watch.trial = !crowded;
     return FrozenPlace::second_thread;
 }

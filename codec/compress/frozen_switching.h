@@ -29,9 +29,16 @@
 //   about one core between them. There the second thread is started
 //   afresh (a new thread goes to the core with the least work) before the
 //   parse comes home, once until a window pays;
+// - beside jobs of like priority, the scheduler moves the threads round so
+//   that each gets a like share over time, and a window in which this
+//   thread had a core to itself is only its turn. Where the system tells
+//   the time such jobs ran on the processors (Linux), a window in which
+//   they kept busy more than the run's two threads leave free brings the
+//   parse home, whatever the threads got;
 // - on this thread, nothing shows what a second thread would get, so the
 //   parse goes back to it for a window now and then (a trial), less and
-//   less often while trials find it short of a core.
+//   less often while trials find it short of a core, and not while jobs
+//   of like priority keep the processors busy.
 // Switching hands over the parse, its stream and the ring of blocks as they
 // are; the stream is the same whichever thread parses each block.
 #pragma once
@@ -59,6 +66,7 @@ struct SwitchWatch {
     std::optional<ThreadTimes> frozen_times;    // the second thread's then, while it parses
     double waited_seconds = 0;                  // ring.waited_seconds then
     double process_seconds = 0;                 // all the process's threads' time then
+    std::optional<double> others_like_seconds;  // others' of like priority then, where told
     unsigned processors = 1;                    // the run may use
     bool trial = false;                         // the parse is on the second thread for a trial
     bool short_before = false;   // the window before, on the second thread, was a little short
