@@ -50,7 +50,8 @@ void run_helper(Prefaulter& prefaulter) {
         if (stop_asked(prefaulter.helper)) return;
         if (populate_some(prefaulter)) continue;
         std::unique_lock hold(prefaulter.lock);
-        prefaulter.changed.wait(hold, [&] { return prefaulter.news != seen; });
+        prefaulter.changed.wait(
+            hold, [&] { return prefaulter.news != seen || stop_asked(prefaulter.helper); });
     }
 }
 
@@ -105,7 +106,7 @@ void wake_prefault(Prefaulter& prefaulter) {
 
 void stop_prefault(Prefaulter& prefaulter) {
     if (!worker_running(prefaulter.helper)) return;
-    ask_to_stop(prefaulter.helper, [&] { wake_helper(prefaulter); });
+    ask_to_stop(prefaulter.helper, prefaulter.lock, prefaulter.changed);
     join_worker(prefaulter.helper); // advice only: what it threw is dropped
 }
 

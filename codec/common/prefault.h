@@ -35,7 +35,8 @@ struct Prefaulter {
     PrefaultTrack tracks[max_prefault_tracks];
     std::size_t track_count = 0;
     std::size_t ahead = 0; // bytes populated past each track's reached
-    // Wakes from the owner (more reached, or the stop), counted under lock:
+    // Wakes from the owner as more is reached, counted under lock (the stop
+    // wakes the helper as worker_thread.h has it):
     // a condition variable rather than an atomic wait, whose fallback where
     // the system has no futex (mingw-w64's libstdc++) missed a wake, and
     // the owner's join then waited for ever.

@@ -152,14 +152,19 @@ Reading read_window(FrozenSwitching& switching, double elapsed) {
     return reading;
 }
 
+// A machine so crowded that two threads get more of it than one (see
+// crowded_share); where no thread set the pace, least is a whole core.
+bool crowded(const Reading& reading) {
+    return reading.least < crowded_share;
+}
+
 // Whether the second thread paid over the window, by the share given.
 bool window_pays(const Reading& reading, const SwitchWatch& watch, double enough) {
     // The run's threads together had nearly all the processors: what a
     // thread was short of went to the run's own helpers.
     bool run_had_them = reading.run_ran >= least_share * watch.processors * reading.elapsed;
     // Both mostly waiting, the window says nothing either way.
-    return !reading.measured || reading.least >= enough || reading.least < crowded_share ||
-           run_had_them;
+    return !reading.measured || reading.least >= enough || crowded(reading) || run_had_them;
 }
 
 // Whether this thread was short of a core because the run's own threads
@@ -214,8 +219,7 @@ FrozenPlace when_short(SwitchWatch& watch, const Reading& reading, bool little) 
 FrozenPlace second_thread_pays(FrozenSwitching& switching, double elapsed) {
     SwitchWatch& watch = switching.watch;
     Reading reading = read_window(switching, elapsed);
-    bool crowded = reading.measured && reading.least < crowded_share; // see crowded_share
-    if (!crowded && like_priority_busy(watch, elapsed)) return come_home(watch);
+    if (!crowded(reading) && like_priority_busy(watch, elapsed)) return come_home(watch);
     if (!window_pays(reading, watch, least_share))
         return when_short(watch, reading, reading.least >= clearly_short);
     watch.trial_after = first_trial_after;
